@@ -1,0 +1,50 @@
+#include "framefields.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+} // namespace
+
+std::optional<int> fieldNumber(QStringView field)
+{
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && isBlank(field.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(field.at(end - 1)))
+        --end;
+    if (begin == end)
+        return std::nullopt;
+
+    qint64 value = 0;
+    for (qsizetype i = begin; i < end; ++i) {
+        const QChar c = field.at(i);
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = std::min<qint64>(value * 10 + (c.unicode() - u'0'), INT_MAX);
+    }
+    return static_cast<int>(value);
+}
+
+std::optional<FrameFields> FrameFields::parse(const QString &frameText)
+{
+    if (frameText.isEmpty())
+        return std::nullopt;
+    const QStringList fields = frameText.split(u',');
+    if (fields.size() < 4)
+        return std::nullopt;
+    const std::optional<int> weekday = fieldNumber(fields.at(2));
+    const std::optional<int> summer = fieldNumber(fields.at(3));
+    if (!weekday || !summer)
+        return std::nullopt;
+    return FrameFields{fields.at(0), fields.at(1), *weekday, *summer};
+}

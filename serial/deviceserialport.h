@@ -1,0 +1,50 @@
+#pragma once
+
+#include "serialport.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+
+#include <chrono>
+
+// The serial port on a real device: 4800 baud, 8 data bits, no parity, one stop bit, no flow
+// control, opened for reading only. Received bytes are collected as they arrive, each with its
+// arrival time, and handed over by input(). A device that goes away (USB adapter pulled,
+// pseudo-terminal hung up) closes the port, so that it reads as closed instead of failing
+// again and again; opening the port again resumes reception once the device is back.
+class DeviceSerialPort : public QObject, public SerialPort
+{
+    Q_OBJECT
+
+public:
+    // Bytes kept waiting for input(); at 4800 baud about two seconds of the line.
+    static constexpr int ReceiveBufferSize = 1024;
+    // One character on the line: start bit, 8 data bits, stop bit at 4800 baud.
+    static constexpr std::chrono::nanoseconds CharacterTime{10 * 1'000'000'000LL / 4800};
+
+    explicit DeviceSerialPort(QObject *parent = nullptr);
+    ~DeviceSerialPort() override;
+
+    int portOpen(bool *open) override;
+    int setPortOpen(bool open) override;
+    int setCommPort(qint16 number) override;
+    int input(QString *text, QList<MonotonicTime> *arrivals) override;
+
+    // The device the port is open on, or was last opened on.
+    QString deviceName() const { return m_port.portName(); }
+
+signals:
+    // The device went away while the port was open; the port is now closed.
+    void deviceLost();
+
+private:
+    void receive();
+    void handleError(QSerialPort::SerialPortError error);
+    void closeLostDevice();
+
+    QSerialPort m_port;
+    qint16 m_number = 0;
+    QByteArray m_pending;
+    QList<MonotonicTime> m_arrivals;
+};

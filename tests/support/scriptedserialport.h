@@ -1,0 +1,64 @@
+#pragma once
+
+#include "serialport.h"
+
+#include <QList>
+#include <QStringList>
+
+// A serial port that plays back a script: each read hands over the next chunk (an empty
+// chunk is a quiet tick). It logs every call, so tests can check what was asked in which
+// order, and can be told to fail any operation.
+class ScriptedSerialPort : public SerialPort
+{
+public:
+    bool open = true;
+    qint16 number = 0;
+    QStringList chunks;                // what successive reads return
+    QList<MonotonicTime> chunkArrival; // when each chunk's characters arrived (optional)
+    QStringList calls;                 // "portOpen", "open", "close", "setCommPort 3", "input"
+    int failPortOpen = SerialOk;
+    int failOpen = SerialOk;
+    int failClose = SerialOk;
+    int failSetCommPort = SerialOk;
+    int failInput = SerialOk;
+
+    int portOpen(bool *isOpen) override
+    {
+        calls.append(QStringLiteral("portOpen"));
+        *isOpen = open;
+        return failPortOpen;
+    }
+
+    int setPortOpen(bool wanted) override
+    {
+        calls.append(wanted ? QStringLiteral("open") : QStringLiteral("close"));
+        const int failure = wanted ? failOpen : failClose;
+        if (failure == SerialOk || !wanted)
+            open = wanted;
+        return failure;
+    }
+
+    int setCommPort(qint16 wanted) override
+    {
+        calls.append(QStringLiteral("setCommPort %1").arg(wanted));
+        if (failSetCommPort == SerialOk)
+            number = wanted;
+        return failSetCommPort;
+    }
+
+    int input(QString *text, QList<MonotonicTime> *arrivals) override
+    {
+        calls.append(QStringLiteral("input"));
+        text->clear();
+        arrivals->clear();
+        if (failInput != SerialOk)
+            return failInput;
+        if (!chunks.isEmpty()) {
+            *text = chunks.takeFirst();
+            const MonotonicTime when =
+                chunkArrival.isEmpty() ? MonotonicClock::now() : chunkArrival.takeFirst();
+            *arrivals = QList<MonotonicTime>(text->size(), when);
+        }
+        return SerialOk;
+    }
+};
