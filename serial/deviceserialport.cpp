@@ -45,10 +45,10 @@ int DeviceSerialPort::setPortOpen(bool open)
 
     if (m_port.isOpen())
         return SerialPortIsOpen;
-    const QString device = portDevice(m_number);
-    if (device.isEmpty())
+    m_device = portDevice(m_number);
+    if (m_device.isEmpty())
         return SerialNoDevice;
-    m_port.setPortName(device);
+    m_port.setPortName(m_device);
     m_pending.clear();
     m_arrivals.clear();
     if (!m_port.open(QIODevice::ReadOnly))

@@ -32,7 +32,7 @@ public:
     int input(QString *text, QList<MonotonicTime> *arrivals) override;
 
     // The device the port is open on, or was last opened on.
-    QString deviceName() const { return m_port.portName(); }
+    QString deviceName() const { return m_device; }
 
 signals:
     // The device went away while the port was open; the port is now closed.
@@ -45,6 +45,7 @@ private:
 
     QSerialPort m_port;
     qint16 m_number = 0;
+    QString m_device;
     QByteArray m_pending;
     QList<MonotonicTime> m_arrivals;
 };
