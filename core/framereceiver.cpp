@@ -10,9 +10,9 @@ const QLatin1String LineEnd("\r\n");
 constexpr QChar FrameMarker = u'$';
 
 const char *const WeekdayNames[] = {
-    QT_TRANSLATE_NOOP("FrameReceiver", "Lunes"),   QT_TRANSLATE_NOOP("FrameReceiver", "Martes"),
+    QT_TRANSLATE_NOOP("FrameReceiver", "Lunes"),     QT_TRANSLATE_NOOP("FrameReceiver", "Martes"),
     QT_TRANSLATE_NOOP("FrameReceiver", "Miercoles"), QT_TRANSLATE_NOOP("FrameReceiver", "Jueves"),
-    QT_TRANSLATE_NOOP("FrameReceiver", "Viernes"), QT_TRANSLATE_NOOP("FrameReceiver", "Sabado"),
+    QT_TRANSLATE_NOOP("FrameReceiver", "Viernes"),   QT_TRANSLATE_NOOP("FrameReceiver", "Sabado"),
     QT_TRANSLATE_NOOP("FrameReceiver", "Domingo"),
 };
 
@@ -69,8 +69,8 @@ void FrameReceiver::append(const QString &input, const QList<MonotonicTime> &arr
 {
     const qsizetype marker = input.lastIndexOf(FrameMarker);
     if (marker >= 0)
-        m_markerArrival = arrivals.size() == input.size() ? arrivals.at(marker)
-                                                          : MonotonicClock::now();
+        m_markerArrival =
+            arrivals.size() == input.size() ? arrivals.at(marker) : MonotonicClock::now();
     m_receiveText += input;
     keepWithinBound();
 }
@@ -97,8 +97,9 @@ void FrameReceiver::ShowFrame(const QString &frameText, MonotonicTime arrival)
     m_display.date = fields->date;
     if (fields->weekday >= 1 && fields->weekday <= 7)
         m_display.weekday = translated(WeekdayNames[fields->weekday - 1]);
-    m_display.regime = fields->summer == 1 ? translated(QT_TRANSLATE_NOOP("FrameReceiver", "Verano"))
-                                           : translated(QT_TRANSLATE_NOOP("FrameReceiver", "Invierno"));
+    m_display.regime = fields->summer == 1
+                           ? translated(QT_TRANSLATE_NOOP("FrameReceiver", "Verano"))
+                           : translated(QT_TRANSLATE_NOOP("FrameReceiver", "Invierno"));
     m_frameArrival = arrival;
 }
 

@@ -93,8 +93,8 @@ void DeviceSerialPort::receive()
     if (m_pending.size() > ReceiveBufferSize) {
         const qsizetype drop = m_pending.size() - ReceiveBufferSize + LineEnd.size();
         m_pending = LineEnd + m_pending.mid(drop);
-        m_arrivals = QList<MonotonicTime>(LineEnd.size(), m_arrivals.at(drop)) +
-                     m_arrivals.mid(drop);
+        m_arrivals =
+            QList<MonotonicTime>(LineEnd.size(), m_arrivals.at(drop)) + m_arrivals.mid(drop);
     }
 }
 

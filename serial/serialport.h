@@ -15,12 +15,12 @@ using MonotonicTime = MonotonicClock::time_point;
 // than zero, which is all the port selection needs to know.
 enum SerialError : int {
     SerialOk = 0,
-    SerialNoDevice = 1,     // no device stands behind the port number
-    SerialOpenFailed = 2,   // the device exists but could not be opened (busy, no rights)
-    SerialPortIsOpen = 3,   // the operation needs the port closed
-    SerialNotOpen = 4,      // the operation needs the port open
-    SerialReadFailed = 5,   // the device failed while reading
-    SerialCloseFailed = 6,  // the device failed while closing
+    SerialNoDevice = 1,    // no device stands behind the port number
+    SerialOpenFailed = 2,  // the device exists but could not be opened (busy, no rights)
+    SerialPortIsOpen = 3,  // the operation needs the port closed
+    SerialNotOpen = 4,     // the operation needs the port open
+    SerialReadFailed = 5,  // the device failed while reading
+    SerialCloseFailed = 6, // the device failed while closing
 };
 
 // The serial port the program listens on. It only ever reads: nothing is written to the

@@ -53,7 +53,8 @@ void BenchFrameReceiver::tick()
     const FrameReceiver start = receiverAfter(history);
     ScriptedSerialPort port;
     const QString input = quiet ? QString() : Frame.left(24);
-    QBENCHMARK {
+    QBENCHMARK
+    {
         FrameReceiver receiver = start;
         port.chunks = QStringList{input};
         receiver.Tick(&port);

@@ -75,8 +75,7 @@ void TestFrameReceiver::ticks_data()
     QTest::newRow("quiet first tick takes nothing")
         << QStringList{""} << "." << InitialText << none;
     QTest::newRow("input on every tick: no frame, text grows")
-        << QStringList{Frame, Frame, Frame} << "..." << InitialText + Frame + Frame + Frame
-        << none;
+        << QStringList{Frame, Frame, Frame} << "..." << InitialText + Frame + Frame + Frame << none;
     QTest::newRow("two frames before a quiet tick: the later wins")
         << QStringList{QStringLiteral("$01:02:03,01/01/2007,1,0\r\n") + Frame, ""} << ".F"
         << FrameText << FrameShown;
@@ -86,8 +85,8 @@ void TestFrameReceiver::ticks_data()
     QTest::newRow("quiet ticks after a frame take nothing more")
         << QStringList{Frame, "", "", ""} << ".F.." << FrameText << FrameShown;
     QTest::newRow("the next frame is appended behind the frame text")
-        << QStringList{Frame, "", QStringLiteral("$13:")} << ".F." << FrameText + "$13:"
-        << FrameShown;
+        << QStringList{Frame, "", QStringLiteral("$13:")} << ".F."
+        << FrameText + "$13:" << FrameShown;
     QTest::newRow("same frame twice shows the same texts")
         << QStringList{Frame, "", Frame, ""} << ".F.F" << FrameText << FrameShown;
     QTest::newRow("line end but no marker: nothing is cut")
@@ -99,8 +98,8 @@ void TestFrameReceiver::ticks_data()
         << QStringList{QStringLiteral("$12:00:00,06/1"), ""} << ".."
         << InitialText + "$12:00:00,06/1" << none;
     QTest::newRow("partial next frame after a whole one waits for its line end")
-        << QStringList{Frame + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""}
-        << "...F" << QStringLiteral("13:00:00,06/15/2007,5,1")
+        << QStringList{Frame + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""} << "...F"
+        << QStringLiteral("13:00:00,06/15/2007,5,1")
         << shown("13:00:00", "06/15/2007", "Viernes", "Verano");
     QTest::newRow("characters after the line end are not part of the frame")
         << QStringList{Frame + "zz", ""} << ".F" << FrameText << FrameShown;
@@ -185,8 +184,7 @@ void TestFrameReceiver::framesSplitEveryWay_data()
         const QString head = Frame.left(cut);
         const QString tail = Frame.mid(cut);
         QTest::addRow("cut after %d", int(cut)) << QStringList{head, tail, ""} << "..F";
-        QTest::addRow("quiet poll after %d", int(cut)) << QStringList{head, "", tail, ""}
-                                                       << "...F";
+        QTest::addRow("quiet poll after %d", int(cut)) << QStringList{head, "", tail, ""} << "...F";
         QTest::addRow("behind a frame, cut after %d", int(cut))
             << QStringList{Frame, "", head, "", tail, ""} << ".F...F";
     }
@@ -217,8 +215,9 @@ void TestFrameReceiver::closedOrFailingPortChangesNothing_data()
     const QStringList askOnly{QStringLiteral("portOpen")};
     QTest::newRow("closed") << false << int(SerialOk) << int(SerialOk) << askOnly;
     QTest::newRow("asking fails") << true << int(SerialReadFailed) << int(SerialOk) << askOnly;
-    QTest::newRow("reading fails") << true << int(SerialOk) << int(SerialReadFailed)
-                                   << QStringList{QStringLiteral("portOpen"), QStringLiteral("input")};
+    QTest::newRow("reading fails")
+        << true << int(SerialOk) << int(SerialReadFailed)
+        << QStringList{QStringLiteral("portOpen"), QStringLiteral("input")};
 }
 
 void TestFrameReceiver::closedOrFailingPortChangesNothing()
@@ -267,7 +266,8 @@ void TestFrameReceiver::userEditOfLengthDelaysFrameByOneTick_data()
 
     QTest::newRow("longer edit") << QStringLiteral("Hola ") + InitialText + Frame << ".F";
     QTest::newRow("shorter edit") << QStringLiteral("Ventana\r\n") + Frame << ".F";
-    QTest::newRow("same length edit") << QStringLiteral("Ventana de recepcion?\r\n") + Frame << "F.";
+    QTest::newRow("same length edit")
+        << QStringLiteral("Ventana de recepcion?\r\n") + Frame << "F.";
 }
 
 void TestFrameReceiver::userEditOfLengthDelaysFrameByOneTick()

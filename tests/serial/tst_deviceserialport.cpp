@@ -262,9 +262,10 @@ void TestDeviceSerialPort::naturalOrder_data()
     QTest::newRow("numbers compare as numbers")
         << QStringList{"/dev/ttyS10", "/dev/ttyS2", "/dev/ttyS1"}
         << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10"};
-    QTest::newRow("stems first")
-        << QStringList{"/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyS0", "/dev/ttyACM0"}
-        << QStringList{"/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0", "/dev/ttyUSB0"};
+    QTest::newRow("stems first") << QStringList{"/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyS0",
+                                                "/dev/ttyACM0"}
+                                 << QStringList{"/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0",
+                                                "/dev/ttyUSB0"};
     QTest::newRow("no number") << QStringList{"/dev/b1", "/dev/b", "/dev/a"}
                                << QStringList{"/dev/a", "/dev/b", "/dev/b1"};
 }
