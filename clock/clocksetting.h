@@ -1,35 +1,55 @@
 #pragma once
 
+#include "clockbackend.h"
 #include "serialport.h" // MonotonicTime
 #include "usermessages.h"
 
 #include <QObject>
 #include <QString>
+#include <QTimeZone>
 
+#include <functional>
 #include <optional>
 
-class ClockBackend;
-
 // "Poner en hora el PC": sets the computer's clock from the date and time that the window
-// shows. Failures are told to the user in Spanish through `messages`; success shows nothing.
+// shows. The shown texts are the device's local time when its frame arrived; the clock is set,
+// in one change, to that time converted to universal time by the computer's time zone, plus
+// the time that has passed since the frame arrived. Failures are told to the user in Spanish
+// through `messages`; success shows nothing.
 class ClockSetting : public QObject
 {
     Q_OBJECT
 
 public:
-    ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent = nullptr);
+    // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` the time
+    // zone of the shown values; an invalid zone (the default) means the computer's own at the
+    // moment of each setting.
+    ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent = nullptr,
+                 std::function<MonotonicTime()> monotonicNow = MonotonicClock::now,
+                 const QTimeZone &zone = QTimeZone());
 
     // `date` and `time` are the captions of the date and time labels, `regime` that of the
     // summer/winter label, `frameArrival` when the "$" of the frame they came from arrived.
+    // Does nothing when either text is empty, or while an earlier setting still waits for the
+    // system's answer.
     void setFromShown(const QString &date, const QString &time, const QString &regime,
                       std::optional<MonotonicTime> frameArrival);
 
+    // Whether a setting waits for the system's answer.
+    bool isBusy() const { return m_busy; }
+
 signals:
-    // A setting that was started has ended, successfully or not (the backend may answer
-    // asynchronously).
+    // A setting that was started has ended, successfully or not, and any message about it
+    // has been shown. Not emitted when setFromShown() did nothing.
     void finished();
 
 private:
+    void onBackendFinished(ClockBackend::Outcome outcome, const QString &systemText);
+    void fail(const QString &text);
+
     ClockBackend *m_backend;
     UserMessages *m_messages;
+    std::function<MonotonicTime()> m_monotonicNow;
+    QTimeZone m_zone;
+    bool m_busy = false;
 };

@@ -11,6 +11,7 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
     packages+=(
         dbus                        # private dbus-daemon for the clock tests
+        tzdata                      # time-zone rules (Europe/Madrid) for the clock tests
         binutils-mingw-w64-x86-64   # checks the Windows version resource
         desktop-file-utils appstream
     )

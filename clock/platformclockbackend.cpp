@@ -1,0 +1,22 @@
+#include "platformclockbackend.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+#include "windowsclockbackend.h"
+#else
+#include "settimebackend.h"
+#include "timedatedbackend.h"
+#endif
+
+ClockBackend *createPlatformClockBackend(QObject *parent)
+{
+#ifdef Q_OS_WIN
+    return new WindowsClockBackend(parent);
+#else
+    auto *direct = new SetTimeBackend(systemRealtimeClock(), parent);
+    auto *backend = new TimedatedBackend(QDBusConnection::systemBus(), direct, parent);
+    direct->setParent(backend);
+    return backend;
+#endif
+}

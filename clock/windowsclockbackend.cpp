@@ -1,0 +1,63 @@
+#include "windowsclockbackend.h"
+
+#include <QDateTime>
+
+#include <windows.h>
+
+namespace {
+
+// Enables SE_SYSTEMTIME_NAME in the process token. Returns 0 or the error code.
+DWORD enableSystemTimePrivilege()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return GetLastError();
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    // AdjustTokenPrivileges succeeds even when the token lacks the privilege, and then leaves
+    // ERROR_NOT_ALL_ASSIGNED as the last error; so the last error is the answer either way.
+    if (LookupPrivilegeValueW(nullptr, SE_SYSTEMTIME_NAME, &privileges.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(token);
+    return error;
+}
+
+} // namespace
+
+void WindowsClockBackend::setTime(UtcTime utc)
+{
+    const DWORD privilegeError = enableSystemTimePrivilege();
+    if (privilegeError == ERROR_NOT_ALL_ASSIGNED || privilegeError == ERROR_PRIVILEGE_NOT_HELD) {
+        emit finished(Outcome::NoPermission, qt_error_string(int(privilegeError)));
+        return;
+    }
+    if (privilegeError != ERROR_SUCCESS) {
+        emit finished(Outcome::Refused, qt_error_string(int(privilegeError)));
+        return;
+    }
+
+    const qint64 msecs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(utc.time_since_epoch()).count();
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    SYSTEMTIME value{};
+    value.wYear = WORD(when.date().year());
+    value.wMonth = WORD(when.date().month());
+    value.wDayOfWeek = WORD(when.date().dayOfWeek() % 7); // Sunday is 0
+    value.wDay = WORD(when.date().day());
+    value.wHour = WORD(when.time().hour());
+    value.wMinute = WORD(when.time().minute());
+    value.wSecond = WORD(when.time().second());
+    value.wMilliseconds = WORD(when.time().msec());
+
+    if (SetSystemTime(&value)) {
+        emit finished(Outcome::Set, QString());
+        return;
+    }
+    const DWORD error = GetLastError();
+    emit finished(error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_ACCESS_DENIED
+                      ? Outcome::NoPermission
+                      : Outcome::Refused,
+                  qt_error_string(int(error)));
+}

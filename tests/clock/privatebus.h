@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A dbus-daemon of the test's own, started and stopped by the test, that lets anyone own any
+// name and starts no services. The clock tests point DBUS_SYSTEM_BUS_ADDRESS at it, so that
+// nothing they run can reach the machine's real system bus.
+class PrivateBus
+{
+public:
+    PrivateBus() = default;
+    ~PrivateBus() { stop(); }
+    PrivateBus(const PrivateBus &) = delete;
+    PrivateBus &operator=(const PrivateBus &) = delete;
+
+    // Starts the daemon and waits until it tells its address. False when it could not start.
+    bool start()
+    {
+        if (!m_dir.isValid())
+            return false;
+        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(
+            R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=)" +
+            m_dir.path().toUtf8() +
+            R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)");
+        file.close();
+
+        m_daemon.setProgram(QStringLiteral("dbus-daemon"));
+        m_daemon.setArguments({QStringLiteral("--config-file=") + config,
+                               QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        m_daemon.start();
+        if (!m_daemon.waitForStarted(10000))
+            return false;
+        while (!m_daemon.canReadLine()) {
+            if (!m_daemon.waitForReadyRead(10000))
+                return false;
+        }
+        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        return !m_address.isEmpty();
+    }
+
+    void stop()
+    {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(5000))
+            m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+
+    QString address() const { return m_address; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QString m_address;
+};

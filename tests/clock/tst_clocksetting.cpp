@@ -1,0 +1,287 @@
+#include "clocksetting.h"
+#include "recordingclockbackend.h"
+#include "recordingmessages.h"
+
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString Invalid = QStringLiteral("Fecha u hora no válida.");
+const QString NotSet = QStringLiteral("No se pudo poner en hora el PC.\r\n");
+
+QDateTime asDateTime(UtcTime utc)
+{
+    return QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(utc.time_since_epoch()).count(),
+        Qt::UTC);
+}
+
+// "Poner en hora el PC" with a recording backend, recorded messages, a monotonic clock that
+// stands still unless the test moves it, and Madrid as the computer's time zone.
+struct Press
+{
+    RecordingClockBackend backend;
+    RecordingMessages messages;
+    MonotonicTime now = MonotonicTime(1000h);
+    ClockSetting setting{&backend, &messages, nullptr, [this] { return now; },
+                         QTimeZone(QByteArrayLiteral("Europe/Madrid"))};
+    QSignalSpy finished{&setting, &ClockSetting::finished};
+};
+
+} // namespace
+
+class TestClockSetting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void nothingToSet_data();
+    void nothingToSet();
+    void setsShownTimePlusFrameAge_data();
+    void setsShownTimePlusFrameAge();
+    void refusalIsReported_data();
+    void refusalIsReported();
+    void pressingTwiceSetsTwice();
+    void pressWhileWaitingIsIgnored();
+    void computerZoneIsReadAtEachPress();
+};
+
+void TestClockSetting::nothingToSet_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("regime");
+    QTest::addColumn<QStringList>("messages");
+
+    const QStringList none;
+    const QStringList invalid{Invalid};
+    QTest::newRow("time empty") << "06/15/2007"
+                                << ""
+                                << "Verano" << none;
+    QTest::newRow("date empty") << ""
+                                << "12:00:00"
+                                << "Verano" << none;
+    QTest::newRow("both empty") << ""
+                                << ""
+                                << "Verano" << none;
+    QTest::newRow("blank date") << "   "
+                                << "12:00:00"
+                                << "Verano" << invalid;
+    QTest::newRow("blank time") << "06/15/2007"
+                                << " "
+                                << "Verano" << invalid;
+    QTest::newRow("placeholders before any frame") << "mm/dd/aaaa"
+                                                   << "hh:mm:ss"
+                                                   << "Inviern/Veran" << invalid;
+    QTest::newRow("impossible date") << "02/30/2007"
+                                     << "12:00:00"
+                                     << "Invierno" << invalid;
+    QTest::newRow("impossible time") << "06/15/2007"
+                                     << "24:00:00"
+                                     << "Verano" << invalid;
+    QTest::newRow("day-first date") << "15/06/2007"
+                                    << "12:00:00"
+                                    << "Verano" << invalid;
+    QTest::newRow("skipped spring hour") << "03/25/2007"
+                                         << "02:30:00"
+                                         << "Verano" << invalid;
+    QTest::newRow("before 1970") << "06/15/1960"
+                                 << "12:00:00"
+                                 << "Verano" << invalid;
+}
+
+void TestClockSetting::nothingToSet()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QString, regime);
+    QFETCH(QStringList, messages);
+
+    Press press;
+    press.setting.setFromShown(date, time, regime, press.now - 1s);
+    QVERIFY(press.backend.asked.isEmpty());
+    QCOMPARE(press.messages.shown, messages);
+    // Something was done (a message shown) exactly when the press was not skipped.
+    QCOMPARE(press.finished.count(), messages.isEmpty() ? 0 : 1);
+    QVERIFY(!press.setting.isBusy());
+}
+
+void TestClockSetting::setsShownTimePlusFrameAge_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("regime");
+    QTest::addColumn<int>("ageMs"); // -1: no frame arrival known
+    QTest::addColumn<QDateTime>("expected");
+
+    const auto utc = [](int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
+    };
+    QTest::newRow("fresh frame") << "06/15/2007"
+                                 << "12:00:00"
+                                 << "Verano" << 0 << utc(2007, 6, 15, 10, 0, 0);
+    QTest::newRow("no arrival known") << "06/15/2007"
+                                      << "12:00:00"
+                                      << "Verano" << -1 << utc(2007, 6, 15, 10, 0, 0);
+    QTest::newRow("frame read at the next poll")
+        << "06/15/2007"
+        << "12:00:00"
+        << "Verano" << 250 << utc(2007, 6, 15, 10, 0, 0, 250);
+    QTest::newRow("device silent for a minute")
+        << "06/15/2007"
+        << "12:00:00"
+        << "Verano" << 61500 << utc(2007, 6, 15, 10, 1, 1, 500);
+    QTest::newRow("age carries into the new year")
+        << "12/31/2007"
+        << "23:59:59"
+        << "Invierno" << 2000 << utc(2007, 12, 31, 23, 0, 1);
+    QTest::newRow("winter") << "01/15/2007"
+                            << "12:00:00"
+                            << "Invierno" << 0 << utc(2007, 1, 15, 11, 0, 0);
+    QTest::newRow("repeated autumn hour, summer") << "10/28/2007"
+                                                  << "02:30:00"
+                                                  << "Verano" << 0 << utc(2007, 10, 28, 0, 30, 0);
+    QTest::newRow("repeated autumn hour, winter") << "10/28/2007"
+                                                  << "02:30:00"
+                                                  << "Invierno" << 0 << utc(2007, 10, 28, 1, 30, 0);
+    QTest::newRow("one-digit fields") << "6/1/2007"
+                                      << "9:05:07"
+                                      << "Verano" << 0 << utc(2007, 6, 1, 7, 5, 7);
+}
+
+void TestClockSetting::setsShownTimePlusFrameAge()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QString, regime);
+    QFETCH(int, ageMs);
+    QFETCH(QDateTime, expected);
+
+    Press press;
+    std::optional<MonotonicTime> arrival;
+    if (ageMs >= 0)
+        arrival = press.now - std::chrono::milliseconds(ageMs);
+    press.setting.setFromShown(date, time, regime, arrival);
+
+    QCOMPARE(press.backend.asked.size(), 1);
+    QCOMPARE(asDateTime(press.backend.asked.first()), expected);
+    QVERIFY(press.messages.shown.isEmpty());
+    QCOMPARE(press.finished.count(), 1);
+}
+
+void TestClockSetting::refusalIsReported_data()
+{
+    QTest::addColumn<ClockBackend::Outcome>("outcome");
+    QTest::addColumn<QString>("systemText");
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("set") << ClockBackend::Outcome::Set << "" << QStringList();
+    QTest::newRow("no permission")
+        << ClockBackend::Outcome::NoPermission << "Access denied"
+        << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
+    QTest::newRow("automatic sync")
+        << ClockBackend::Outcome::AutomaticSync << "Automatic time synchronization is enabled"
+        << QStringList{NotSet +
+                       QStringLiteral("La sincronización automática de la hora está activada.")};
+    QTest::newRow("other refusal: the system's text")
+        << ClockBackend::Outcome::Refused << "Invalid argument"
+        << QStringList{NotSet + QStringLiteral("Invalid argument")};
+}
+
+void TestClockSetting::refusalIsReported()
+{
+    QFETCH(ClockBackend::Outcome, outcome);
+    QFETCH(QString, systemText);
+    QFETCH(QStringList, messages);
+
+    Press press;
+    press.backend.outcome = outcome;
+    press.backend.systemText = systemText;
+    press.setting.setFromShown(QStringLiteral("06/15/2007"), QStringLiteral("12:00:00"),
+                               QStringLiteral("Verano"), press.now);
+    QCOMPARE(press.backend.asked.size(), 1);
+    QCOMPARE(press.messages.shown, messages);
+    QCOMPARE(press.finished.count(), 1);
+}
+
+void TestClockSetting::pressingTwiceSetsTwice()
+{
+    // Nothing is remembered between presses: each sets from the labels and the frame age as
+    // they stand at that press.
+    Press press;
+    const MonotonicTime arrival = press.now;
+    const QString date = QStringLiteral("06/15/2007");
+    const QString time = QStringLiteral("12:00:00");
+    const QString regime = QStringLiteral("Verano");
+    press.setting.setFromShown(date, time, regime, arrival);
+    press.now += 5s;
+    press.setting.setFromShown(date, time, regime, arrival);
+
+    QCOMPARE(press.backend.asked.size(), 2);
+    QCOMPARE(asDateTime(press.backend.asked[0]),
+             QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
+    QCOMPARE(asDateTime(press.backend.asked[1]),
+             QDateTime(QDate(2007, 6, 15), QTime(10, 0, 5), Qt::UTC));
+    QVERIFY(press.messages.shown.isEmpty());
+    QCOMPARE(press.finished.count(), 2);
+}
+
+void TestClockSetting::pressWhileWaitingIsIgnored()
+{
+    // While the system asks for a password, another press starts nothing; the answer, when it
+    // comes, is reported then.
+    Press press;
+    press.backend.answerAtOnce = false;
+    press.backend.outcome = ClockBackend::Outcome::NoPermission;
+    const QString date = QStringLiteral("06/15/2007");
+    const QString time = QStringLiteral("12:00:00");
+    const QString regime = QStringLiteral("Verano");
+
+    press.setting.setFromShown(date, time, regime, press.now);
+    QVERIFY(press.setting.isBusy());
+    press.setting.setFromShown(date, time, regime, press.now);
+    QCOMPARE(press.backend.asked.size(), 1);
+    QVERIFY(press.messages.shown.isEmpty());
+    QCOMPARE(press.finished.count(), 0);
+
+    press.backend.answer();
+    QVERIFY(!press.setting.isBusy());
+    QCOMPARE(press.messages.shown,
+             QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")});
+    QCOMPARE(press.finished.count(), 1);
+
+    press.setting.setFromShown(date, time, regime, press.now);
+    QCOMPARE(press.backend.asked.size(), 2);
+}
+
+void TestClockSetting::computerZoneIsReadAtEachPress()
+{
+    const QByteArray oldTz = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    RecordingClockBackend backend;
+    RecordingMessages messages;
+    ClockSetting setting(&backend, &messages);
+    const QString date = QStringLiteral("06/15/2007");
+    const QString time = QStringLiteral("12:00:00");
+
+    qputenv("TZ", "Europe/Madrid");
+    setting.setFromShown(date, time, QStringLiteral("Verano"), std::nullopt);
+    qputenv("TZ", "America/New_York");
+    setting.setFromShown(date, time, QStringLiteral("Verano"), std::nullopt);
+    if (hadTz)
+        qputenv("TZ", oldTz);
+    else
+        qunsetenv("TZ");
+
+    QCOMPARE(backend.asked.size(), 2);
+    QCOMPARE(asDateTime(backend.asked[0]), QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
+    QCOMPARE(asDateTime(backend.asked[1]), QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
+    QVERIFY(messages.shown.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestClockSetting)
+#include "tst_clocksetting.moc"
