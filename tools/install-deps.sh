@@ -13,6 +13,8 @@ if [ "${1:-}" = "--test" ]; then
         dbus                        # private dbus-daemon for the clock tests
         binutils-mingw-w64-x86-64   # checks the Windows version resource
         desktop-file-utils appstream
+        clang libclang-rt-14-dev    # libFuzzer (tools/fuzz.sh)
+        clang-tidy cppcheck         # tools/static-checks.sh
     )
 fi
 
