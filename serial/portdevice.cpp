@@ -43,7 +43,7 @@ QString portDevice(int number)
     return QStringLiteral("COM%1").arg(number);
 #else
     const QString variable = QStringLiteral("QUORVEL_COM%1").arg(number);
-    const QString configured = qEnvironmentVariable(variable.toLatin1().constData());
+    QString configured = qEnvironmentVariable(variable.toLatin1().constData());
     if (!configured.isEmpty())
         return configured;
 

@@ -14,6 +14,8 @@ if [ "${1:-}" = "--test" ]; then
         tzdata                      # time-zone rules (Europe/Madrid) for the clock tests
         binutils-mingw-w64-x86-64   # checks the Windows version resource
         desktop-file-utils appstream
+        clang libclang-rt-14-dev    # libFuzzer (tools/fuzz.sh)
+        clang-tidy cppcheck         # tools/static-checks.sh
     )
 fi
 
