@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr qint64 SecondsPerDay = 24 * 60 * 60;
+constexpr qint64 SecondsPerDay = qint64(24) * 60 * 60;
 
 int offsetAt(const QTimeZone &zone, qint64 utcSeconds)
 {
