@@ -556,16 +556,17 @@ void TestQuorvelSim::deviceClock()
     QCOMPARE(fields.captured(3).toInt(), sent.date().dayOfWeek());
     QCOMPARE(fields.captured(4) == u"1", zone.isDaylightTime(sent));
 
-    // Paced at 4800 baud: 25 character times (52 ms) from "$" to LF, in many pieces.
+    // Paced at 4800 baud: 25 character times (52 ms) from "$" to LF, in many pieces. A
+    // reader kept waiting by a busy machine sees less, so the bounds are wide.
     const nanoseconds span = line.lastArrival(frame) - line.firstArrival(frame);
-    QVERIFY2(span >= 26ms && span <= 1s, qPrintable(QString::number(span.count())));
+    QVERIFY2(span >= 20ms && span <= 1s, qPrintable(QString::number(span.count())));
     const QSet<qint64> arrivals = [&] {
         QSet<qint64> distinct;
         for (qsizetype i = 0; i < frame.size(); ++i)
             distinct.insert(line.arrivals.at(frame.position + i).count());
         return distinct;
     }();
-    QVERIFY2(arrivals.size() >= 3, "the frame arrived at once");
+    QVERIFY2(arrivals.size() >= 2, "the frame arrived at once");
     QVERIFY(endsCleanly(simulator));
 }
 
@@ -611,8 +612,9 @@ void TestQuorvelSim::splitFramesSpanPolls()
             longestPause = std::max(longestPause, line.arrivals.at(frame.position + i) -
                                                       line.arrivals.at(frame.position + i - 1));
         }
-        // The simulator pauses 250 ms; a reader polling every 100 ms sees a quiet poll.
-        QVERIFY2(longestPause >= 200ms, qPrintable(QString::number(longestPause.count())));
+        // The simulator pauses 250 ms, so a reader polling every 100 ms sees a quiet poll;
+        // a reader kept waiting by a busy machine sees less.
+        QVERIFY2(longestPause >= 120ms, qPrintable(QString::number(longestPause.count())));
     }
     QVERIFY(endsCleanly(simulator));
 }
@@ -642,7 +644,7 @@ void TestQuorvelSim::silenceAfterEveryThirdSlot()
 {
     QProcess simulator;
     const QString path =
-        startSimulator(simulator, {"--silence", "0.4", "--period", "0.1", "--count", "5"});
+        startSimulator(simulator, {"--silence", "0.6", "--period", "0.1", "--count", "5"});
     LineReader line(path);
     QVERIFY(line.isOpen());
     QVERIFY(line.readToHangUp(5s));
@@ -652,7 +654,7 @@ void TestQuorvelSim::silenceAfterEveryThirdSlot()
     QList<int> longGapsAfter;
     for (qsizetype i = 1; i < frames.size(); ++i) {
         const nanoseconds gap = line.firstArrival(frames[i]) - line.lastArrival(frames[i - 1]);
-        if (gap >= 300ms)
+        if (gap >= 350ms)
             longGapsAfter << int(i);
     }
     // Frames 1 to 3, the silence, frames 4 and 5; a slow start may have cost frame 1.
