@@ -1,0 +1,128 @@
+#include "deviceline.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal's device side holds at most this many unread bytes; more wait in the
+// kernel, uncounted, until the reader takes some.
+constexpr qint64 FullDeviceQueue = 4095;
+
+QString systemError(const QString &what)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void setFlags(int handle, int flags)
+{
+    fcntl(handle, F_SETFL, fcntl(handle, F_GETFL) | flags);
+}
+
+void closeHandle(int &handle)
+{
+    if (handle >= 0)
+        ::close(handle);
+    handle = -1;
+}
+
+} // namespace
+
+DeviceLine::~DeviceLine()
+{
+    hangUp();
+}
+
+bool DeviceLine::createPseudoTerminal(QString *error)
+{
+    hangUp();
+    char name[256] = {};
+    if (openpty(&m_output, &m_device, name, nullptr, nullptr) != 0) {
+        *error = systemError(QStringLiteral("Cannot create a pseudo-terminal"));
+        m_output = m_device = -1;
+        return false;
+    }
+    // Raw, so that CR LF and every other byte reach the reader unchanged.
+    termios settings{};
+    tcgetattr(m_device, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(m_device, TCSANOW, &settings);
+    setFlags(m_output, O_NONBLOCK);
+    fcntl(m_output, F_SETFD, FD_CLOEXEC);
+    fcntl(m_device, F_SETFD, FD_CLOEXEC);
+    m_path = QString::fromLocal8Bit(name);
+    m_queuedAtCheck = m_sentSinceCheck = 0;
+    return true;
+}
+
+bool DeviceLine::openSerialDevice(const QString &path, QString *error)
+{
+    hangUp();
+    m_output = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_output < 0) {
+        *error = systemError(QStringLiteral("Cannot open %1").arg(path));
+        return false;
+    }
+    termios settings{};
+    if (tcgetattr(m_output, &settings) != 0) {
+        *error = systemError(QStringLiteral("%1 is no serial device").arg(path));
+        closeHandle(m_output);
+        return false;
+    }
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~(CSTOPB | CRTSCTS);
+    settings.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&settings, B4800);
+    cfsetospeed(&settings, B4800);
+    tcsetattr(m_output, TCSANOW, &settings);
+    m_path = path;
+    return true;
+}
+
+bool DeviceLine::send(char byte)
+{
+    if (m_output < 0 || ::write(m_output, &byte, 1) != 1)
+        return false;
+    ++m_sentSinceCheck;
+    return true;
+}
+
+void DeviceLine::dropUnread()
+{
+    if (m_device < 0)
+        return;
+    char written[256];
+    while (::read(m_output, written, sizeof written) > 0) {
+    }
+    int queued = 0;
+    if (ioctl(m_device, FIONREAD, &queued) != 0)
+        return;
+    const bool nobodyRead = m_sentSinceCheck > 0 && (queued >= m_queuedAtCheck + m_sentSinceCheck ||
+                                                     queued >= FullDeviceQueue);
+    if (nobodyRead && tcflush(m_device, TCIFLUSH) == 0)
+        queued = 0;
+    m_queuedAtCheck = queued;
+    m_sentSinceCheck = 0;
+}
+
+qint64 DeviceLine::unread() const
+{
+    int queued = 0;
+    if (m_device >= 0)
+        ioctl(m_device, FIONREAD, &queued);
+    else if (m_output >= 0)
+        ioctl(m_output, TIOCOUTQ, &queued);
+    return queued;
+}
+
+void DeviceLine::hangUp()
+{
+    closeHandle(m_output);
+    closeHandle(m_device);
+}

@@ -1,0 +1,109 @@
+#include "slotplan.h"
+
+#include "frametext.h"
+
+namespace {
+
+qint64 floorDivide(qint64 dividend, qint64 divisor)
+{
+    const qint64 quotient = dividend / divisor;
+    return quotient * divisor > dividend ? quotient - 1 : quotient;
+}
+
+QDateTime timeAt(std::chrono::nanoseconds instant, const QTimeZone &zone)
+{
+    return QDateTime::fromMSecsSinceEpoch(floorDivide(instant.count(), 1'000'000), zone);
+}
+
+// Where the next byte of a slot goes: so many characters and pauses after the slot's start.
+// Counting characters, not adding up rounded character times, keeps a burst from drifting.
+struct Position
+{
+    qint64 characters = 0;
+    std::chrono::nanoseconds pauses{0};
+
+    std::chrono::nanoseconds time() const { return characterTimes(characters) + pauses; }
+};
+
+// Appends `frame` at `position` and moves `position` past it.
+void addFrame(SlotPlan &plan, Position &position, const QByteArray &frame, bool split,
+              std::mt19937 &random)
+{
+    if (!split) {
+        plan.chunks.append({position.time(), frame, true});
+        position.characters += frame.size();
+        return;
+    }
+    // At least the "$" goes before the pause and at least the LF after it.
+    std::uniform_int_distribution<qsizetype> cuts(1, frame.size() - 1);
+    const qsizetype cut = cuts(random);
+    plan.chunks.append({position.time(), frame.left(cut), false});
+    position.characters += cut;
+    position.pauses += SplitPause;
+    plan.chunks.append({position.time(), frame.mid(cut), true});
+    position.characters += frame.size() - cut;
+}
+
+// Appends up to MaximumNoise random bytes, never a "$", somewhere after `after` so that they
+// are over NoiseClearance before the next slot.
+void addNoise(SlotPlan &plan, std::chrono::nanoseconds after, std::chrono::nanoseconds period,
+              std::mt19937 &random)
+{
+    const std::chrono::nanoseconds earliest = after + characterTimes(1);
+    const std::chrono::nanoseconds latestEnd = period - NoiseClearance;
+    qsizetype length = std::uniform_int_distribution<qsizetype>(1, MaximumNoise)(random);
+    while (length > 0 && earliest + characterTimes(length) > latestEnd)
+        --length;
+    if (length == 0)
+        return;
+    std::uniform_int_distribution<qint64> starts(earliest.count(),
+                                                 (latestEnd - characterTimes(length)).count());
+    std::uniform_int_distribution<int> values(0, 254);
+    Chunk noise{std::chrono::nanoseconds(starts(random)), QByteArray(), false};
+    for (qsizetype i = 0; i < length; ++i) {
+        const int value = values(random);
+        noise.bytes.append(char(value < '$' ? value : value + 1));
+    }
+    plan.chunks.append(noise);
+}
+
+} // namespace
+
+std::chrono::nanoseconds characterTimes(qint64 characters)
+{
+    constexpr qint64 BitsPerCharacter = 10;
+    constexpr qint64 BitsPerSecond = 4800;
+    return std::chrono::nanoseconds(characters * BitsPerCharacter * 1'000'000'000 / BitsPerSecond);
+}
+
+std::chrono::nanoseconds SlotPlan::end() const
+{
+    if (chunks.isEmpty())
+        return std::chrono::nanoseconds(0);
+    const Chunk &last = chunks.constLast();
+    return last.start + characterTimes(last.bytes.size());
+}
+
+SlotPlan planSlot(std::chrono::nanoseconds slot, qint64 framesBefore, const SimOptions &options,
+                  const QTimeZone &zone, std::mt19937 &random)
+{
+    SlotPlan plan;
+    Position position;
+    for (int i = 0; i < options.burst; ++i) {
+        const QDateTime time = timeAt(slot + position.time(), zone);
+        const std::optional<Malformation> broken =
+            options.malformed ? malformationOfFrame(framesBefore + i + 1) : std::nullopt;
+        const QByteArray frame = broken ? malformedFrameText(time, *broken) : frameText(time);
+        addFrame(plan, position, frame, options.split, random);
+    }
+    if (options.noise)
+        addNoise(plan, position.time(), options.period, random);
+    return plan;
+}
+
+std::chrono::nanoseconds slotAtOrAfter(std::chrono::nanoseconds instant,
+                                       std::chrono::nanoseconds period)
+{
+    const qint64 number = -floorDivide(-instant.count(), period.count());
+    return number * period;
+}
