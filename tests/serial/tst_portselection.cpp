@@ -51,17 +51,13 @@ void TestPortSelection::steps_data()
     QTest::newRow("closed, all succeed") << false << 0 << 0 << 0 << 0 << fromClosed << true;
     QTest::newRow("open, closed first") << true << 0 << 0 << 0 << 0 << fromOpen << true;
     QTest::newRow("asking fails: closes all the same")
-        << false << int(SerialReadFailed) << 0 << 0 << 0 << fromOpen + QStringList{message}
-        << true;
-    QTest::newRow("close fails")
-        << true << 0 << int(SerialCloseFailed) << 0 << 0 << fromOpen + QStringList{message}
-        << true;
-    QTest::newRow("setting the number fails")
-        << false << 0 << 0 << int(SerialPortIsOpen) << 0 << fromClosed + QStringList{message}
-        << true;
+        << false << int(SerialReadFailed) << 0 << 0 << 0 << fromOpen + QStringList{message} << true;
+    QTest::newRow("close fails") << true << 0 << int(SerialCloseFailed) << 0 << 0
+                                 << fromOpen + QStringList{message} << true;
+    QTest::newRow("setting the number fails") << false << 0 << 0 << int(SerialPortIsOpen) << 0
+                                              << fromClosed + QStringList{message} << true;
     QTest::newRow("open fails: polling still starts")
-        << true << 0 << 0 << 0 << int(SerialNoDevice) << fromOpen + QStringList{message}
-        << false;
+        << true << 0 << 0 << 0 << int(SerialNoDevice) << fromOpen + QStringList{message} << false;
     QTest::newRow("every step fails: one message")
         << true << int(SerialReadFailed) << int(SerialCloseFailed) << int(SerialPortIsOpen)
         << int(SerialOpenFailed) << fromOpen + QStringList{message} << false;
@@ -119,7 +115,8 @@ void TestPortSelection::portNumber()
     ScriptedSerialPort port;
     port.open = false;
     LoggedMessages messages(&port.calls);
-    selectPort(listText, &port, [](std::chrono::milliseconds) {}, &messages);
+    selectPort(
+        listText, &port, [](std::chrono::milliseconds) {}, &messages);
 
     QCOMPARE(port.calls.value(1), QStringLiteral("setCommPort %1").arg(number));
     QCOMPARE(portNumberOf(listText), qint16(number));
