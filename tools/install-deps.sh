@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     fonts-dejavu-core
+    fonts-liberation2           # the clock display's font widths where MS Sans Serif is missing
 )
 if [ "${1:-}" = "--test" ]; then
     packages+=(

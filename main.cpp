@@ -1,0 +1,33 @@
+#include "applicationidentity.h"
+#include "clocksetting.h"
+#include "deviceserialport.h"
+#include "fontfallbacks.h"
+#include "form1.h"
+#include "messageboxmessages.h"
+
+#include <QApplication>
+#include <QScreen>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    addFontFallbacks();
+    setApplicationIdentity();
+
+    DeviceSerialPort port;
+    MessageBoxMessages messages;
+    // TODO(merge): pass createPlatformClockBackend(&app) from clock/platformclockbackend.h.
+    ClockSetting clock(nullptr, &messages);
+    Form1 window(&port, &messages, &clock);
+    messages.setWindow(&window);
+
+    // exit() and not quit(): quit() would first close the window, and closing the window
+    // runs the closing handler a second time.
+    QObject::connect(&window, &Form1::programEndRequested, &app, [] { QCoreApplication::exit(0); });
+
+    if (const QScreen *screen = window.screen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,38 @@
+#include "portselection.h"
+
+#include <QCoreApplication>
+
+qint16 portNumberOf(const QString &listText)
+{
+    constexpr qsizetype NumberPosition = 3; // the fourth character: "Com1"
+    if (listText.size() <= NumberPosition)
+        return 0;
+    const QChar digit = listText.at(NumberPosition);
+    if (digit < u'0' || digit > u'9')
+        return 0;
+    return static_cast<qint16>(digit.unicode() - u'0');
+}
+
+void selectPort(const QString &listText, SerialPort *port,
+                const PollIntervalSetter &setPollInterval, UserMessages *messages)
+{
+    // The last failure of any step; the steps after it run all the same.
+    int failure = SerialOk;
+    const auto record = [&failure](int result) {
+        if (result != SerialOk)
+            failure = result;
+    };
+
+    bool open = false;
+    const int asked = port->portOpen(&open);
+    record(asked);
+    if (asked != SerialOk || open)
+        record(port->setPortOpen(false)); // not knowing whether it is open: close it anyway
+
+    record(port->setCommPort(portNumberOf(listText)));
+    record(port->setPortOpen(true));
+    setPollInterval(PollInterval);
+
+    if (failure > SerialOk)
+        messages->show(QCoreApplication::translate("PortSelection", "Puerto no disponible"));
+}

@@ -1,0 +1,13 @@
+#include "applicationidentity.h"
+
+#include "programicon.h"
+
+#include <QGuiApplication>
+
+void setApplicationIdentity()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quorvel.Quorvel"));
+    QGuiApplication::setWindowIcon(programIcon());
+}

@@ -1,0 +1,120 @@
+#include "form1.h"
+
+#include "clocksetting.h"
+#include "portselection.h"
+#include "programicon.h"
+#include "receivewindow.h"
+#include "ui_form1.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QTimer>
+
+Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWidget *parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::Form1>()), m_port(port), m_messages(messages),
+      m_clock(clock), m_timer1(new QTimer(this))
+{
+    m_ui->setupUi(this);
+    setWindowIcon(programIcon());
+
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_receiveWindow = new ReceiveWindow(m_ui->Text1, this);
+    m_receiver.emplace(m_receiveWindow->receiveText(),
+                       DisplayTexts{m_ui->Label1->text(), m_ui->Label3->text(),
+                                    m_ui->Label5->text(), m_ui->Label7->text()});
+
+    // Only picking an entry of the list selects a port. Typing an entry's name in the text
+    // field does not: no completion, and neither Enter nor leaving the field picks the entry
+    // typed (QComboBox would take both as picking it; the form sets its insert policy to
+    // NoInsert, which keeps Enter from adding entries).
+    m_ui->Combo1->setCompleter(nullptr);
+    disconnect(m_ui->Combo1->lineEdit(), &QLineEdit::editingFinished, m_ui->Combo1, nullptr);
+
+    connect(m_ui->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(m_ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(m_timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(m_receiveWindow, &ReceiveWindow::edited, this,
+            [this](const QString &receiveText) { m_receiver->SetReceiveText(receiveText); });
+
+    m_ui->Text1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load()
+{
+    Combo1_Click();
+}
+
+void Form1::Combo1_Click()
+{
+    selectPort(
+        m_ui->Combo1->currentText(), m_port,
+        [this](std::chrono::milliseconds interval) { m_timer1->start(interval); }, m_messages);
+}
+
+void Form1::Command1_Click()
+{
+    if (!m_clock)
+        return;
+    const ShownClock shown = shownClock();
+    m_clock->setFromShown(shown.date, shown.time, shown.regime, shown.frameArrival);
+}
+
+void Form1::Command2_Click()
+{
+    closePortAndEnd();
+}
+
+void Form1::Command3_Click()
+{
+    m_messages->show(tr("Software V.2.0 Junio 2007") + QLatin1String("\r\n") +
+                     tr("Hecho por el equipo de Quorvel, 2007"));
+    m_messages->show(tr("Hasta la próxima."));
+}
+
+void Form1::Timer1_Timer()
+{
+    if (!m_receiver->Tick(m_port))
+        return;
+    m_receiveWindow->show(m_receiver->ReceiveText());
+    if (m_receiver->TookFrame())
+        showDisplayTexts();
+}
+
+ShownClock Form1::shownClock() const
+{
+    return ShownClock{m_ui->Label3->text(), m_ui->Label1->text(), m_ui->Label7->text(),
+                      m_receiver->FrameArrival()};
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Form_Unload()
+{
+    closePortAndEnd();
+}
+
+void Form1::closePortAndEnd()
+{
+    bool open = false;
+    m_port->portOpen(&open);
+    if (open)
+        m_port->setPortOpen(false);
+    emit programEndRequested();
+}
+
+void Form1::showDisplayTexts()
+{
+    const DisplayTexts shown = m_receiver->Display();
+    m_ui->Label1->setText(shown.time);
+    m_ui->Label3->setText(shown.date);
+    m_ui->Label5->setText(shown.weekday);
+    m_ui->Label7->setText(shown.regime);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "usermessages.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QMessageBox;
+
+// Messages shown in modal message boxes: the text, an OK button, no icon, and as title only
+// the program's name (the title every message box of the program has).
+class MessageBoxMessages : public UserMessages
+{
+public:
+    // `window` is the window the boxes belong to and are centred on; it may be set later.
+    explicit MessageBoxMessages(QWidget *window = nullptr);
+
+    void setWindow(QWidget *window) { m_window = window; }
+
+    // Shows `text` and returns once the user has dismissed it.
+    void show(const QString &text) override;
+
+    // The box that show() runs for `text`.
+    std::unique_ptr<QMessageBox> createBox(const QString &text) const;
+
+private:
+    QPointer<QWidget> m_window;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QPlainTextEdit;
+
+// The receive text as the receive window shows it: CR LF and lone CR or LF each as one line
+// break.
+QString displayTextOf(const QString &receiveText);
+
+// The receive text back from what the user left in the receive window: every line break
+// becomes CR LF, the line end the device sends.
+QString receiveTextOf(const QString &displayText);
+
+// Keeps a text box showing the receive text, and tells the user's edits of it.
+//
+// The box is written only when the receive text has changed, and then by appending when the
+// new text merely continues the old one, so that a user selecting or editing in the box keeps
+// caret and selection while the device sends. The newest text stays in view unless the user
+// has scrolled back. Only the user's edits are told, never the writes made here.
+class ReceiveWindow : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ReceiveWindow(QPlainTextEdit *box, QObject *parent = nullptr);
+
+    // The receive text that the box shows.
+    QString receiveText() const { return m_receiveText; }
+
+    // Shows `receiveText` in the box unless it shows it already.
+    void show(const QString &receiveText);
+
+signals:
+    // The user has edited the box; `receiveText` is its whole new content, with CR LF line ends.
+    void edited(const QString &receiveText);
+
+private:
+    void takeUserEdit();
+
+    QPlainTextEdit *m_box;
+    QString m_receiveText;
+    QString m_displayText; // what the box holds, as written here or left by the user
+    bool m_writing = false;
+};
