@@ -4,6 +4,7 @@
 #include "fontfallbacks.h"
 #include "form1.h"
 #include "messageboxmessages.h"
+#include "platformclockbackend.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -16,8 +17,7 @@ int main(int argc, char *argv[])
 
     DeviceSerialPort port;
     MessageBoxMessages messages;
-    // TODO(merge): pass createPlatformClockBackend(&app) from clock/platformclockbackend.h.
-    ClockSetting clock(nullptr, &messages);
+    ClockSetting clock(createPlatformClockBackend(&app), &messages);
     Form1 window(&port, &messages, &clock);
     messages.setWindow(&window);
 
