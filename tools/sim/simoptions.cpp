@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -137,11 +138,11 @@ ParsedOptions parseOptions(const QStringList &arguments)
         readNumber(parser, QStringLiteral("hangup-after"), 1, Unlimited, options.hangupAfter),
         readNumber(parser, QStringLiteral("seed"), 0, std::numeric_limits<quint32>::max(), seed),
     };
-    for (const QString &error : errors) {
-        if (!error.isEmpty()) {
-            result.error = error;
-            return result;
-        }
+    const auto firstError = std::find_if(std::cbegin(errors), std::cend(errors),
+                                         [](const QString &error) { return !error.isEmpty(); });
+    if (firstError != std::cend(errors)) {
+        result.error = *firstError;
+        return result;
     }
     options.burst = int(burst);
     if (parser.isSet(QStringLiteral("seed")))
