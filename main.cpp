@@ -29,5 +29,5 @@ int main(int argc, char *argv[])
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.Form_Load();
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

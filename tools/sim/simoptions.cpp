@@ -4,6 +4,8 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -137,11 +139,11 @@ ParsedOptions parseOptions(const QStringList &arguments)
         readNumber(parser, QStringLiteral("hangup-after"), 1, Unlimited, options.hangupAfter),
         readNumber(parser, QStringLiteral("seed"), 0, std::numeric_limits<quint32>::max(), seed),
     };
-    for (const QString &error : errors) {
-        if (!error.isEmpty()) {
-            result.error = error;
-            return result;
-        }
+    const auto failed = std::find_if(std::begin(errors), std::end(errors),
+                                     [](const QString &error) { return !error.isEmpty(); });
+    if (failed != std::end(errors)) {
+        result.error = *failed;
+        return result;
     }
     options.burst = int(burst);
     if (parser.isSet(QStringLiteral("seed")))
