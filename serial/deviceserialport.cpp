@@ -54,6 +54,13 @@ int DeviceSerialPort::setPortOpen(bool open)
     if (!m_port.open(QIODevice::ReadOnly))
         return SerialOpenFailed;
     m_port.clear(QSerialPort::Input); // start from what arrives from now on
+    // What was read before may end in a frame cut short by the close (a device pulled out in
+    // the middle of a frame). Mark the gap with a line end, so that the end of some frame
+    // arriving first now cannot complete that one.
+    if (m_receivedBefore) {
+        m_pending = LineEnd;
+        m_arrivals = QList<MonotonicTime>(LineEnd.size(), MonotonicClock::now());
+    }
     return SerialOk;
 }
 
@@ -82,6 +89,7 @@ void DeviceSerialPort::receive()
     const QByteArray bytes = m_port.readAll();
     if (bytes.isEmpty())
         return;
+    m_receivedBefore = true;
     // The last byte arrived just now; those before it one character time apart each.
     const MonotonicTime now = MonotonicClock::now();
     for (qsizetype i = 0; i < bytes.size(); ++i)

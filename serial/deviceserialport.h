@@ -12,7 +12,9 @@
 // control, opened for reading only. Received bytes are collected as they arrive, each with its
 // arrival time, and handed over by input(). A device that goes away (USB adapter pulled,
 // pseudo-terminal hung up) closes the port, so that it reads as closed instead of failing
-// again and again; opening the port again resumes reception once the device is back.
+// again and again; opening the port again resumes reception once the device is back. Input
+// lost in between is marked with a line end: when the buffer overflows, and at the start of
+// every open that follows input received earlier.
 class DeviceSerialPort : public QObject, public SerialPort
 {
     Q_OBJECT
@@ -48,4 +50,5 @@ private:
     QString m_device;
     QByteArray m_pending;
     QList<MonotonicTime> m_arrivals;
+    bool m_receivedBefore = false; // whether any byte has arrived since construction
 };

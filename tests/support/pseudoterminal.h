@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +47,28 @@ public:
     {
         return m_controller >= 0 &&
                ::write(m_controller, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    // Plays a device that sends faster than the program reads: sends all of `bytes`, waiting
+    // while the line is full, but never longer than `timeout` at a time without progress.
+    // False when the line stayed full that long or is gone. Safe to call from a thread of its
+    // own while nothing else uses this object.
+    bool sendAll(const QByteArray &bytes, std::chrono::milliseconds timeout)
+    {
+        qsizetype sent = 0;
+        while (m_controller >= 0 && sent < bytes.size()) {
+            const ssize_t n =
+                ::write(m_controller, bytes.constData() + sent, size_t(bytes.size() - sent));
+            if (n > 0) {
+                sent += n;
+                continue;
+            }
+            pollfd writable{m_controller, POLLOUT, 0};
+            if (::poll(&writable, 1, int(timeout.count())) <= 0 ||
+                (writable.revents & POLLOUT) == 0)
+                return false;
+        }
+        return sent == bytes.size();
     }
 
     // What the program wrote to the device (it must never write anything).

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QFile>
+#include <QList>
+#include <QtGlobal>
+
+#include <chrono>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+// CPU time this process has used so far, in user and kernel mode together.
+inline std::chrono::microseconds cpuTime()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec;
+    const auto micros = usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    return std::chrono::seconds(seconds) + std::chrono::microseconds(micros);
+}
+
+// Resident memory of this process in bytes (the second field of /proc/self/statm, in pages),
+// or -1 when it cannot be read.
+inline qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().simplified().split(' ');
+    bool ok = false;
+    const qint64 pages = fields.size() > 1 ? fields.at(1).toLongLong(&ok) : 0;
+    return ok ? pages * sysconf(_SC_PAGESIZE) : -1;
+}
