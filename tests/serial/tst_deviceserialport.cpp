@@ -1,25 +1,14 @@
 #include "deviceserialport.h"
 #include "portdevice.h"
+#include "processusage.h"
 #include "pseudoterminal.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
-#include <sys/resource.h>
-
 using namespace std::chrono_literals;
 
 namespace {
-
-// CPU time this process has used.
-std::chrono::microseconds cpuTime()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec;
-    const auto micros = usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-    return std::chrono::seconds(seconds) + std::chrono::microseconds(micros);
-}
 
 // Reads until `expected` characters have come in or five seconds have passed.
 QString readAtLeast(DeviceSerialPort &port, qsizetype expected, QList<MonotonicTime> *arrivals)
