@@ -4,6 +4,7 @@
 #include "linereader.h"
 #include "pseudoterminal.h"
 #include "simoptions.h"
+#include "simulatorprocess.h"
 #include "slotplan.h"
 
 #include <QProcess>
@@ -21,43 +22,9 @@ using std::chrono::nanoseconds;
 
 namespace {
 
-const QString Simulator = QStringLiteral(QUORVEL_SIM);
-
 // A whole frame: "$hh:mm:ss,mm/dd/yyyy,weekday,summer" CR LF.
 const QRegularExpression
     WholeFrame(QStringLiteral(R"(^\$(\d\d:\d\d:\d\d),(\d\d/\d\d/\d{4}),([1-7]),([01])\r\n$)"));
-
-// Starts the simulator with `arguments`, in the time zone `timeZone` when one is given, and
-// returns the device path it printed first (empty when it printed none).
-QString startSimulator(QProcess &process, const QStringList &arguments,
-                       const QString &timeZone = QString())
-{
-    if (!timeZone.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TZ"), timeZone);
-        process.setProcessEnvironment(environment);
-    }
-    process.start(Simulator, arguments);
-    while (!process.canReadLine() && process.waitForReadyRead(5000)) {
-    }
-    return QString::fromLocal8Bit(process.readLine()).trimmed();
-}
-
-// Waits for the simulator to end by itself, as it does after --count frames.
-bool endsCleanly(QProcess &process)
-{
-    // waitForFinished() is false when the process has ended already.
-    const bool ended = process.state() == QProcess::NotRunning || process.waitForFinished(5000);
-    return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// Sends `signal` to the running simulator and waits for it to end.
-bool stopWith(QProcess &process, int signal)
-{
-    // processId() is 0 once the process has ended, and kill(0) would hit the whole group.
-    const qint64 id = process.processId();
-    return id > 0 && ::kill(pid_t(id), signal) == 0 && process.waitForFinished(5000);
-}
 
 QDateTime at(const QString &zone, int year, int month, int day, int hour, int minute, int second,
              int millisecond = 0)
