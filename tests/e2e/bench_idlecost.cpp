@@ -1,0 +1,175 @@
+// What Quorvel costs while it sits beside a device: the CPU time the program (the real
+// executable) uses over 60 s while quorvel-sim sends a frame every second, next to the CPU
+// time of a bare Qt Widgets window with a 100 ms timer, measured over the same 60 s; and, to
+// tell the frames' share from the window's own, the program on a device that sends nothing.
+// Prints figures; fails only when the run itself cannot be made.
+//
+// The program's clock setting is never used here, and its system bus is a private one with a
+// fake timedated on it all the same.
+#include "faketimedatedprocess.h"
+#include "privatebus.h"
+#include "pseudoterminal.h"
+#include "simulatorprocess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include <ctime>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::chrono::seconds Duration = 60s;
+// Start-up (fonts, the first paint, the port selection) is not idling.
+constexpr std::chrono::seconds Settling = 3s;
+
+// CPU time that process `pid` has used so far, all its threads together.
+std::optional<std::chrono::nanoseconds> cpuTimeOf(qint64 pid)
+{
+    clockid_t clock{};
+    timespec used{};
+    if (clock_getcpuclockid(pid_t(pid), &clock) != 0 || clock_gettime(clock, &used) != 0)
+        return std::nullopt;
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+}
+
+// Whether process `pid` has `device` open.
+bool hasOpen(qint64 pid, const QString &device)
+{
+    const QFileInfoList handles =
+        QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
+    return std::any_of(handles.cbegin(), handles.cend(), [&device](const QFileInfo &handle) {
+        return handle.symLinkTarget() == device;
+    });
+}
+
+bool startProcess(QProcess &process, const QString &program, const QProcessEnvironment &environment)
+{
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, QStringList());
+    return process.waitForStarted(10000);
+}
+
+void stopProcess(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
+double millisecondsOf(std::chrono::nanoseconds time)
+{
+    return double(time.count()) / 1e6;
+}
+
+// One process whose CPU time is measured.
+struct Measured
+{
+    Measured(const QString &name, const QString &program, const QString &device)
+        : name(name), program(program), device(device)
+    {
+    }
+
+    QString name;
+    QString program;
+    QString device; // the program's "Com1"
+    std::shared_ptr<QProcess> process = std::make_shared<QProcess>();
+    std::optional<std::chrono::nanoseconds> before;
+    std::chrono::nanoseconds used{0};
+};
+
+} // namespace
+
+class BenchIdleCost : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void idleCost();
+};
+
+void BenchIdleCost::idleCost()
+{
+    PrivateBus bus;
+    QVERIFY2(bus.start(), "dbus-daemon did not start: is the dbus package installed?");
+    FakeTimedatedProcess timedated;
+    QVERIFY(timedated.start(bus.address()));
+    QProcess simulator;
+    const QString device = startSimulator(simulator, {"--offset", "5m"});
+    const auto stopSimulator = qScopeGuard([&simulator] {
+        if (simulator.state() != QProcess::NotRunning && !stopWith(simulator, SIGTERM))
+            simulator.kill();
+    });
+    QVERIFY2(!device.isEmpty(), "quorvel-sim printed no device path");
+    // For comparison, the program on a device that sends nothing.
+    PseudoTerminal silent;
+    QVERIFY(silent.isValid());
+
+    QList<Measured> measured{
+        {QStringLiteral("quorvel"), QStringLiteral(QUORVEL_PROGRAM), device},
+        {QStringLiteral("bare window, 100 ms timer"), QStringLiteral(BARE_WINDOW), QString()},
+        {QStringLiteral("quorvel, device silent"), QStringLiteral(QUORVEL_PROGRAM), silent.path()},
+    };
+    const auto stopAll = qScopeGuard([&measured] {
+        for (Measured &one : measured)
+            stopProcess(*one.process);
+    });
+    for (Measured &one : measured) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUORVEL_COM1"), one.device);
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
+        QVERIFY(startProcess(*one.process, one.program, environment));
+    }
+    for (const Measured &one : std::as_const(measured)) {
+        if (!one.device.isEmpty())
+            QTRY_VERIFY2_WITH_TIMEOUT(hasOpen(one.process->processId(), one.device),
+                                      "quorvel did not open its device", 15000);
+    }
+
+    std::this_thread::sleep_for(Settling);
+    for (Measured &one : measured) {
+        one.before = cpuTimeOf(one.process->processId());
+        QVERIFY(one.before);
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(Duration);
+    QCoreApplication::processEvents(); // takes notice of a process that has ended
+    for (Measured &one : measured) {
+        const std::optional<std::chrono::nanoseconds> after = cpuTimeOf(one.process->processId());
+        QVERIFY2(after && one.process->state() == QProcess::Running,
+                 qPrintable(one.name + QStringLiteral(" ended during the measurement")));
+        one.used = *after - *one.before;
+    }
+    const double seconds = double(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - begin)
+                                      .count()) /
+                           1000.0;
+    QVERIFY2(hasOpen(measured[0].process->processId(), device), "quorvel lost the device");
+    QCOMPARE(timedated.calls().size(), 0);
+
+    std::printf("idle cost over %.1f s, quorvel-sim sending one frame a second:\n", seconds);
+    for (const Measured &one : std::as_const(measured))
+        std::printf("  %-28s %8.1f ms CPU (%.3f %% of one core)\n", qPrintable(one.name + u':'),
+                    millisecondsOf(one.used), millisecondsOf(one.used) / seconds / 10.0);
+    if (measured[1].used.count() > 0)
+        std::printf("  ratio quorvel / bare window:  %8.2f (target: at most 1.5)\n",
+                    double(measured[0].used.count()) / double(measured[1].used.count()));
+    std::fflush(stdout);
+}
+
+QTEST_GUILESS_MAIN(BenchIdleCost)
+#include "bench_idlecost.moc"

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "clocksetting.h"
+#include "deviceserialport.h"
+#include "faketimedatedprocess.h"
+#include "form1.h"
+#include "privatebus.h"
+#include "recordingclockbackend.h"
+#include "recordingmessages.h"
+#include "simulatorprocess.h"
+#include "timedatedbackend.h"
+
+#include <QDBusConnection>
+#include <QEventLoop>
+#include <QLabel>
+#include <QList>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// The labels of the clock display, in the order the window writes them.
+inline const QStringList DisplayLabels{QStringLiteral("Label1"), QStringLiteral("Label3"),
+                                       QStringLiteral("Label5"), QStringLiteral("Label7")};
+
+// The computer's realtime clock, the one quorvel-sim and the fake timedated go by.
+inline std::chrono::nanoseconds realtimeNow()
+{
+    return std::chrono::system_clock::now().time_since_epoch();
+}
+
+// Runs the event loop, the way the program's own does, until `done` holds or `timeout` has
+// passed, and returns `done`. Unlike QTest::qWait and the QTRY macros, it never sleeps while
+// events wait, so bytes from the device are taken the moment they arrive, as in the program.
+inline bool runEventLoopUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(std::chrono::milliseconds(5));
+    QTimer::singleShot(timeout, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+inline void runEventLoopFor(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    QTimer::singleShot(duration, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The whole program in this process, on a simulated device: quorvel-sim plays the GPS clock
+// device on a pseudo-terminal that "Com1" names, the real serial port reads it, the real window
+// shows it, and "Poner en hora el PC" goes through the real timedated backend to a fake
+// timedated on a dbus-daemon of the test's own. The backend's fallback only records, and the
+// system bus address points at the private bus: nothing here can reach the machine's clock.
+class ProgramOnSimulator
+{
+public:
+    // What the clock display showed after a tick that changed it.
+    struct Shown
+    {
+        std::chrono::nanoseconds seen; // realtime clock
+        QStringList labels;            // Label1, Label3, Label5, Label7
+    };
+
+    ProgramOnSimulator() = default;
+    ProgramOnSimulator(const ProgramOnSimulator &) = delete;
+    ProgramOnSimulator &operator=(const ProgramOnSimulator &) = delete;
+
+    ~ProgramOnSimulator()
+    {
+        window.reset();
+        clock.reset();
+        backend.reset();
+        if (!m_busName.isEmpty())
+            QDBusConnection::disconnectFromBus(m_busName);
+        if (simulator.state() != QProcess::NotRunning && !stopWith(simulator, SIGTERM))
+            simulator.kill();
+        qunsetenv("QUORVEL_COM1");
+        timedated.stop();
+        bus.stop();
+    }
+
+    // Starts the bus, the fake timedated and the simulator, with the device's clock `offset`
+    // ahead of the computer's and the simulator's further `arguments`; then builds the window,
+    // runs its load step and shows it. False, with `error` set, when a part did not start.
+    bool start(std::chrono::milliseconds offset, const QStringList &arguments, QString *error)
+    {
+        m_offset = offset;
+        if (!bus.start())
+            return fail(error, "dbus-daemon did not start: is the dbus package installed?");
+        // Whatever might ask for the system bus in this process gets the private one.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
+        if (!timedated.start(bus.address()))
+            return fail(error, "fake-timedated did not start");
+        m_busName = QStringLiteral("end-to-end ") + bus.address();
+        const QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), m_busName);
+        if (!connection.isConnected())
+            return fail(error, "cannot connect to the private bus");
+
+        const QStringList offsetArguments{QStringLiteral("--offset"),
+                                          QString::number(offset.count()) + QStringLiteral("ms")};
+        devicePath = startSimulator(simulator, offsetArguments + arguments);
+        if (devicePath.isEmpty())
+            return fail(error, "quorvel-sim printed no device path");
+        qputenv("QUORVEL_COM1", devicePath.toLocal8Bit());
+
+        backend = std::make_unique<TimedatedBackend>(connection, &fallback);
+        clock = std::make_unique<ClockSetting>(backend.get(), &messages);
+        window = std::make_unique<Form1>(&port, &messages, clock.get());
+        // Connected after the window's own handler, so it sees the labels that tick left.
+        QObject::connect(timer1(), &QTimer::timeout, window.get(), [this] { noteDisplay(); });
+        window->Form_Load();
+        window->show();
+        if (!portIsOpen())
+            return fail(error, "the window did not open the simulated device");
+        return true;
+    }
+
+    QTimer *timer1() const { return window->findChild<QTimer *>(QStringLiteral("Timer1")); }
+
+    template <typename T = QWidget> T *control(const QString &name) const
+    {
+        return window->findChild<T *>(name);
+    }
+
+    QStringList displayed() const
+    {
+        QStringList texts;
+        for (const QString &name : DisplayLabels)
+            texts.append(control<QLabel>(name)->text());
+        return texts;
+    }
+
+    bool portIsOpen()
+    {
+        bool open = false;
+        port.portOpen(&open);
+        return open;
+    }
+
+    std::chrono::milliseconds offset() const { return m_offset; }
+
+    // The simulated device's clock now.
+    std::chrono::nanoseconds deviceNow() const { return realtimeNow() + m_offset; }
+
+    // Every change of the clock display, in order.
+    QList<Shown> shown;
+
+    // Members in the order they are built; the destructor takes the window down first.
+    PrivateBus bus;
+    FakeTimedatedProcess timedated;
+    QProcess simulator;
+    QString devicePath;
+    DeviceSerialPort port;
+    RecordingMessages messages;
+    RecordingClockBackend fallback; // would set the clock if timedated were missing
+    std::unique_ptr<TimedatedBackend> backend;
+    std::unique_ptr<ClockSetting> clock;
+    std::unique_ptr<Form1> window;
+
+private:
+    static bool fail(QString *error, const char *text)
+    {
+        *error = QString::fromLatin1(text);
+        return false;
+    }
+
+    void noteDisplay()
+    {
+        const QStringList now = displayed();
+        if (shown.isEmpty() ? now != m_initial : now != shown.last().labels)
+            shown.append(Shown{realtimeNow(), now});
+    }
+
+    std::chrono::milliseconds m_offset{0};
+    QString m_busName;
+    const QStringList m_initial{QStringLiteral("hh:mm:ss"), QStringLiteral("mm/dd/aaaa"),
+                                QStringLiteral("Semana"), QStringLiteral("Inviern/Veran")};
+};
