@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -53,7 +55,7 @@ private:
 
     PrivateBus m_privateBus;
     QDBusConnection m_bus{QString()};
-    FakeTimedatedProcess *m_fake = nullptr;
+    std::unique_ptr<FakeTimedatedProcess> m_fake;
     MonotonicTime m_now = MonotonicTime(1000h);
 };
 
@@ -68,8 +70,7 @@ void TestTimedatedBackend::initTestCase()
 
 void TestTimedatedBackend::cleanup()
 {
-    delete m_fake;
-    m_fake = nullptr;
+    m_fake.reset();
     // The next test's fake must find the name free.
     QTRY_VERIFY(!m_bus.interface()->isServiceRegistered(Service));
 }
@@ -82,7 +83,7 @@ TimedatedBackend *TestTimedatedBackend::backend(const QDBusConnection &bus,
 
 void TestTimedatedBackend::callCarriesTheTime()
 {
-    m_fake = new FakeTimedatedProcess;
+    m_fake = std::make_unique<FakeTimedatedProcess>();
     QVERIFY(m_fake->start(m_privateBus.address()));
     RecordingClockBackend fallback;
     TimedatedBackend *timedated = backend(m_bus, &fallback);
@@ -139,7 +140,7 @@ void TestTimedatedBackend::refusals()
     QFETCH(ClockBackend::Outcome, outcome);
     QFETCH(QString, systemText);
 
-    m_fake = new FakeTimedatedProcess;
+    m_fake = std::make_unique<FakeTimedatedProcess>();
     QVERIFY(m_fake->start(m_privateBus.address(), {QStringLiteral("--error"), error,
                                                    QStringLiteral("--message"), message}));
     RecordingClockBackend fallback;
@@ -159,7 +160,7 @@ void TestTimedatedBackend::slowAnswerIsFollowedByTheTimeAsItStandsThen()
 {
     // The user spends 12 s at polkit's password prompt: once allowed, the time is sent again,
     // without a prompt, 12 s later than first asked.
-    m_fake = new FakeTimedatedProcess;
+    m_fake = std::make_unique<FakeTimedatedProcess>();
     QVERIFY(m_fake->start(m_privateBus.address()));
     RecordingClockBackend fallback;
     TimedatedBackend *timedated = backend(m_bus, &fallback);
@@ -243,7 +244,7 @@ void TestTimedatedBackend::missingServiceWithoutFallbackIsARefusal()
 void TestTimedatedBackend::callDoesNotBlock()
 {
     // While timedated (polkit) takes its time, the event loop goes on: the window repaints.
-    m_fake = new FakeTimedatedProcess;
+    m_fake = std::make_unique<FakeTimedatedProcess>();
     QVERIFY(m_fake->start(m_privateBus.address(),
                           {QStringLiteral("--delay-ms"), QStringLiteral("300")}));
     RecordingClockBackend fallback;
@@ -270,7 +271,7 @@ void TestTimedatedBackend::systemBusIsTheOneNamedByTheEnvironment()
     m_bus.unregisterService(probe);
     QVERIFY2(isPrivate, "the system bus connection is not the test's private bus");
 
-    m_fake = new FakeTimedatedProcess;
+    m_fake = std::make_unique<FakeTimedatedProcess>();
     QVERIFY(m_fake->start(m_privateBus.address()));
     RecordingClockBackend fallback;
     TimedatedBackend *timedated = backend(system, &fallback);
