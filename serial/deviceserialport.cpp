@@ -57,10 +57,8 @@ int DeviceSerialPort::setPortOpen(bool open)
     // What was read before may end in a frame cut short by the close (a device pulled out in
     // the middle of a frame). Mark the gap with a line end, so that the end of some frame
     // arriving first now cannot complete that one.
-    if (m_receivedBefore) {
-        m_pending = LineEnd;
-        m_arrivals = QList<MonotonicTime>(LineEnd.size(), MonotonicClock::now());
-    }
+    if (m_receivedBefore)
+        replaceWithGapMark(0, MonotonicClock::now());
     return SerialOk;
 }
 
@@ -100,10 +98,14 @@ void DeviceSerialPort::receive()
     // end so that a frame cut in two by the loss can never join its far end into a frame.
     if (m_pending.size() > ReceiveBufferSize) {
         const qsizetype drop = m_pending.size() - ReceiveBufferSize + LineEnd.size();
-        m_pending = LineEnd + m_pending.mid(drop);
-        m_arrivals =
-            QList<MonotonicTime>(LineEnd.size(), m_arrivals.at(drop)) + m_arrivals.mid(drop);
+        replaceWithGapMark(drop, m_arrivals.at(drop));
     }
+}
+
+void DeviceSerialPort::replaceWithGapMark(qsizetype count, MonotonicTime when)
+{
+    m_pending = LineEnd + m_pending.mid(count);
+    m_arrivals = QList<MonotonicTime>(LineEnd.size(), when) + m_arrivals.mid(count);
 }
 
 void DeviceSerialPort::handleError(QSerialPort::SerialPortError error)

@@ -44,6 +44,9 @@ private:
     void receive();
     void handleError(QSerialPort::SerialPortError error);
     void closeLostDevice();
+    // Replaces the first `count` pending bytes, lost or about to be, with a line end that
+    // arrived at `when`, so that no frame can join across the gap.
+    void replaceWithGapMark(qsizetype count, MonotonicTime when);
 
     QSerialPort m_port;
     qint16 m_number = 0;
