@@ -2,9 +2,13 @@
 
 #include "portdevice.h"
 
+#include <algorithm>
+
 namespace {
 
 const QByteArray LineEnd("\r\n");
+// At most this much is read in one go, so that a flood cannot hold the window.
+constexpr qint64 MostBytesPerTake = 64 * 1024;
 
 } // namespace
 
@@ -15,7 +19,10 @@ DeviceSerialPort::DeviceSerialPort(QObject *parent) : QObject(parent)
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
-    connect(&m_port, &QSerialPort::readyRead, this, &DeviceSerialPort::receive);
+    // One byte is all the port reads by itself: enough to learn that a burst has begun. With
+    // that byte held, the port stops listening until takeWaitingBytes() empties it.
+    m_port.setReadBufferSize(1);
+    connect(&m_port, &QSerialPort::readyRead, this, &DeviceSerialPort::noticeArrival);
     connect(&m_port, &QSerialPort::errorOccurred, this, &DeviceSerialPort::handleError);
 }
 
@@ -51,6 +58,7 @@ int DeviceSerialPort::setPortOpen(bool open)
     m_port.setPortName(m_device);
     m_pending.clear();
     m_arrivals.clear();
+    m_firstArrival.reset();
     if (!m_port.open(QIODevice::ReadOnly))
         return SerialOpenFailed;
     m_port.clear(QSerialPort::Input); // start from what arrives from now on
@@ -76,22 +84,49 @@ int DeviceSerialPort::input(QString *text, QList<MonotonicTime> *arrivals)
     arrivals->clear();
     if (!m_port.isOpen())
         return SerialNotOpen;
+    if (m_firstArrival)
+        takeWaitingBytes();
     *text = QString::fromLatin1(m_pending);
     arrivals->swap(m_arrivals);
     m_pending.clear();
     return SerialOk;
 }
 
-void DeviceSerialPort::receive()
+void DeviceSerialPort::noticeArrival()
 {
+    if (!m_taking && !m_firstArrival)
+        m_firstArrival = MonotonicClock::now();
+}
+
+void DeviceSerialPort::takeWaitingBytes()
+{
+    // Lift the limit for a moment and let the port read, without waiting, everything the
+    // system holds for it, a system buffer at a time; then go back to listening for the next
+    // burst's first byte. A line never fills more than a read or two between polls; the bound
+    // only keeps a pseudo-terminal flooding faster than any line from holding the window here.
+    m_taking = true;
+    m_port.setReadBufferSize(0);
+    while (m_port.bytesAvailable() < MostBytesPerTake && m_port.waitForReadyRead(0)) {
+    }
+    if (m_port.error() == QSerialPort::TimeoutError)
+        m_port.clearError(); // the system held nothing more: not a fault
     const QByteArray bytes = m_port.readAll();
+    m_port.setReadBufferSize(1);
+    m_taking = false;
+
+    const MonotonicTime first = *m_firstArrival;
+    m_firstArrival.reset();
     if (bytes.isEmpty())
         return;
     m_receivedBefore = true;
-    // The last byte arrived just now; those before it one character time apart each.
+    // Byte i came i character times after the first at the earliest (a line delivers no
+    // faster), and no later than now, less the time the bytes behind it took on a line. A
+    // pseudo-terminal delivers faster than any line; no byte is dated before the first.
     const MonotonicTime now = MonotonicClock::now();
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        m_arrivals.append(now - (bytes.size() - 1 - i) * CharacterTime);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const MonotonicTime latest = now - (bytes.size() - 1 - i) * CharacterTime;
+        m_arrivals.append(std::max<MonotonicTime>(first, std::min<MonotonicTime>(first + i * CharacterTime, latest)));
+    }
     m_pending += bytes;
 
     // Nobody has read for two seconds: keep the newest bytes, and start them with a line

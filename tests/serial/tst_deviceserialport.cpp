@@ -3,8 +3,13 @@
 #include "processusage.h"
 #include "pseudoterminal.h"
 
+#include <QEventLoop>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -30,6 +35,19 @@ QString readAtLeast(DeviceSerialPort &port, qsizetype expected, QList<MonotonicT
     return all;
 }
 
+// How often this thread has given up the processor of its own accord, or -1.
+qint64 voluntarySwitchesOfThisThread()
+{
+    QFile status(QStringLiteral("/proc/thread-self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestDeviceSerialPort : public QObject
@@ -41,6 +59,7 @@ private slots:
     void readsWhatTheDeviceSends_data();
     void readsWhatTheDeviceSends();
     void stampsEveryCharacterWithItsArrival();
+    void wakesOncePerBurstNotPerCharacter();
     void portsWithoutDeviceFailToOpen_data();
     void portsWithoutDeviceFailToOpen();
     void operationsInTheWrongStateFail();
@@ -113,25 +132,61 @@ void TestDeviceSerialPort::stampsEveryCharacterWithItsArrival()
     port.setCommPort(1);
     QCOMPARE(port.setPortOpen(true), int(SerialOk));
 
-    const MonotonicTime before = MonotonicClock::now();
-    QVERIFY(m_line->send("$first"));
-    QTest::qWait(50);
-    const MonotonicTime between = MonotonicClock::now();
-    QVERIFY(m_line->send("$second"));
+    // Two bursts with a read between them, as the program polls: the first character of each
+    // is dated when it arrived, and no character later than when it was read.
     QList<MonotonicTime> arrivals;
-    const QString text = readAtLeast(port, 13, &arrivals);
-    const MonotonicTime after = MonotonicClock::now();
-
-    QCOMPARE(text, QStringLiteral("$first$second"));
-    QCOMPARE(arrivals.size(), text.size());
+    for (const QByteArray &burst : {QByteArray("$first"), QByteArray("$second")}) {
+        QTest::qWait(50);
+        const MonotonicTime before = MonotonicClock::now();
+        QVERIFY(m_line->send(burst));
+        QList<MonotonicTime> times;
+        QCOMPARE(readAtLeast(port, burst.size(), &times), QString::fromLatin1(burst));
+        const MonotonicTime after = MonotonicClock::now();
+        QCOMPARE(times.size(), burst.size());
+        QVERIFY(times.first() >= before);
+        QVERIFY(times.last() <= after);
+        arrivals += times;
+    }
     QVERIFY(std::is_sorted(arrivals.cbegin(), arrivals.cend()));
-    // Characters of one chunk are spread back from its arrival by one character time each,
-    // so allow the chunk's length in character times before the send.
-    const auto slack = 8 * DeviceSerialPort::CharacterTime;
-    QVERIFY(arrivals.first() >= before - slack);
-    QVERIFY(arrivals.at(5) <= between);
-    QVERIFY(arrivals.at(6) >= between - slack);
-    QVERIFY(arrivals.last() <= after);
+}
+
+void TestDeviceSerialPort::wakesOncePerBurstNotPerCharacter()
+{
+    DeviceSerialPort port;
+    port.setCommPort(1);
+    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+
+    // A frame paced the way a 4800 baud line delivers it, while this thread sits in its event
+    // loop. Every time the thread is woken it gives up the processor once more.
+    const QByteArray frame("$12:00:00,06/15/2007,5,1\r\n");
+    MonotonicTime sentFirst{};
+    const qint64 switchesBefore = voluntarySwitchesOfThisThread();
+    QVERIFY(switchesBefore >= 0);
+    std::thread device([&] {
+        sentFirst = MonotonicClock::now();
+        for (const char c : frame) {
+            m_line->send(QByteArray(1, c));
+            std::this_thread::sleep_for(DeviceSerialPort::CharacterTime);
+        }
+    });
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           frame.size() * DeviceSerialPort::CharacterTime) +
+                           40ms,
+                       &loop, &QEventLoop::quit);
+    loop.exec();
+    device.join();
+    const qint64 wakeUps = voluntarySwitchesOfThisThread() - switchesBefore;
+
+    QString text;
+    QList<MonotonicTime> arrivals;
+    QCOMPARE(port.input(&text, &arrivals), int(SerialOk));
+    QCOMPARE(text, QString::fromLatin1(frame));
+    qInfo("%lld wake-ups for a frame of %lld characters", wakeUps, qint64(frame.size()));
+    QVERIFY2(wakeUps < frame.size() / 3, "the port wakes the program for every character");
+    // The "$" is dated by the wake-up it caused, not by the read.
+    QVERIFY(arrivals.first() >= sentFirst);
+    QVERIFY(arrivals.first() < sentFirst + 20ms);
 }
 
 void TestDeviceSerialPort::portsWithoutDeviceFailToOpen_data()
