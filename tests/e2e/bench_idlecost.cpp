@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
@@ -32,8 +33,9 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr std::chrono::seconds Duration = 60s;
-// Start-up (fonts, the first paint, the port selection) is not idling.
-constexpr std::chrono::seconds Settling = 3s;
+// Start-up (fonts, the first paint, the port selection) is not idling, nor are the first
+// seconds in which the caret still blinks after the window appeared.
+constexpr std::chrono::seconds Settling = 12s;
 
 // CPU time that process `pid` has used so far, all its threads together.
 std::optional<std::chrono::nanoseconds> cpuTimeOf(qint64 pid)
@@ -43,6 +45,19 @@ std::optional<std::chrono::nanoseconds> cpuTimeOf(qint64 pid)
     if (clock_getcpuclockid(pid_t(pid), &clock) != 0 || clock_gettime(clock, &used) != 0)
         return std::nullopt;
     return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+}
+
+// How often the main thread of process `pid` has been woken from a wait so far, or -1.
+qint64 wakeUpsOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return -1;
 }
 
 // Whether process `pid` has `device` open.
@@ -90,6 +105,8 @@ struct Measured
     std::shared_ptr<QProcess> process = std::make_shared<QProcess>();
     std::optional<std::chrono::nanoseconds> before;
     std::chrono::nanoseconds used{0};
+    qint64 wakeUpsBefore = -1;
+    qint64 wakeUps = -1;
 };
 
 } // namespace
@@ -143,6 +160,7 @@ void BenchIdleCost::idleCost()
     std::this_thread::sleep_for(Settling);
     for (Measured &one : measured) {
         one.before = cpuTimeOf(one.process->processId());
+        one.wakeUpsBefore = wakeUpsOf(one.process->processId());
         QVERIFY(one.before);
     }
     const auto begin = std::chrono::steady_clock::now();
@@ -153,6 +171,7 @@ void BenchIdleCost::idleCost()
         QVERIFY2(after && one.process->state() == QProcess::Running,
                  qPrintable(one.name + QStringLiteral(" ended during the measurement")));
         one.used = *after - *one.before;
+        one.wakeUps = wakeUpsOf(one.process->processId()) - one.wakeUpsBefore;
     }
     const double seconds = double(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - begin)
@@ -163,8 +182,9 @@ void BenchIdleCost::idleCost()
 
     std::printf("idle cost over %.1f s, quorvel-sim sending one frame a second:\n", seconds);
     for (const Measured &one : std::as_const(measured))
-        std::printf("  %-28s %8.1f ms CPU (%.3f %% of one core)\n", qPrintable(one.name + u':'),
-                    millisecondsOf(one.used), millisecondsOf(one.used) / seconds / 10.0);
+        std::printf("  %-28s %8.1f ms CPU (%.3f %% of one core), woken %lld times\n",
+                    qPrintable(one.name + u':'), millisecondsOf(one.used),
+                    millisecondsOf(one.used) / seconds / 10.0, one.wakeUps);
     if (measured[1].used.count() > 0)
         std::printf("  ratio quorvel / bare window:  %8.2f (target: at most 1.5)\n",
                     double(measured[0].used.count()) / double(measured[1].used.count()));
