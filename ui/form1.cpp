@@ -3,6 +3,7 @@
 #include "clocksetting.h"
 #include "portselection.h"
 #include "programicon.h"
+#include "receivescrollbar.h"
 #include "receivewindow.h"
 #include "ui_form1.h"
 
@@ -16,6 +17,10 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 {
     m_ui->setupUi(this);
     setWindowIcon(programIcon());
+
+    // A scroll bar that does not repaint while the receive text has nothing to scroll; Text1
+    // keeps the scroll bar policy the form gives it.
+    m_ui->Text1->setVerticalScrollBar(new ReceiveScrollBar(m_ui->Text1));
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_receiveWindow = new ReceiveWindow(m_ui->Text1, this);
