@@ -5,17 +5,23 @@
 #include "scriptedserialport.h"
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSet>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
 const QString Frame = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString NextFrame = QStringLiteral("$12:00:01,06/15/2007,5,1\r\n");
+const QStringList DisplayLabels{"Label1", "Label3", "Label5", "Label7"};
 
 // The window, shown, on a scripted port whose ticks the test runs one by one.
 struct Fixture
@@ -56,6 +62,9 @@ private slots:
     void scrollBarRepaints();
     void scrollBarChanges_data();
     void scrollBarChanges();
+    void newTimePaintsOnlyItsLabel();
+    void displayLabelsLookAsBefore_data();
+    void displayLabelsLookAsBefore();
 };
 
 void TestForm1Repaints::scrollBarRepaints_data()
@@ -150,6 +159,83 @@ void TestForm1Repaints::scrollBarChanges()
     beside->update();
     QTRY_VERIFY(besidePaints->count > 0);
     QCOMPARE(barPaints->count > 0, repaints);
+}
+
+void TestForm1Repaints::newTimePaintsOnlyItsLabel()
+{
+    Fixture f;
+    f.port.open = true;
+    QVERIFY(f.show());
+    QVERIFY(f.tick(Frame));
+    QVERIFY(f.tick(QString()));
+    auto *label1 = f.form.findChild<QLabel *>(QStringLiteral("Label1"));
+    QCOMPARE(label1->text(), QStringLiteral("12:00:00"));
+
+    auto *labelPaints = new PaintCounter(label1);
+    auto *framePaints = new PaintCounter(f.form.findChild<QGroupBox *>(QStringLiteral("Frame1")));
+    auto *formPaints = new PaintCounter(&f.form);
+    QVERIFY(f.tick(NextFrame));
+    QVERIFY(f.tick(QString()));
+
+    // Only the time changed. Label1 fills its own background, so neither Frame1 nor the window
+    // under it repaint; nor do they for Text1, whose new text does not scroll yet.
+    QCOMPARE(label1->text(), QStringLiteral("12:00:01"));
+    QVERIFY(labelPaints->count > 0);
+    QCOMPARE(framePaints->count, 0);
+    QCOMPARE(formPaints->count, 0);
+}
+
+void TestForm1Repaints::displayLabelsLookAsBefore_data()
+{
+    QTest::addColumn<QStringList>("chunks");
+    QTest::addColumn<QColor>("windowColour"); // given to the window afterwards, if valid
+    QTest::addColumn<QString>("frameStyle");  // given to Frame1 afterwards, if not empty
+
+    QTest::newRow("at start") << QStringList() << QColor() << QString();
+    QTest::newRow("showing a frame") << QStringList{Frame, ""} << QColor() << QString();
+    QTest::newRow("after a palette change")
+        << QStringList{Frame, ""} << QColor(200, 220, 240) << QString();
+    QTest::newRow("after a style change")
+        << QStringList{Frame, ""} << QColor() << QStringLiteral("Windows");
+}
+
+// The display labels paint their own background, so that a new caption does not repaint the
+// frame and the window under them; the window looks exactly as with labels that let them show.
+void TestForm1Repaints::displayLabelsLookAsBefore()
+{
+    QFETCH(QStringList, chunks);
+    QFETCH(QColor, windowColour);
+    QFETCH(QString, frameStyle);
+
+    std::unique_ptr<QStyle> style; // outlives the window
+    Fixture f;
+    f.port.open = true;
+    QVERIFY(f.show());
+    for (const QString &chunk : chunks)
+        QVERIFY(f.tick(chunk));
+    if (windowColour.isValid()) {
+        QPalette palette = f.form.palette();
+        palette.setColor(QPalette::Window, windowColour);
+        f.form.setPalette(palette);
+    }
+    if (!frameStyle.isEmpty()) {
+        style.reset(QStyleFactory::create(frameStyle));
+        QVERIFY(style);
+        f.form.findChild<QGroupBox *>(QStringLiteral("Frame1"))->setStyle(style.get());
+    }
+    f.text1->clearFocus(); // no caret, blinking or not, in the pictures
+    QList<QLabel *> labels;
+    for (const QString &name : DisplayLabels) {
+        labels.append(f.form.findChild<QLabel *>(name));
+        QVERIFY2(labels.last()->autoFillBackground(), qPrintable(name));
+    }
+    const QImage opaque = f.form.grab().toImage();
+
+    for (QLabel *label : labels)
+        label->setAutoFillBackground(false);
+    const QImage seeThrough = f.form.grab().toImage();
+
+    QCOMPARE(opaque, seeThrough);
 }
 
 QTEST_MAIN(TestForm1Repaints)
