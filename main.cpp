@@ -1,4 +1,5 @@
 #include "applicationidentity.h"
+#include "caretblinktimeout.h"
 #include "clocksetting.h"
 #include "deviceserialport.h"
 #include "fontfallbacks.h"
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     addFontFallbacks();
     setApplicationIdentity();
+    new CaretBlinkTimeout(&app); // owned by the application
 
     DeviceSerialPort port;
     MessageBoxMessages messages;

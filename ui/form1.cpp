@@ -1,8 +1,10 @@
 #include "form1.h"
 
 #include "clocksetting.h"
+#include "parentcolourfill.h"
 #include "portselection.h"
 #include "programicon.h"
+#include "receivescrollbar.h"
 #include "receivewindow.h"
 #include "ui_form1.h"
 
@@ -16,6 +18,14 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 {
     m_ui->setupUi(this);
     setWindowIcon(programIcon());
+
+    // A scroll bar that does not repaint while the receive text has nothing to scroll; Text1
+    // keeps the scroll bar policy the form gives it.
+    m_ui->Text1->setVerticalScrollBar(new ReceiveScrollBar(m_ui->Text1));
+    // The four displays fill their own background (form1.ui), so that a new caption repaints
+    // its label only, not Frame1 and the window under it; they fill it with the colour that
+    // Frame1 paints there, which is not always the window colour.
+    new ParentColourFill(m_ui->Frame1, {m_ui->Label1, m_ui->Label3, m_ui->Label5, m_ui->Label7});
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_receiveWindow = new ReceiveWindow(m_ui->Text1, this);

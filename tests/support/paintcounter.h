@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <QWidget>
+
+// Counts the paint events that a widget receives, for tests of what a change repaints. It
+// belongs to the widget and only looks at its events.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) : QObject(widget) { widget->installEventFilter(this); }
+
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return QObject::eventFilter(watched, event);
+    }
+};
