@@ -8,7 +8,7 @@ namespace {
 
 const QByteArray LineEnd("\r\n");
 // At most this much is read in one go, so that a flood cannot hold the window.
-constexpr qint64 MostBytesPerTake = 64 * 1024;
+constexpr qint64 MostBytesPerTake = qint64(64) * 1024;
 
 } // namespace
 

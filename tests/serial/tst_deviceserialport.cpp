@@ -4,7 +4,6 @@
 #include "pseudoterminal.h"
 
 #include <QEventLoop>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -33,19 +32,6 @@ QString readAtLeast(DeviceSerialPort &port, qsizetype expected, QList<MonotonicT
     if (arrivals)
         *arrivals = allArrivals;
     return all;
-}
-
-// How often this thread has given up the processor of its own accord, or -1.
-qint64 voluntarySwitchesOfThisThread()
-{
-    QFile status(QStringLiteral("/proc/thread-self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("voluntary_ctxt_switches:"))
-            return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -160,7 +146,7 @@ void TestDeviceSerialPort::wakesOncePerBurstNotPerCharacter()
     // loop. Every time the thread is woken it gives up the processor once more.
     const QByteArray frame("$12:00:00,06/15/2007,5,1\r\n");
     MonotonicTime sentFirst{};
-    const qint64 switchesBefore = voluntarySwitchesOfThisThread();
+    const qint64 switchesBefore = wakeUpsFrom(QStringLiteral("/proc/thread-self/status"));
     QVERIFY(switchesBefore >= 0);
     std::thread device([&] {
         sentFirst = MonotonicClock::now();
@@ -176,7 +162,7 @@ void TestDeviceSerialPort::wakesOncePerBurstNotPerCharacter()
                        &loop, &QEventLoop::quit);
     loop.exec();
     device.join();
-    const qint64 wakeUps = voluntarySwitchesOfThisThread() - switchesBefore;
+    const qint64 wakeUps = wakeUpsFrom(QStringLiteral("/proc/thread-self/status")) - switchesBefore;
 
     QString text;
     QList<MonotonicTime> arrivals;

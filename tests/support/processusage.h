@@ -19,6 +19,20 @@ inline std::chrono::microseconds cpuTime()
     return std::chrono::seconds(seconds) + std::chrono::microseconds(micros);
 }
 
+// How often a thread or process has waited and been woken, from the voluntary context switches
+// in its status file (/proc/thread-self/status, /proc/<pid>/status), or -1 when it cannot be read.
+inline qint64 wakeUpsFrom(const QString &statusFile)
+{
+    QFile status(statusFile);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return -1;
+}
+
 // Resident memory of this process in bytes (the second field of /proc/self/statm, in pages),
 // or -1 when it cannot be read.
 inline qint64 residentBytes()
