@@ -1,19 +1,20 @@
 // What Quorvel costs while it sits beside a device: the CPU time the program (the real
 // executable) uses over 60 s while quorvel-sim sends a frame every second, next to the CPU
 // time of a bare Qt Widgets window with a 100 ms timer, measured over the same 60 s; and, to
-// tell the frames' share from the window's own, the program on a device that sends nothing.
+// tell the frames' share from the window's own, the program on a device that sends nothing,
+// and the bare window showing a time label that changes once a second.
 // Prints figures; fails only when the run itself cannot be made.
 //
 // The program's clock setting is never used here, and its system bus is a private one with a
 // fake timedated on it all the same.
 #include "faketimedatedprocess.h"
 #include "privatebus.h"
+#include "processusage.h"
 #include "pseudoterminal.h"
 #include "simulatorprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
@@ -47,19 +48,6 @@ std::optional<std::chrono::nanoseconds> cpuTimeOf(qint64 pid)
     return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
 }
 
-// How often the main thread of process `pid` has been woken from a wait so far, or -1.
-qint64 wakeUpsOf(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("voluntary_ctxt_switches:"))
-            return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-    }
-    return -1;
-}
-
 // Whether process `pid` has `device` open.
 bool hasOpen(qint64 pid, const QString &device)
 {
@@ -70,11 +58,12 @@ bool hasOpen(qint64 pid, const QString &device)
     });
 }
 
-bool startProcess(QProcess &process, const QString &program, const QProcessEnvironment &environment)
+bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
+                  const QProcessEnvironment &environment)
 {
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, QStringList());
+    process.start(program, arguments);
     return process.waitForStarted(10000);
 }
 
@@ -94,14 +83,16 @@ double millisecondsOf(std::chrono::nanoseconds time)
 // One process whose CPU time is measured.
 struct Measured
 {
-    Measured(const QString &name, const QString &program, const QString &device)
-        : name(name), program(program), device(device)
+    Measured(const QString &name, const QString &program, const QString &device,
+             const QStringList &arguments = {})
+        : name(name), program(program), device(device), arguments(arguments)
     {
     }
 
     QString name;
     QString program;
     QString device; // the program's "Com1"
+    QStringList arguments;
     std::shared_ptr<QProcess> process = std::make_shared<QProcess>();
     std::optional<std::chrono::nanoseconds> before;
     std::chrono::nanoseconds used{0};
@@ -140,6 +131,11 @@ void BenchIdleCost::idleCost()
         {QStringLiteral("quorvel"), QStringLiteral(QUORVEL_PROGRAM), device},
         {QStringLiteral("bare window, 100 ms timer"), QStringLiteral(BARE_WINDOW), QString()},
         {QStringLiteral("quorvel, device silent"), QStringLiteral(QUORVEL_PROGRAM), silent.path()},
+        // What showing a changing time costs by itself, to read the ratio against.
+        {QStringLiteral("bare window + clock label"),
+         QStringLiteral(BARE_WINDOW),
+         QString(),
+         {QStringLiteral("--clock-label")}},
     };
     const auto stopAll = qScopeGuard([&measured] {
         for (Measured &one : measured)
@@ -149,7 +145,7 @@ void BenchIdleCost::idleCost()
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QUORVEL_COM1"), one.device);
         environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
-        QVERIFY(startProcess(*one.process, one.program, environment));
+        QVERIFY(startProcess(*one.process, one.program, one.arguments, environment));
     }
     for (const Measured &one : std::as_const(measured)) {
         if (!one.device.isEmpty())
@@ -160,7 +156,8 @@ void BenchIdleCost::idleCost()
     std::this_thread::sleep_for(Settling);
     for (Measured &one : measured) {
         one.before = cpuTimeOf(one.process->processId());
-        one.wakeUpsBefore = wakeUpsOf(one.process->processId());
+        one.wakeUpsBefore =
+            wakeUpsFrom(QStringLiteral("/proc/%1/status").arg(one.process->processId()));
         QVERIFY(one.before);
     }
     const auto begin = std::chrono::steady_clock::now();
@@ -171,7 +168,8 @@ void BenchIdleCost::idleCost()
         QVERIFY2(after && one.process->state() == QProcess::Running,
                  qPrintable(one.name + QStringLiteral(" ended during the measurement")));
         one.used = *after - *one.before;
-        one.wakeUps = wakeUpsOf(one.process->processId()) - one.wakeUpsBefore;
+        one.wakeUps = wakeUpsFrom(QStringLiteral("/proc/%1/status").arg(one.process->processId())) -
+                      one.wakeUpsBefore;
     }
     const double seconds = double(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - begin)
