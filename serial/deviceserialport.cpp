@@ -94,7 +94,9 @@ int DeviceSerialPort::input(QString *text, QList<MonotonicTime> *arrivals)
 
 void DeviceSerialPort::noticeArrival()
 {
-    if (!m_taking && !m_firstArrival)
+    // Only the first byte of a burst counts. The reads takeWaitingBytes() makes signal too,
+    // but run while that byte's arrival is known, so they change nothing.
+    if (!m_firstArrival)
         m_firstArrival = MonotonicClock::now();
 }
 
@@ -104,7 +106,6 @@ void DeviceSerialPort::takeWaitingBytes()
     // system holds for it, a system buffer at a time; then go back to listening for the next
     // burst's first byte. A line never fills more than a read or two between polls; the bound
     // only keeps a pseudo-terminal flooding faster than any line from holding the window here.
-    m_taking = true;
     m_port.setReadBufferSize(0);
     while (m_port.bytesAvailable() < MostBytesPerTake && m_port.waitForReadyRead(0)) {
     }
@@ -112,7 +113,6 @@ void DeviceSerialPort::takeWaitingBytes()
         m_port.clearError(); // the system held nothing more: not a fault
     const QByteArray bytes = m_port.readAll();
     m_port.setReadBufferSize(1);
-    m_taking = false;
 
     const MonotonicTime first = *m_firstArrival;
     m_firstArrival.reset();

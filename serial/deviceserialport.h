@@ -63,6 +63,5 @@ private:
     QList<MonotonicTime> m_arrivals;
     // When the first byte not yet taken arrived; empty while nothing waits.
     std::optional<MonotonicTime> m_firstArrival;
-    bool m_taking = false;
     bool m_receivedBefore = false; // whether any byte has arrived since construction
 };
