@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clockbackend.h"
-#include "serialport.h" // MonotonicTime
+#include "monotonicclock.h"
 #include "usermessages.h"
 
 #include <QObject>

@@ -1,15 +1,10 @@
 #pragma once
 
+#include "monotonicclock.h"
+
 #include <QList>
 #include <QString>
 #include <QtGlobal>
-
-#include <chrono>
-
-// Arrival times of received characters, on the monotonic clock, so that the time a frame
-// started can be told apart from the time the 100 ms poll happened to read it.
-using MonotonicClock = std::chrono::steady_clock;
-using MonotonicTime = MonotonicClock::time_point;
 
 // Error numbers of the serial port operations. Zero is success; every failure is greater
 // than zero, which is all the port selection needs to know.
