@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
 
     if (const QScreen *screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
-    window.Form_Load();
+    window.start();
     window.show();
     return QApplication::exec();
 }

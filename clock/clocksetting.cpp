@@ -1,7 +1,6 @@
 #include "clocksetting.h"
 
-#include "clocktext.h"
-#include "localtoutc.h"
+#include "frameinstant.h"
 
 #include <QCoreApplication>
 
@@ -34,38 +33,31 @@ ClockSetting::ClockSetting(ClockBackend *backend, UserMessages *messages, QObjec
     connect(m_backend, &ClockBackend::finished, this, &ClockSetting::onBackendFinished);
 }
 
-void ClockSetting::setFromShown(const QString &date, const QString &time, const QString &regime,
-                                std::optional<MonotonicTime> frameArrival)
+void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
 {
-    // Both texts are read before either is tested; an empty one means there is nothing to set.
-    // A text of blanks is not empty: it goes on to fail conversion.
-    if (time.isEmpty() || date.isEmpty() || m_busy)
+    if (m_busy)
         return;
-
-    const std::optional<QDate> day = parseClockDate(date);
-    const std::optional<QTime> timeOfDay = parseClockTime(time);
-    if (!day || !timeOfDay) {
+    if (!frame) {
         fail(tr("Fecha u hora no válida."));
         return;
     }
+    // A text of blanks is not empty: it goes on to fail conversion.
+    if (frame->time.isEmpty() || frame->date.isEmpty())
+        return;
 
     const QTimeZone zone = m_zone.isValid() ? m_zone : QTimeZone::systemTimeZone();
-    const bool summer = regime == QLatin1String("Verano");
-    const std::optional<UtcTime> shown = localToUtc(*day, *timeOfDay, summer, zone);
-    if (!shown) {
+    const std::optional<UtcTime> atMarker = frameInstant(*frame, zone);
+    if (!atMarker) {
         fail(tr("Fecha u hora no válida."));
         return;
     }
 
-    // The labels hold the device's time when the frame's "$" arrived: add what has passed
-    // since, measured now, right before the value is handed over.
-    auto age = std::chrono::microseconds::zero();
-    if (frameArrival) {
-        age =
-            std::chrono::duration_cast<std::chrono::microseconds>(m_monotonicNow() - *frameArrival);
-        age = std::max(age, std::chrono::microseconds::zero());
-    }
-    const UtcTime now = *shown + age;
+    // The frame holds the device's time when its "$" arrived: add what has passed since,
+    // measured now, right before the value is handed over.
+    const auto age = std::max(
+        std::chrono::duration_cast<std::chrono::microseconds>(m_monotonicNow() - frame->arrival),
+        std::chrono::microseconds::zero());
+    const UtcTime now = *atMarker + age;
     if (now.time_since_epoch().count() < 0) {
         fail(tr("Fecha u hora no válida."));
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clockbackend.h"
+#include "frame.h"
 #include "monotonicclock.h"
 #include "usermessages.h"
 
@@ -11,29 +12,27 @@
 #include <functional>
 #include <optional>
 
-// "Poner en hora el PC": sets the computer's clock from the date and time that the window
-// shows. The shown texts are the device's local time when its frame arrived; the clock is set,
-// in one change, to that time converted to universal time by the computer's time zone, plus
-// the time that has passed since the frame arrived. Failures are told to the user in Spanish
-// through `messages`; success shows nothing.
+// "Poner en hora el PC": sets the computer's clock from the latest frame, whose date and time
+// the window shows. They are the device's local time when the frame's "$" arrived; the clock
+// is set, in one change, to that time converted to universal time by the computer's time
+// zone, plus the time that has passed since the "$" arrived. Failures are told to the user in
+// Spanish through `messages`; success shows nothing.
 class ClockSetting : public QObject
 {
     Q_OBJECT
 
 public:
     // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` the time
-    // zone of the shown values; an invalid zone (the default) means the computer's own at the
-    // moment of each setting.
+    // zone of the device's local time; an invalid zone (the default) means the computer's own
+    // at the moment of each setting.
     ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent = nullptr,
                  std::function<MonotonicTime()> monotonicNow = MonotonicClock::now,
                  const QTimeZone &zone = QTimeZone());
 
-    // `date` and `time` are the captions of the date and time labels, `regime` that of the
-    // summer/winter label, `frameArrival` when the "$" of the frame they came from arrived.
-    // Does nothing when either text is empty, or while an earlier setting still waits for the
-    // system's answer.
-    void setFromShown(const QString &date, const QString &time, const QString &regime,
-                      std::optional<MonotonicTime> frameArrival);
+    // Sets the clock from `frame`. Does nothing when its time or date text is empty, or while
+    // an earlier setting still waits for the system's answer. Before the first frame (no
+    // frame) there is nothing valid to set, which the user is told.
+    void setFromFrame(const std::optional<Frame> &frame);
 
     // Whether a setting waits for the system's answer.
     bool isBusy() const { return m_busy; }

@@ -1,25 +1,9 @@
 #include "framereceiver.h"
 
-#include "framefields.h"
-
-#include <QCoreApplication>
-
 namespace {
 
 const QLatin1String LineEnd("\r\n");
 constexpr QChar FrameMarker = u'$';
-
-const char *const WeekdayNames[] = {
-    QT_TRANSLATE_NOOP("FrameReceiver", "Lunes"),     QT_TRANSLATE_NOOP("FrameReceiver", "Martes"),
-    QT_TRANSLATE_NOOP("FrameReceiver", "Miercoles"), QT_TRANSLATE_NOOP("FrameReceiver", "Jueves"),
-    QT_TRANSLATE_NOOP("FrameReceiver", "Viernes"),   QT_TRANSLATE_NOOP("FrameReceiver", "Sabado"),
-    QT_TRANSLATE_NOOP("FrameReceiver", "Domingo"),
-};
-
-QString translated(const char *text)
-{
-    return QCoreApplication::translate("FrameReceiver", text);
-}
 
 // The text from the last "$" on, or an empty view when there is no "$".
 QStringView fromLastMarker(const QString &text)
@@ -30,14 +14,7 @@ QStringView fromLastMarker(const QString &text)
 
 } // namespace
 
-bool DisplayTexts::operator==(const DisplayTexts &other) const
-{
-    return time == other.time && date == other.date && weekday == other.weekday &&
-           regime == other.regime;
-}
-
-FrameReceiver::FrameReceiver(const QString &receiveText, const DisplayTexts &display)
-    : m_receiveText(receiveText), m_display(display)
+FrameReceiver::FrameReceiver(const QString &receiveText) : m_receiveText(receiveText)
 {
     keepWithinBound();
 }
@@ -90,17 +67,9 @@ void FrameReceiver::takeFrame()
 
 void FrameReceiver::ShowFrame(const QString &frameText, MonotonicTime arrival)
 {
-    const std::optional<FrameFields> fields = FrameFields::parse(frameText);
-    if (!fields)
-        return;
-    m_display.time = fields->time;
-    m_display.date = fields->date;
-    if (fields->weekday >= 1 && fields->weekday <= 7)
-        m_display.weekday = translated(WeekdayNames[fields->weekday - 1]);
-    m_display.regime = fields->summer == 1
-                           ? translated(QT_TRANSLATE_NOOP("FrameReceiver", "Verano"))
-                           : translated(QT_TRANSLATE_NOOP("FrameReceiver", "Invierno"));
-    m_frameArrival = arrival;
+    m_takenFrame = Frame::parse(frameText, arrival);
+    if (m_takenFrame)
+        m_lastFrame = m_takenFrame;
 }
 
 void FrameReceiver::SetReceiveText(const QString &text)

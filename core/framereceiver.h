@@ -1,44 +1,38 @@
 #pragma once
 
-// The data's road through Quorvel: the serial port (serial/) hands over the bytes the GPS
-// clock device sent, as text; every 100 ms the window's poll timer runs FrameReceiver::Tick
-// (here), which appends them to the receive text, takes the latest frame once the device
-// has fallen quiet after a line end, and turns its fields into the four display texts; the
-// window (ui/) shows the receive text in Text1 and the display texts in Label1, Label3,
-// Label5 and Label7; "Poner en hora el PC" hands the date and time shown to the clock
-// backend (clock/), which sets the computer's clock.
+// The data's road through Quorvel:
+//
+//   GPS clock device --bytes, dated on arrival--> SerialPort (serial/ implements it)
+//     --every 100 ms the window's poll runs FrameReceiver::Tick (here)-->
+//        receive text (shown in Text1) --quiet after a line end--> the latest Frame:
+//        time and date texts as received, weekday number, summer flag, arrival of its "$"
+//     --Frame--> the window (ui/) makes its captions: Label1, Label3, Label5, Label7
+//     --Frame--> "Poner en hora el PC": ClockSetting (clock/) converts it to universal time,
+//        adds its age and hands the instant to the system's clock backend
+//
+// Nothing below the window turns a frame into words for people, and nothing reads the
+// words back.
 
+#include "frame.h"
 #include "serialport.h"
 
 #include <QString>
 
 #include <optional>
 
-// The four texts of the clock display.
-struct DisplayTexts
-{
-    QString time;    // Label1: field 0 as received
-    QString date;    // Label3: field 1 as received
-    QString weekday; // Label5: the weekday's name
-    QString regime;  // Label7: "Verano" or "Invierno"
-
-    bool operator==(const DisplayTexts &other) const;
-    bool operator!=(const DisplayTexts &other) const { return !(*this == other); }
-};
-
 // Frame reception: keeps the receive text (what the receive window shows, and the buffer
-// frames are taken from) and the display texts. A frame is "$", four comma-separated fields
+// frames are taken from) and the latest frame. A frame is "$", four comma-separated fields
 // (time, date, weekday 1-7, summer flag) and CR LF. It is taken on the first tick that brings
 // no input after its CR LF has arrived, and only whole: from the last "$" to the first CR LF
-// after it. Frames that do not have four fields with numeric weekday and summer flag leave
-// every display text as it was.
+// after it. A frame text without four fields with numeric weekday and summer flag is cut out
+// like any other but gives no frame.
 class FrameReceiver
 {
 public:
     // The receive text never grows beyond this many characters; the newest are kept.
     static constexpr int MaxReceiveLength = 4096;
 
-    FrameReceiver(const QString &receiveText, const DisplayTexts &display);
+    explicit FrameReceiver(const QString &receiveText);
 
     // Runs one poll: asks the port whether it is open and, only then, reads its pending
     // input, appends it and takes a frame if the device has fallen quiet after a line end.
@@ -47,7 +41,8 @@ public:
     bool Tick(SerialPort *port);
 
     // Shows one frame text (the characters between "$" and CR LF): splits it at every ","
-    // and updates the display texts. `arrival` is when the frame's "$" arrived.
+    // and, when its fields make a frame, makes it the latest. `arrival` is when the frame's
+    // "$" arrived.
     void ShowFrame(const QString &frameText, MonotonicTime arrival = MonotonicClock::now());
 
     QString ReceiveText() const { return m_receiveText; }
@@ -55,14 +50,14 @@ public:
     // Takes the user's edit of the receive window, so the next tick works on the edited text.
     void SetReceiveText(const QString &text);
 
-    DisplayTexts Display() const { return m_display; }
-
-    // Whether the latest tick took a frame (and so the labels are to be written).
+    // Whether the latest tick cut a frame text out of the receive text.
     bool TookFrame() const { return m_tookFrame; }
 
-    // When the "$" of the frame that the display texts show arrived; empty before the first
-    // frame has been shown.
-    std::optional<MonotonicTime> FrameArrival() const { return m_frameArrival; }
+    // The frame the latest tick took, when its fields made one: one value per frame taken.
+    std::optional<Frame> TakenFrame() const { return m_tookFrame ? m_takenFrame : std::nullopt; }
+
+    // The latest frame shown, whichever tick took it; empty before the first.
+    std::optional<Frame> LastFrame() const { return m_lastFrame; }
 
 private:
     void append(const QString &input, const QList<MonotonicTime> &arrivals);
@@ -73,9 +68,9 @@ private:
     // Length of the receive text at the end of the previous tick that found the port open;
     // together with an empty read it tells that the device has been quiet for one tick.
     qsizetype m_lastLength = 0;
-    DisplayTexts m_display;
     bool m_tookFrame = false;
+    std::optional<Frame> m_takenFrame; // what ShowFrame made of the latest frame text
+    std::optional<Frame> m_lastFrame;
     // When the last "$" in the receive text arrived.
     MonotonicTime m_markerArrival = MonotonicClock::now();
-    std::optional<MonotonicTime> m_frameArrival;
 };

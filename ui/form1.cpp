@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "clocksetting.h"
+#include "framecaptions.h"
 #include "parentcolourfill.h"
 #include "portselection.h"
 #include "programicon.h"
@@ -29,9 +30,7 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_receiveWindow = new ReceiveWindow(m_ui->Text1, this);
-    m_receiver.emplace(m_receiveWindow->receiveText(),
-                       DisplayTexts{m_ui->Label1->text(), m_ui->Label3->text(),
-                                    m_ui->Label5->text(), m_ui->Label7->text()});
+    m_receiver.emplace(m_receiveWindow->receiveText());
 
     // Only picking an entry of the list selects a port. Typing an entry's name in the text
     // field does not: no completion, and neither Enter nor leaving the field picks the entry
@@ -53,6 +52,16 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 
 Form1::~Form1() = default;
 
+void Form1::start()
+{
+    Form_Load();
+}
+
+void Form1::poll()
+{
+    Timer1_Timer();
+}
+
 void Form1::Form_Load()
 {
     Combo1_Click();
@@ -67,10 +76,8 @@ void Form1::Combo1_Click()
 
 void Form1::Command1_Click()
 {
-    if (!m_clock)
-        return;
-    const ShownClock shown = shownClock();
-    m_clock->setFromShown(shown.date, shown.time, shown.regime, shown.frameArrival);
+    if (m_clock)
+        m_clock->setFromFrame(m_receiver->LastFrame());
 }
 
 void Form1::Command2_Click()
@@ -90,14 +97,8 @@ void Form1::Timer1_Timer()
     if (!m_receiver->Tick(m_port))
         return;
     m_receiveWindow->show(m_receiver->ReceiveText());
-    if (m_receiver->TookFrame())
-        showDisplayTexts();
-}
-
-ShownClock Form1::shownClock() const
-{
-    return ShownClock{m_ui->Label3->text(), m_ui->Label1->text(), m_ui->Label7->text(),
-                      m_receiver->FrameArrival()};
+    if (const std::optional<Frame> frame = m_receiver->TakenFrame())
+        showFrame(*frame);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -120,11 +121,13 @@ void Form1::closePortAndEnd()
     emit programEndRequested();
 }
 
-void Form1::showDisplayTexts()
+void Form1::showFrame(const Frame &frame)
 {
-    const DisplayTexts shown = m_receiver->Display();
-    m_ui->Label1->setText(shown.time);
-    m_ui->Label3->setText(shown.date);
-    m_ui->Label5->setText(shown.weekday);
-    m_ui->Label7->setText(shown.regime);
+    m_ui->Label1->setText(frame.time);
+    m_ui->Label3->setText(frame.date);
+    // A number that names no day leaves the day shown as it was.
+    const QString weekday = weekdayCaption(frame.weekday);
+    if (!weekday.isEmpty())
+        m_ui->Label5->setText(weekday);
+    m_ui->Label7->setText(seasonCaption(frame.summer));
 }

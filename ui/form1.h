@@ -1,10 +1,10 @@
 #pragma once
 
+#include "frame.h"
 #include "framereceiver.h"
 #include "serialport.h"
 #include "usermessages.h"
 
-#include <QString>
 #include <QWidget>
 
 #include <memory>
@@ -18,23 +18,14 @@ namespace Ui {
 class Form1;
 }
 
-// What the clock display shows, as "Poner en hora el PC" hands it to the clock setting.
-struct ShownClock
-{
-    QString date;   // Label3
-    QString time;   // Label1
-    QString regime; // Label7
-    std::optional<MonotonicTime> frameArrival;
-};
-
 // The program's one window: the port list, the clock display fed by the receive window, and
 // the three buttons. The controls and their places come from form1.ui; this class connects
 // them to the serial port, the frame reception and the clock setting, and does no more than
-// forward to those.
+// forward to those and make the captions of what they hand back.
 //
 // The serial port, the messages and the clock setting are the caller's and must outlive the
-// window. The poll timer Timer1 does not tick until Form_Load (or a pick in the port list)
-// has run the port selection.
+// window; the clock setting may be null (the button then does nothing). The poll timer Timer1
+// does not tick until start() (or a pick in the port list) has selected a port.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -43,21 +34,15 @@ public:
     Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Start-up, before the window is first shown: selects the port the list shows.
-    void Form_Load();
+    // Start-up, before the window is first shown: selects the port the list shows, which
+    // opens it and starts polling.
+    void start();
 
-    // The port list: an entry was picked (not typed).
-    void Combo1_Click();
-    // "Poner en hora el PC".
-    void Command1_Click();
-    // "Cerrar".
-    void Command2_Click();
-    // "Acerca de".
-    void Command3_Click();
-    // A tick of the poll timer.
-    void Timer1_Timer();
+    // Runs one poll of the port now, as a tick of Timer1 does.
+    void poll();
 
-    ShownClock shownClock() const;
+    // The latest frame the clock display shows; empty before the first.
+    std::optional<Frame> latestFrame() const { return m_receiver->LastFrame(); }
 
 signals:
     // "Cerrar" or the closing of the window has closed the port: the program is to end now.
@@ -66,11 +51,18 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
+private slots:
+    void Form_Load();
+    void Combo1_Click();    // an entry of the port list was picked (not typed)
+    void Command1_Click();  // "Poner en hora el PC"
+    void Command2_Click();  // "Cerrar"
+    void Command3_Click();  // "Acerca de"
+    void Timer1_Timer();
+
 private:
-    // The window is closing by any means other than "Cerrar".
-    void Form_Unload();
+    void Form_Unload(); // the window is closing by any means other than "Cerrar"
     void closePortAndEnd();
-    void showDisplayTexts();
+    void showFrame(const Frame &frame);
 
     std::unique_ptr<Ui::Form1> m_ui;
     SerialPort *m_port;
@@ -78,5 +70,5 @@ private:
     ClockSetting *m_clock;
     QTimer *m_timer1;
     ReceiveWindow *m_receiveWindow;
-    std::optional<FrameReceiver> m_receiver; // built from the form's initial texts
+    std::optional<FrameReceiver> m_receiver; // built from the form's initial receive text
 };

@@ -20,6 +20,12 @@ QDateTime asDateTime(UtcTime utc)
         Qt::UTC);
 }
 
+// A summer frame of 15 June 2007, 12:00:00, whose "$" arrived at `arrival`.
+Frame frame(MonotonicTime arrival)
+{
+    return Frame{QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, true, arrival};
+}
+
 // "Poner en hora el PC" with a recording backend, recorded messages, a monotonic clock that
 // stands still unless the test moves it, and Madrid as the computer's time zone.
 struct Press
@@ -41,6 +47,7 @@ class TestClockSetting : public QObject
 private slots:
     void nothingToSet_data();
     void nothingToSet();
+    void noFrameYetIsInvalid();
     void setsShownTimePlusFrameAge_data();
     void setsShownTimePlusFrameAge();
     void refusalIsReported_data();
@@ -54,55 +61,54 @@ void TestClockSetting::nothingToSet_data()
 {
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("time");
-    QTest::addColumn<QString>("regime");
+    QTest::addColumn<bool>("summer");
     QTest::addColumn<QStringList>("messages");
 
     const QStringList none;
     const QStringList invalid{Invalid};
     QTest::newRow("time empty") << "06/15/2007"
                                 << ""
-                                << "Verano" << none;
+                                << true << none;
     QTest::newRow("date empty") << ""
                                 << "12:00:00"
-                                << "Verano" << none;
+                                << true << none;
     QTest::newRow("both empty") << ""
                                 << ""
-                                << "Verano" << none;
+                                << true << none;
     QTest::newRow("blank date") << "   "
                                 << "12:00:00"
-                                << "Verano" << invalid;
+                                << true << invalid;
     QTest::newRow("blank time") << "06/15/2007"
                                 << " "
-                                << "Verano" << invalid;
-    QTest::newRow("placeholders before any frame") << "mm/dd/aaaa"
-                                                   << "hh:mm:ss"
-                                                   << "Inviern/Veran" << invalid;
+                                << true << invalid;
+    QTest::newRow("the window's placeholders") << "mm/dd/aaaa"
+                                               << "hh:mm:ss" << false << invalid;
     QTest::newRow("impossible date") << "02/30/2007"
                                      << "12:00:00"
-                                     << "Invierno" << invalid;
+                                     << false << invalid;
     QTest::newRow("impossible time") << "06/15/2007"
                                      << "24:00:00"
-                                     << "Verano" << invalid;
+                                     << true << invalid;
     QTest::newRow("day-first date") << "15/06/2007"
                                     << "12:00:00"
-                                    << "Verano" << invalid;
+                                    << true << invalid;
     QTest::newRow("skipped spring hour") << "03/25/2007"
                                          << "02:30:00"
-                                         << "Verano" << invalid;
+                                         << true << invalid;
     QTest::newRow("before 1970") << "06/15/1960"
                                  << "12:00:00"
-                                 << "Verano" << invalid;
+                                 << true << invalid;
 }
 
 void TestClockSetting::nothingToSet()
 {
     QFETCH(QString, date);
     QFETCH(QString, time);
-    QFETCH(QString, regime);
+    QFETCH(bool, summer);
     QFETCH(QStringList, messages);
 
     Press press;
-    press.setting.setFromShown(date, time, regime, press.now - 1s);
+    press.setting.setFromFrame(Frame{time, date, 5, summer, press.now - 1s});
     QVERIFY(press.backend.asked.isEmpty());
     QCOMPARE(press.messages.shown, messages);
     // Something was done (a message shown) exactly when the press was not skipped.
@@ -110,12 +116,22 @@ void TestClockSetting::nothingToSet()
     QVERIFY(!press.setting.isBusy());
 }
 
+void TestClockSetting::noFrameYetIsInvalid()
+{
+    // Before the first frame the window shows placeholders, which name no time.
+    Press press;
+    press.setting.setFromFrame(std::nullopt);
+    QVERIFY(press.backend.asked.isEmpty());
+    QCOMPARE(press.messages.shown, QStringList{Invalid});
+    QCOMPARE(press.finished.count(), 1);
+}
+
 void TestClockSetting::setsShownTimePlusFrameAge_data()
 {
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("time");
-    QTest::addColumn<QString>("regime");
-    QTest::addColumn<int>("ageMs"); // -1: no frame arrival known
+    QTest::addColumn<bool>("summer");
+    QTest::addColumn<int>("ageMs");
     QTest::addColumn<QDateTime>("expected");
 
     const auto utc = [](int y, int mo, int d, int h, int mi, int s, int ms = 0) {
@@ -123,49 +139,47 @@ void TestClockSetting::setsShownTimePlusFrameAge_data()
     };
     QTest::newRow("fresh frame") << "06/15/2007"
                                  << "12:00:00"
-                                 << "Verano" << 0 << utc(2007, 6, 15, 10, 0, 0);
-    QTest::newRow("no arrival known") << "06/15/2007"
-                                      << "12:00:00"
-                                      << "Verano" << -1 << utc(2007, 6, 15, 10, 0, 0);
+                                 << true << 0 << utc(2007, 6, 15, 10, 0, 0);
+    QTest::newRow("arrival after now counts as no age") << "06/15/2007"
+                                                        << "12:00:00" << true << -1
+                                                        << utc(2007, 6, 15, 10, 0, 0);
     QTest::newRow("frame read at the next poll")
         << "06/15/2007"
         << "12:00:00"
-        << "Verano" << 250 << utc(2007, 6, 15, 10, 0, 0, 250);
+        << true << 250 << utc(2007, 6, 15, 10, 0, 0, 250);
     QTest::newRow("device silent for a minute")
         << "06/15/2007"
         << "12:00:00"
-        << "Verano" << 61500 << utc(2007, 6, 15, 10, 1, 1, 500);
+        << true << 61500 << utc(2007, 6, 15, 10, 1, 1, 500);
     QTest::newRow("age carries into the new year")
         << "12/31/2007"
         << "23:59:59"
-        << "Invierno" << 2000 << utc(2007, 12, 31, 23, 0, 1);
+        << false << 2000 << utc(2007, 12, 31, 23, 0, 1);
     QTest::newRow("winter") << "01/15/2007"
                             << "12:00:00"
-                            << "Invierno" << 0 << utc(2007, 1, 15, 11, 0, 0);
+                            << false << 0 << utc(2007, 1, 15, 11, 0, 0);
     QTest::newRow("repeated autumn hour, summer") << "10/28/2007"
                                                   << "02:30:00"
-                                                  << "Verano" << 0 << utc(2007, 10, 28, 0, 30, 0);
+                                                  << true << 0 << utc(2007, 10, 28, 0, 30, 0);
     QTest::newRow("repeated autumn hour, winter") << "10/28/2007"
                                                   << "02:30:00"
-                                                  << "Invierno" << 0 << utc(2007, 10, 28, 1, 30, 0);
+                                                  << false << 0 << utc(2007, 10, 28, 1, 30, 0);
     QTest::newRow("one-digit fields") << "6/1/2007"
                                       << "9:05:07"
-                                      << "Verano" << 0 << utc(2007, 6, 1, 7, 5, 7);
+                                      << true << 0 << utc(2007, 6, 1, 7, 5, 7);
 }
 
 void TestClockSetting::setsShownTimePlusFrameAge()
 {
     QFETCH(QString, date);
     QFETCH(QString, time);
-    QFETCH(QString, regime);
+    QFETCH(bool, summer);
     QFETCH(int, ageMs);
     QFETCH(QDateTime, expected);
 
     Press press;
-    std::optional<MonotonicTime> arrival;
-    if (ageMs >= 0)
-        arrival = press.now - std::chrono::milliseconds(ageMs);
-    press.setting.setFromShown(date, time, regime, arrival);
+    press.setting.setFromFrame(
+        Frame{time, date, 5, summer, press.now - std::chrono::milliseconds(ageMs)});
 
     QCOMPARE(press.backend.asked.size(), 1);
     QCOMPARE(asDateTime(press.backend.asked.first()), expected);
@@ -201,8 +215,7 @@ void TestClockSetting::refusalIsReported()
     Press press;
     press.backend.outcome = outcome;
     press.backend.systemText = systemText;
-    press.setting.setFromShown(QStringLiteral("06/15/2007"), QStringLiteral("12:00:00"),
-                               QStringLiteral("Verano"), press.now);
+    press.setting.setFromFrame(frame(press.now));
     QCOMPARE(press.backend.asked.size(), 1);
     QCOMPARE(press.messages.shown, messages);
     QCOMPARE(press.finished.count(), 1);
@@ -213,13 +226,10 @@ void TestClockSetting::pressingTwiceSetsTwice()
     // Nothing is remembered between presses: each sets from the labels and the frame age as
     // they stand at that press.
     Press press;
-    const MonotonicTime arrival = press.now;
-    const QString date = QStringLiteral("06/15/2007");
-    const QString time = QStringLiteral("12:00:00");
-    const QString regime = QStringLiteral("Verano");
-    press.setting.setFromShown(date, time, regime, arrival);
+    const Frame shown = frame(press.now);
+    press.setting.setFromFrame(shown);
     press.now += 5s;
-    press.setting.setFromShown(date, time, regime, arrival);
+    press.setting.setFromFrame(shown);
 
     QCOMPARE(press.backend.asked.size(), 2);
     QCOMPARE(asDateTime(press.backend.asked[0]),
@@ -237,13 +247,9 @@ void TestClockSetting::pressWhileWaitingIsIgnored()
     Press press;
     press.backend.answerAtOnce = false;
     press.backend.outcome = ClockBackend::Outcome::NoPermission;
-    const QString date = QStringLiteral("06/15/2007");
-    const QString time = QStringLiteral("12:00:00");
-    const QString regime = QStringLiteral("Verano");
-
-    press.setting.setFromShown(date, time, regime, press.now);
+    press.setting.setFromFrame(frame(press.now));
     QVERIFY(press.setting.isBusy());
-    press.setting.setFromShown(date, time, regime, press.now);
+    press.setting.setFromFrame(frame(press.now));
     QCOMPARE(press.backend.asked.size(), 1);
     QVERIFY(press.messages.shown.isEmpty());
     QCOMPARE(press.finished.count(), 0);
@@ -254,7 +260,7 @@ void TestClockSetting::pressWhileWaitingIsIgnored()
              QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")});
     QCOMPARE(press.finished.count(), 1);
 
-    press.setting.setFromShown(date, time, regime, press.now);
+    press.setting.setFromFrame(frame(press.now));
     QCOMPARE(press.backend.asked.size(), 2);
 }
 
@@ -265,13 +271,12 @@ void TestClockSetting::computerZoneIsReadAtEachPress()
     RecordingClockBackend backend;
     RecordingMessages messages;
     ClockSetting setting(&backend, &messages);
-    const QString date = QStringLiteral("06/15/2007");
-    const QString time = QStringLiteral("12:00:00");
+    const Frame shown = frame(MonotonicClock::now() + 1h); // no age to add
 
     qputenv("TZ", "Europe/Madrid");
-    setting.setFromShown(date, time, QStringLiteral("Verano"), std::nullopt);
+    setting.setFromFrame(shown);
     qputenv("TZ", "America/New_York");
-    setting.setFromShown(date, time, QStringLiteral("Verano"), std::nullopt);
+    setting.setFromFrame(shown);
     if (hadTz)
         qputenv("TZ", oldTz);
     else

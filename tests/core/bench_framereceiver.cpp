@@ -7,15 +7,15 @@
 
 namespace {
 
-const QString Frame = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
+const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 
 // A receiver that has been fed `bytes` characters of frames on consecutive ticks, without
 // a quiet tick: the worst case, a device that never pauses.
 FrameReceiver receiverAfter(qsizetype bytes)
 {
-    FrameReceiver receiver(QStringLiteral("Ventana de recepción.\r\n"), DisplayTexts{});
+    FrameReceiver receiver(QStringLiteral("Ventana de recepción.\r\n"));
     ScriptedSerialPort port;
-    const QString chunk = Frame.repeated(2);
+    const QString chunk = FrameLine.repeated(2);
     for (qsizetype fed = 0; fed < bytes; fed += chunk.size()) {
         port.chunks = QStringList{chunk};
         receiver.Tick(&port);
@@ -52,7 +52,7 @@ void BenchFrameReceiver::tick()
 
     const FrameReceiver start = receiverAfter(history);
     ScriptedSerialPort port;
-    const QString input = quiet ? QString() : Frame.left(24);
+    const QString input = quiet ? QString() : FrameLine.left(24);
     QBENCHMARK
     {
         FrameReceiver receiver = start;

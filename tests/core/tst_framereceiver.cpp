@@ -1,4 +1,4 @@
-#include "framefields.h"
+#include "frame.h"
 #include "framereceiver.h"
 #include "scriptedserialport.h"
 
@@ -9,35 +9,37 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString InitialText = QStringLiteral("Ventana de recepción.\r\n");
-const DisplayTexts Placeholders{QStringLiteral("hh:mm:ss"), QStringLiteral("mm/dd/aaaa"),
-                                QStringLiteral("Semana"), QStringLiteral("Inviern/Veran")};
-const QString Frame = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
+const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString FrameText = QStringLiteral("12:00:00,06/15/2007,5,1");
-const DisplayTexts FrameShown{QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"),
-                              QStringLiteral("Viernes"), QStringLiteral("Verano")};
+const QString FrameShown = QStringLiteral("12:00:00|06/15/2007|5|summer");
 
 // Runs one tick per chunk ("" is a quiet tick) and returns, per tick, "F" when it took a
-// frame and "." when not.
+// frame, "f" when it cut out a frame text whose fields made no frame, and "." when it took
+// nothing; "!" when the frame taken is not the latest frame.
 QString runTicks(FrameReceiver &receiver, ScriptedSerialPort &port, const QStringList &chunks)
 {
     port.chunks = chunks;
     QString taken;
     for (qsizetype i = 0; i < chunks.size(); ++i) {
         receiver.Tick(&port);
-        taken += receiver.TookFrame() ? u'F' : u'.';
+        if (receiver.TakenFrame() && receiver.TakenFrame() != receiver.LastFrame())
+            taken += u'!';
+        taken += receiver.TakenFrame() ? u'F' : receiver.TookFrame() ? u'f' : u'.';
     }
     return taken;
 }
 
-DisplayTexts shown(const QString &time, const QString &date, const QString &weekday,
-                   const QString &regime)
+// "time|date|weekday|summer" or "winter" for a frame, empty for none.
+QString described(const std::optional<Frame> &frame)
 {
-    return DisplayTexts{time, date, weekday, regime};
+    if (!frame)
+        return {};
+    return QStringList{frame->time, frame->date, QString::number(frame->weekday),
+                       frame->summer ? QStringLiteral("summer") : QStringLiteral("winter")}
+        .join(u'|');
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(DisplayTexts)
 
 class TestFrameReceiver : public QObject
 {
@@ -65,30 +67,30 @@ void TestFrameReceiver::ticks_data()
     QTest::addColumn<QStringList>("chunks");
     QTest::addColumn<QString>("taken");
     QTest::addColumn<QString>("receiveText");
-    QTest::addColumn<DisplayTexts>("display");
+    QTest::addColumn<QString>("frame"); // the latest frame, described()
 
-    const DisplayTexts none = Placeholders;
+    const QString none;
     QTest::newRow("whole frame, then a quiet tick")
-        << QStringList{Frame, ""} << ".F" << FrameText << FrameShown;
+        << QStringList{FrameLine, ""} << ".F" << FrameText << FrameShown;
     QTest::newRow("first tick never takes a frame")
-        << QStringList{Frame} << "." << InitialText + Frame << none;
+        << QStringList{FrameLine} << "." << InitialText + FrameLine << none;
     QTest::newRow("quiet first tick takes nothing")
         << QStringList{""} << "." << InitialText << none;
     QTest::newRow("input on every tick: no frame, text grows")
-        << QStringList{Frame, Frame, Frame} << "..." << InitialText + Frame + Frame + Frame << none;
+        << QStringList{FrameLine, FrameLine, FrameLine} << "..." << InitialText + FrameLine + FrameLine + FrameLine << none;
     QTest::newRow("two frames before a quiet tick: the later wins")
-        << QStringList{QStringLiteral("$01:02:03,01/01/2007,1,0\r\n") + Frame, ""} << ".F"
+        << QStringList{QStringLiteral("$01:02:03,01/01/2007,1,0\r\n") + FrameLine, ""} << ".F"
         << FrameText << FrameShown;
     QTest::newRow("noise and initial text vanish with the first frame")
-        << QStringList{QStringLiteral("x#\x01noise\r\n") + Frame, ""} << ".F" << FrameText
+        << QStringList{QStringLiteral("x#\x01noise\r\n") + FrameLine, ""} << ".F" << FrameText
         << FrameShown;
     QTest::newRow("quiet ticks after a frame take nothing more")
-        << QStringList{Frame, "", "", ""} << ".F.." << FrameText << FrameShown;
+        << QStringList{FrameLine, "", "", ""} << ".F.." << FrameText << FrameShown;
     QTest::newRow("the next frame is appended behind the frame text")
-        << QStringList{Frame, "", QStringLiteral("$13:")} << ".F."
+        << QStringList{FrameLine, "", QStringLiteral("$13:")} << ".F."
         << FrameText + "$13:" << FrameShown;
     QTest::newRow("same frame twice shows the same texts")
-        << QStringList{Frame, "", Frame, ""} << ".F.F" << FrameText << FrameShown;
+        << QStringList{FrameLine, "", FrameLine, ""} << ".F.F" << FrameText << FrameShown;
     QTest::newRow("line end but no marker: nothing is cut")
         << QStringList{QStringLiteral("noise\r\n"), ""} << ".." << InitialText + "noise\r\n"
         << none;
@@ -98,61 +100,61 @@ void TestFrameReceiver::ticks_data()
         << QStringList{QStringLiteral("$12:00:00,06/1"), ""} << ".."
         << InitialText + "$12:00:00,06/1" << none;
     QTest::newRow("partial next frame after a whole one waits for its line end")
-        << QStringList{Frame + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""} << "...F"
+        << QStringList{FrameLine + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""} << "...F"
         << QStringLiteral("13:00:00,06/15/2007,5,1")
-        << shown("13:00:00", "06/15/2007", "Viernes", "Verano");
+        << QStringLiteral("13:00:00|06/15/2007|5|summer");
     QTest::newRow("characters after the line end are not part of the frame")
-        << QStringList{Frame + "zz", ""} << ".F" << FrameText << FrameShown;
+        << QStringList{FrameLine + "zz", ""} << ".F" << FrameText << FrameShown;
     QTest::newRow("line end inside the frame ends it early")
-        << QStringList{QStringLiteral("$12:00\r\n:00,06/15/2007,5,1\r\n"), ""} << ".F"
+        << QStringList{QStringLiteral("$12:00\r\n:00,06/15/2007,5,1\r\n"), ""} << ".f"
         << QStringLiteral("12:00") << none;
-    QTest::newRow("empty frame") << QStringList{QStringLiteral("$\r\n"), ""} << ".F" << QString()
+    QTest::newRow("empty frame") << QStringList{QStringLiteral("$\r\n"), ""} << ".f" << QString()
                                  << none;
     QTest::newRow("three fields change no label")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5\r\n"), ""} << ".F"
+        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5\r\n"), ""} << ".f"
         << QStringLiteral("12:00:00,06/15/2007,5") << none;
     QTest::newRow("letters for weekday and flag change no label")
-        << QStringList{QStringLiteral("$A,B,C,D\r\n"), ""} << ".F" << QStringLiteral("A,B,C,D")
+        << QStringList{QStringLiteral("$A,B,C,D\r\n"), ""} << ".f" << QStringLiteral("A,B,C,D")
         << none;
     QTest::newRow("non-numeric weekday changes no label")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,x,1\r\n"), ""} << ".F"
+        << QStringList{QStringLiteral("$12:00:00,06/15/2007,x,1\r\n"), ""} << ".f"
         << QStringLiteral("12:00:00,06/15/2007,x,1") << none;
     QTest::newRow("non-numeric flag changes no label")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\r\r\n"), ""} << ".F"
+        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\r\r\n"), ""} << ".f"
         << QStringLiteral("12:00:00,06/15/2007,5,1\r") << none;
     QTest::newRow("a bad frame leaves the previous frame shown")
-        << QStringList{Frame, "", QStringLiteral("$13:00:00,06/15/2007,-1,1\r\n"), ""} << ".F.F"
+        << QStringList{FrameLine, "", QStringLiteral("$13:00:00,06/15/2007,-1,1\r\n"), ""} << ".F.f"
         << QStringLiteral("13:00:00,06/15/2007,-1,1") << FrameShown;
     QTest::newRow("weekday 1 is Lunes, flag 0 Invierno")
         << QStringList{QStringLiteral("$1:2:3,1/2/2007,1,0\r\n"), ""} << ".F"
-        << QStringLiteral("1:2:3,1/2/2007,1,0") << shown("1:2:3", "1/2/2007", "Lunes", "Invierno");
+        << QStringLiteral("1:2:3,1/2/2007,1,0") << QStringLiteral("1:2:3|1/2/2007|1|winter");
     QTest::newRow("weekday 7 is Domingo, flag 2 Invierno")
         << QStringList{QStringLiteral("$t,d,7,2\r\n"), ""} << ".F" << QStringLiteral("t,d,7,2")
-        << shown("t", "d", "Domingo", "Invierno");
+        << QStringLiteral("t|d|7|winter");
     QTest::newRow("weekday 0 leaves Label5, writes the rest")
         << QStringList{QStringLiteral("$t,d,0,1\r\n"), ""} << ".F" << QStringLiteral("t,d,0,1")
-        << shown("t", "d", "Semana", "Verano");
+        << QStringLiteral("t|d|0|summer");
     QTest::newRow("weekday 8 keeps the previous day name")
-        << QStringList{Frame, "", QStringLiteral("$t,d,8,0\r\n"), ""} << ".F.F"
-        << QStringLiteral("t,d,8,0") << shown("t", "d", "Viernes", "Invierno");
+        << QStringList{FrameLine, "", QStringLiteral("$t,d,8,0\r\n"), ""} << ".F.F"
+        << QStringLiteral("t,d,8,0") << QStringLiteral("t|d|8|winter");
     QTest::newRow("weekday 03 is Miercoles, flag 01 Verano")
         << QStringList{QStringLiteral("$t,d,03,01\r\n"), ""} << ".F" << QStringLiteral("t,d,03,01")
-        << shown("t", "d", "Miercoles", "Verano");
+        << QStringLiteral("t|d|3|summer");
     QTest::newRow("blanks around numbers")
         << QStringList{QStringLiteral("$t,d, 4 , 1\r\n"), ""} << ".F"
-        << QStringLiteral("t,d, 4 , 1") << shown("t", "d", "Jueves", "Verano");
+        << QStringLiteral("t,d, 4 , 1") << QStringLiteral("t|d|4|summer");
     QTest::newRow("fields after the fourth are ignored")
         << QStringList{QStringLiteral("$a,b,3,1,x\r\n"), ""} << ".F" << QStringLiteral("a,b,3,1,x")
-        << shown("a", "b", "Miercoles", "Verano");
+        << QStringLiteral("a|b|3|summer");
     QTest::newRow("empty time and date are shown")
         << QStringList{QStringLiteral("$,,6,0\r\n"), ""} << ".F" << QStringLiteral(",,6,0")
-        << shown("", "", "Sabado", "Invierno");
+        << QStringLiteral("||6|winter");
     QTest::newRow("bytes 128 to 255 before a frame")
-        << QStringList{QString::fromLatin1("\xe9\xff\x80") + Frame, ""} << ".F" << FrameText
+        << QStringList{QString::fromLatin1("\xe9\xff\x80") + FrameLine, ""} << ".F" << FrameText
         << FrameShown;
     QTest::newRow("Martes, with a huge flag that is not 1")
         << QStringList{QStringLiteral("$t,d,2,99999999999999999999\r\n"), ""} << ".F"
-        << QStringLiteral("t,d,2,99999999999999999999") << shown("t", "d", "Martes", "Invierno");
+        << QStringLiteral("t,d,2,99999999999999999999") << QStringLiteral("t|d|2|winter");
 }
 
 void TestFrameReceiver::ticks()
@@ -160,17 +162,13 @@ void TestFrameReceiver::ticks()
     QFETCH(QStringList, chunks);
     QFETCH(QString, taken);
     QFETCH(QString, receiveText);
-    QFETCH(DisplayTexts, display);
+    QFETCH(QString, frame);
 
-    FrameReceiver receiver(InitialText, Placeholders);
+    FrameReceiver receiver(InitialText);
     ScriptedSerialPort port;
     QCOMPARE(runTicks(receiver, port, chunks), taken);
     QCOMPARE(receiver.ReceiveText(), receiveText);
-    const DisplayTexts actual = receiver.Display();
-    QCOMPARE(actual.time, display.time);
-    QCOMPARE(actual.date, display.date);
-    QCOMPARE(actual.weekday, display.weekday);
-    QCOMPARE(actual.regime, display.regime);
+    QCOMPARE(described(receiver.LastFrame()), frame);
 }
 
 void TestFrameReceiver::framesSplitEveryWay_data()
@@ -180,17 +178,17 @@ void TestFrameReceiver::framesSplitEveryWay_data()
 
     // Every cut of a frame into two polls, with and without a quiet poll in between; also
     // behind an earlier frame, whose text is then what the receive window holds.
-    for (qsizetype cut = 1; cut < Frame.size(); ++cut) {
-        const QString head = Frame.left(cut);
-        const QString tail = Frame.mid(cut);
+    for (qsizetype cut = 1; cut < FrameLine.size(); ++cut) {
+        const QString head = FrameLine.left(cut);
+        const QString tail = FrameLine.mid(cut);
         QTest::addRow("cut after %d", int(cut)) << QStringList{head, tail, ""} << "..F";
         QTest::addRow("quiet poll after %d", int(cut)) << QStringList{head, "", tail, ""} << "...F";
         QTest::addRow("behind a frame, cut after %d", int(cut))
-            << QStringList{Frame, "", head, "", tail, ""} << ".F...F";
+            << QStringList{FrameLine, "", head, "", tail, ""} << ".F...F";
     }
-    for (qsizetype cut = 1; cut + 1 < Frame.size(); ++cut)
+    for (qsizetype cut = 1; cut + 1 < FrameLine.size(); ++cut)
         QTest::addRow("three pieces at %d", int(cut))
-            << QStringList{Frame.left(cut), Frame.mid(cut, 1), Frame.mid(cut + 1), ""} << "...F";
+            << QStringList{FrameLine.left(cut), FrameLine.mid(cut, 1), FrameLine.mid(cut + 1), ""} << "...F";
 }
 
 void TestFrameReceiver::framesSplitEveryWay()
@@ -198,11 +196,11 @@ void TestFrameReceiver::framesSplitEveryWay()
     QFETCH(QStringList, chunks);
     QFETCH(QString, taken);
 
-    FrameReceiver receiver(InitialText, Placeholders);
+    FrameReceiver receiver(InitialText);
     ScriptedSerialPort port;
     QCOMPARE(runTicks(receiver, port, chunks), taken);
     QCOMPARE(receiver.ReceiveText(), FrameText);
-    QVERIFY(receiver.Display() == FrameShown);
+    QCOMPARE(described(receiver.LastFrame()), FrameShown);
 }
 
 void TestFrameReceiver::closedOrFailingPortChangesNothing_data()
@@ -227,9 +225,9 @@ void TestFrameReceiver::closedOrFailingPortChangesNothing()
     QFETCH(int, failInput);
     QFETCH(QStringList, calls);
 
-    FrameReceiver receiver(InitialText, Placeholders);
+    FrameReceiver receiver(InitialText);
     ScriptedSerialPort port;
-    runTicks(receiver, port, {Frame}); // a whole frame is waiting for the quiet tick
+    runTicks(receiver, port, {FrameLine}); // a whole frame is waiting for the quiet tick
     port.calls.clear();
     port.open = open;
     port.failPortOpen = failPortOpen;
@@ -239,8 +237,8 @@ void TestFrameReceiver::closedOrFailingPortChangesNothing()
     QVERIFY(!receiver.Tick(&port));
     QVERIFY(!receiver.TookFrame());
     QCOMPARE(port.calls, calls);
-    QCOMPARE(receiver.ReceiveText(), InitialText + Frame);
-    QVERIFY(receiver.Display() == Placeholders);
+    QCOMPARE(receiver.ReceiveText(), InitialText + FrameLine);
+    QCOMPARE(receiver.LastFrame(), std::nullopt);
 
     // The port comes back: the frame is taken on the next quiet tick, as if nothing happened.
     port.open = true;
@@ -250,9 +248,9 @@ void TestFrameReceiver::closedOrFailingPortChangesNothing()
 
 void TestFrameReceiver::callOrder()
 {
-    FrameReceiver receiver(InitialText, Placeholders);
+    FrameReceiver receiver(InitialText);
     ScriptedSerialPort port;
-    port.chunks = QStringList{Frame, ""};
+    port.chunks = QStringList{FrameLine, ""};
     QVERIFY(receiver.Tick(&port));
     QVERIFY(receiver.Tick(&port));
     const QStringList expected{"portOpen", "input", "portOpen", "input"};
@@ -264,10 +262,10 @@ void TestFrameReceiver::userEditOfLengthDelaysFrameByOneTick_data()
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("taken");
 
-    QTest::newRow("longer edit") << QStringLiteral("Hola ") + InitialText + Frame << ".F";
-    QTest::newRow("shorter edit") << QStringLiteral("Ventana\r\n") + Frame << ".F";
+    QTest::newRow("longer edit") << QStringLiteral("Hola ") + InitialText + FrameLine << ".F";
+    QTest::newRow("shorter edit") << QStringLiteral("Ventana\r\n") + FrameLine << ".F";
     QTest::newRow("same length edit")
-        << QStringLiteral("Ventana de recepcion?\r\n") + Frame << "F.";
+        << QStringLiteral("Ventana de recepcion?\r\n") + FrameLine << "F.";
 }
 
 void TestFrameReceiver::userEditOfLengthDelaysFrameByOneTick()
@@ -275,9 +273,9 @@ void TestFrameReceiver::userEditOfLengthDelaysFrameByOneTick()
     QFETCH(QString, edit);
     QFETCH(QString, taken);
 
-    FrameReceiver receiver(InitialText, Placeholders);
+    FrameReceiver receiver(InitialText);
     ScriptedSerialPort port;
-    runTicks(receiver, port, {Frame});
+    runTicks(receiver, port, {FrameLine});
     receiver.SetReceiveText(edit);
     QCOMPARE(receiver.ReceiveText(), edit);
     QCOMPARE(runTicks(receiver, port, {"", ""}), taken);
@@ -286,7 +284,7 @@ void TestFrameReceiver::userEditOfLengthDelaysFrameByOneTick()
 
 void TestFrameReceiver::receiveTextStaysWithinBound()
 {
-    FrameReceiver receiver(InitialText, Placeholders);
+    FrameReceiver receiver(InitialText);
     ScriptedSerialPort port;
     // A device that never pauses and never sends a marker.
     QString last;
@@ -298,9 +296,9 @@ void TestFrameReceiver::receiveTextStaysWithinBound()
     }
     QVERIFY(receiver.ReceiveText().endsWith(last)); // the newest characters are kept
 
-    receiver.SetReceiveText(QString(3 * FrameReceiver::MaxReceiveLength, u'x') + Frame);
+    receiver.SetReceiveText(QString(3 * FrameReceiver::MaxReceiveLength, u'x') + FrameLine);
     QCOMPARE(receiver.ReceiveText().size(), FrameReceiver::MaxReceiveLength);
-    QVERIFY(receiver.ReceiveText().endsWith(Frame));
+    QVERIFY(receiver.ReceiveText().endsWith(FrameLine));
     // The text was at the bound before the edit and is after it: same length, no delay.
     QCOMPARE(runTicks(receiver, port, {"", ""}), QStringLiteral("F."));
     QCOMPARE(receiver.ReceiveText(), FrameText);
@@ -309,26 +307,26 @@ void TestFrameReceiver::receiveTextStaysWithinBound()
 void TestFrameReceiver::noFrameOnTickWithInputAtTheBound()
 {
     // At the bound every tick keeps the text's length; input still means "not quiet".
-    FrameReceiver receiver(QString(FrameReceiver::MaxReceiveLength, u'x'), Placeholders);
+    FrameReceiver receiver(QString(FrameReceiver::MaxReceiveLength, u'x'));
     ScriptedSerialPort port;
-    QCOMPARE(runTicks(receiver, port, {Frame, "ab", "cd", ""}), QStringLiteral("...F"));
+    QCOMPARE(runTicks(receiver, port, {FrameLine, "ab", "cd", ""}), QStringLiteral("...F"));
     QCOMPARE(receiver.ReceiveText(), FrameText);
 }
 
 void TestFrameReceiver::frameArrivalIsWhenItsMarkerArrived()
 {
-    FrameReceiver receiver(InitialText, Placeholders);
-    QVERIFY(!receiver.FrameArrival());
+    FrameReceiver receiver(InitialText);
+    QCOMPARE(receiver.LastFrame(), std::nullopt);
     ScriptedSerialPort port;
     const MonotonicTime start = MonotonicClock::now();
     port.chunkArrival = {start, start + 2ms, start + 100ms, start + 300ms, start + 320ms};
     // An earlier frame's marker, then the marker of the frame that is taken.
     runTicks(receiver, port, {"$01:02", "03\r\n$12:00:00,06/1", "5/2007,5,1\r\n", ""});
-    QCOMPARE(receiver.FrameArrival(), std::optional<MonotonicTime>(start + 2ms));
+    QVERIFY(receiver.LastFrame()->arrival == start + 2ms);
 
-    // A frame that shows nothing does not move the arrival of what is shown.
+    // A frame text that makes no frame does not move the arrival of the frame shown.
     runTicks(receiver, port, {"$bad\r\n", ""});
-    QCOMPARE(receiver.FrameArrival(), std::optional<MonotonicTime>(start + 2ms));
+    QVERIFY(receiver.LastFrame()->arrival == start + 2ms);
 }
 
 void TestFrameReceiver::fieldNumber_data()

@@ -4,8 +4,7 @@
 // timedated receives is compared with the device's time at the instant it arrived. The same is
 // printed for the naive rule of setting exactly the shown values. Prints figures; fails only
 // when the run itself cannot be made.
-#include "clocktext.h"
-#include "localtoutc.h"
+#include "frameinstant.h"
 #include "programonsimulator.h"
 
 #include <QPushButton>
@@ -87,13 +86,10 @@ void BenchClockAccuracy::settingFollowsTheDevice()
             std::chrono::duration_cast<std::chrono::milliseconds>(at - MonotonicClock::now()),
             0ms));
 
-        const ShownClock shown = program.window->shownClock();
-        const std::optional<QDate> date = parseClockDate(shown.date);
-        const std::optional<QTime> time = parseClockTime(shown.time);
-        QVERIFY2(date && time, qPrintable(shown.date + u' ' + shown.time));
-        const std::optional<UtcTime> shownUtc = localToUtc(
-            *date, *time, shown.regime == QLatin1String("Verano"), QTimeZone::systemTimeZone());
-        QVERIFY(shownUtc);
+        const std::optional<Frame> shown = program.window->latestFrame();
+        QVERIFY(shown);
+        const std::optional<UtcTime> shownUtc = frameInstant(*shown, QTimeZone::systemTimeZone());
+        QVERIFY2(shownUtc, qPrintable(shown->date + u' ' + shown->time));
 
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(runEventLoopUntil([&] { return finished.count() == press + 1; }, 20s));

@@ -120,7 +120,7 @@ public:
         window = std::make_unique<Form1>(&port, &messages, clock.get());
         // Connected after the window's own handler, so it sees the labels that tick left.
         QObject::connect(timer1(), &QTimer::timeout, window.get(), [this] { noteDisplay(); });
-        window->Form_Load();
+        window->start();
         window->show();
         if (!portIsOpen())
             return fail(error, "the window did not open the simulated device");

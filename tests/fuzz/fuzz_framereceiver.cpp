@@ -16,10 +16,10 @@
 //
 // A reference model of the receiver (Expected) runs alongside and is built only from what the
 // script delivered and typed; after every step the receiver must agree with it. The target
-// also asserts the invariants on their own: the receive text stays within its bound, display
-// texts change only on a tick that took a frame, no frame is taken on a tick that brought
-// input, a frame taken is the text between the last "$" and the first CR LF after it in what
-// the window held, and the labels that change all come from that one frame.
+// also asserts the invariants on their own: the receive text stays within its bound, the
+// latest frame changes only on a tick that took a frame, no frame is taken on a tick that
+// brought input, a frame taken is the text between the last "$" and the first CR LF after it
+// in what the window held, and the frame handed over is made of that text's fields.
 
 #include "framereceiver.h"
 #include "scriptedserialport.h"
@@ -39,13 +39,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString InitialText = QStringLiteral("Ventana de recepción.\r\n");
-const DisplayTexts Placeholders{QStringLiteral("hh:mm:ss"), QStringLiteral("mm/dd/aaaa"),
-                                QStringLiteral("Semana"), QStringLiteral("Inviern/Veran")};
-const QString WeekdayNames[] = {
-    QStringLiteral("Lunes"),   QStringLiteral("Martes"),  QStringLiteral("Miercoles"),
-    QStringLiteral("Jueves"),  QStringLiteral("Viernes"), QStringLiteral("Sabado"),
-    QStringLiteral("Domingo"),
-};
 const QString LineEnd = QStringLiteral("\r\n");
 constexpr QChar Marker = u'$';
 
@@ -117,12 +110,27 @@ struct MarkerTime
     MonotonicTime latest;
 };
 
+// The fields of a frame as the model reads them.
+struct Fields
+{
+    QString time;
+    QString date;
+    long long weekday = 0;
+    bool summer = false;
+
+    bool matches(const Frame &frame) const
+    {
+        return frame.time == time && frame.date == date && frame.weekday == weekday
+               && frame.summer == summer;
+    }
+};
+
 // What the receiver must hold after each step, worked out from the script alone.
 struct Expected
 {
     QString text = InitialText;
     qsizetype lastLength = 0;
-    DisplayTexts display = Placeholders;
+    std::optional<Fields> latest; // the latest frame
     std::optional<MarkerTime> marker;
     std::optional<MarkerTime> shownFrame;
     bool tookFrame = false;
@@ -143,11 +151,7 @@ struct Expected
         const std::optional<long long> summer = numberOf(fields[3]);
         if (!weekday || !summer)
             return;
-        display.time = fields[0];
-        display.date = fields[1];
-        if (*weekday >= 1 && *weekday <= 7)
-            display.weekday = WeekdayNames[*weekday - 1];
-        display.regime = *summer == 1 ? QStringLiteral("Verano") : QStringLiteral("Invierno");
+        latest = Fields{fields[0], fields[1], *weekday, *summer == 1};
         shownFrame = marker;
     }
 
@@ -201,7 +205,7 @@ public:
 class Run
 {
 public:
-    explicit Run(ScriptReader &script) : m_script(script), m_receiver(InitialText, Placeholders) {}
+    explicit Run(ScriptReader &script) : m_script(script), m_receiver(InitialText) {}
 
     void play()
     {
@@ -272,7 +276,7 @@ private:
         m_port.chunkArrival = {when};
 
         const QString textBefore = m_receiver.ReceiveText();
-        const DisplayTexts displayBefore = m_receiver.Display();
+        const std::optional<Frame> frameBefore = m_receiver.LastFrame();
         CHECK(m_receiver.Tick(&m_port));
         CHECK((m_port.calls == QStringList{QStringLiteral("portOpen"), QStringLiteral("input")}));
         CHECK(m_port.delivered == input);
@@ -280,16 +284,18 @@ private:
 
         // The invariants, each on its own.
         CHECK(!(m_receiver.TookFrame() && !input.isEmpty()));
-        if (!m_receiver.TookFrame())
-            CHECK(m_receiver.Display() == displayBefore);
-        else
-            checkFrameTaken(textBefore, displayBefore);
+        if (!m_receiver.TookFrame()) {
+            CHECK(!m_receiver.TakenFrame());
+            CHECK(m_receiver.LastFrame() == frameBefore);
+        } else {
+            checkFrameTaken(textBefore, frameBefore);
+        }
     }
 
-    // The frame now in the receive text lay between the last "$" and the first CR LF after
-    // it in what the window held before the tick, and every label that changed took its
-    // value from that frame.
-    void checkFrameTaken(const QString &textBefore, const DisplayTexts &displayBefore)
+    // The frame text now in the receive text lay between the last "$" and the first CR LF
+    // after it in what the window held before the tick, and the frame handed over, if any,
+    // is made of its fields.
+    void checkFrameTaken(const QString &textBefore, const std::optional<Frame> &frameBefore)
     {
         const QString frame = m_receiver.ReceiveText();
         const qsizetype start = textBefore.lastIndexOf(Marker);
@@ -297,22 +303,21 @@ private:
         CHECK(textBefore.mid(start + 1).startsWith(frame + LineEnd));
         CHECK(!frame.contains(LineEnd));
 
-        const DisplayTexts shown = m_receiver.Display();
-        if (shown == displayBefore)
+        const std::optional<Frame> taken = m_receiver.TakenFrame();
+        if (!taken) {
+            CHECK(m_receiver.LastFrame() == frameBefore);
             return;
+        }
+        CHECK(m_receiver.LastFrame() == taken);
         const QStringList fields = frame.split(u',');
         CHECK(fields.size() >= 4);
-        CHECK(shown.time == fields[0]);
-        CHECK(shown.date == fields[1]);
+        CHECK(taken->time == fields[0]);
+        CHECK(taken->date == fields[1]);
         const std::optional<long long> weekday = numberOf(fields[2]);
         const std::optional<long long> summer = numberOf(fields[3]);
         CHECK(weekday && summer);
-        if (*weekday >= 1 && *weekday <= 7)
-            CHECK(shown.weekday == WeekdayNames[*weekday - 1]);
-        else
-            CHECK(shown.weekday == displayBefore.weekday);
-        CHECK(shown.regime ==
-              (*summer == 1 ? QStringLiteral("Verano") : QStringLiteral("Invierno")));
+        CHECK(taken->weekday == *weekday);
+        CHECK(taken->summer == (*summer == 1));
     }
 
     void closedTick(int how)
@@ -324,12 +329,13 @@ private:
         m_port.failInput = how == 2 ? SerialReadFailed : SerialOk;
 
         const QString textBefore = m_receiver.ReceiveText();
-        const DisplayTexts displayBefore = m_receiver.Display();
+        const std::optional<Frame> frameBefore = m_receiver.LastFrame();
         CHECK(!m_receiver.Tick(&m_port));
         CHECK(!m_receiver.TookFrame());
+        CHECK(!m_receiver.TakenFrame());
         CHECK(m_port.calls.size() == (how == 2 ? 2 : 1));
         CHECK(m_receiver.ReceiveText() == textBefore);
-        CHECK(m_receiver.Display() == displayBefore);
+        CHECK(m_receiver.LastFrame() == frameBefore);
         m_expected.tookFrame = false;
 
         m_port.open = true;
@@ -368,12 +374,12 @@ private:
             text.insert(at, QString(FrameReceiver::MaxReceiveLength + m_script.byte(), u'x'));
             break;
         }
-        const DisplayTexts displayBefore = m_receiver.Display();
+        const std::optional<Frame> frameBefore = m_receiver.LastFrame();
         const MonotonicTime before = MonotonicClock::now();
         m_receiver.SetReceiveText(text);
         const MonotonicTime after = MonotonicClock::now();
         m_expected.edit(text, before, after);
-        CHECK(m_receiver.Display() == displayBefore);
+        CHECK(m_receiver.LastFrame() == frameBefore);
     }
 
     // The receiver agrees with the reference model; the bound holds.
@@ -382,12 +388,13 @@ private:
         CHECK(m_receiver.ReceiveText().size() <= FrameReceiver::MaxReceiveLength);
         CHECK(m_receiver.ReceiveText() == m_expected.text);
         CHECK(m_receiver.TookFrame() == m_expected.tookFrame);
-        CHECK(m_receiver.Display() == m_expected.display);
-        const std::optional<MonotonicTime> arrival = m_receiver.FrameArrival();
-        CHECK(arrival.has_value() == m_expected.shownFrame.has_value());
-        if (arrival) {
-            CHECK(*arrival >= m_expected.shownFrame->earliest);
-            CHECK(*arrival <= m_expected.shownFrame->latest);
+        const std::optional<Frame> frame = m_receiver.LastFrame();
+        CHECK(frame.has_value() == m_expected.latest.has_value());
+        CHECK(frame.has_value() == m_expected.shownFrame.has_value());
+        if (frame) {
+            CHECK(m_expected.latest->matches(*frame));
+            CHECK(frame->arrival >= m_expected.shownFrame->earliest);
+            CHECK(frame->arrival <= m_expected.shownFrame->latest);
         }
     }
 

@@ -112,7 +112,7 @@ void TestSoak::noiseAndFramesForMegabytes()
     DeviceSerialPort port;
     RecordingMessages messages;
     Form1 form(&port, &messages, nullptr);
-    form.Form_Load();
+    form.start();
     QCOMPARE(messages.shown, QStringList());
 
     auto *timer1 = form.findChild<QTimer *>(QStringLiteral("Timer1"));

@@ -134,7 +134,7 @@ public:
 void startWithFirstFrame(Rig &rig)
 {
     QVERIFY(rig.plugIn());
-    rig.form.Form_Load();
+    rig.form.start();
     rig.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.form));
     QVERIFY(rig.portIsOpen());
@@ -399,7 +399,7 @@ void TestUnplug::portHeldByAnotherProgram()
         QVERIFY(other.open(QIODevice::ReadOnly));
     }
 
-    rig.form.Form_Load();
+    rig.form.start();
     rig.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.form));
     QCOMPARE(rig.messages.shown, QStringList{Unavailable});

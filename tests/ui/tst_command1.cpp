@@ -7,9 +7,11 @@
 #include "scriptedserialport.h"
 
 #include <QDateTime>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimeZone>
+#include <QTranslator>
 
 using namespace std::chrono_literals;
 
@@ -23,6 +25,19 @@ UtcTime utc(const char *isoDateTime)
     return UtcTime(std::chrono::milliseconds(when.toMSecsSinceEpoch()));
 }
 
+// A translation that renames the captions of the clock display.
+class EnglishCaptions : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *, const char *sourceText, const char *, int) const override
+    {
+        static const QHash<QString, QString> english{
+            {"Verano", "Summer"}, {"Invierno", "Winter"}, {"Domingo", "Sunday"}};
+        return english.value(QString::fromUtf8(sourceText));
+    }
+};
+
 } // namespace
 
 class TestCommand1 : public QObject
@@ -33,6 +48,8 @@ private slots:
     void setsTheClockFromTheLabels_data();
     void setsTheClockFromTheLabels();
     void refusalIsReportedInSpanish();
+    void translatedCaptionsSetTheSameInstant_data();
+    void translatedCaptionsSetTheSameInstant();
 };
 
 void TestCommand1::setsTheClockFromTheLabels_data()
@@ -86,8 +103,8 @@ void TestCommand1::setsTheClockFromTheLabels()
     for (const QString &frame : frames) {
         port.chunks = QStringList{frame, ""};
         port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
-        form.Timer1_Timer();
-        form.Timer1_Timer();
+        form.poll();
+        form.poll();
     }
 
     auto *button = form.findChild<QPushButton *>(QStringLiteral("Command1"));
@@ -107,14 +124,56 @@ void TestCommand1::refusalIsReportedInSpanish()
     ClockSetting clock(&backend, &shown, nullptr, MonotonicClock::now, QTimeZone("Europe/Madrid"));
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{"$12:00:00,06/15/2007,5,1\r\n", ""};
-    form.Timer1_Timer();
-    form.Timer1_Timer();
+    form.poll();
+    form.poll();
 
     QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QCOMPARE(backend.asked.size(), 1);
     QCOMPARE(shown.shown, QStringList{QStringLiteral("No se pudo poner en hora el PC.\r\n"
                                                      "La sincronización automática de la hora "
                                                      "está activada.")});
+}
+
+void TestCommand1::translatedCaptionsSetTheSameInstant_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("season");
+    QTest::addColumn<UtcTime>("set");
+
+    // 28 October 2007, 02:30 happened twice in Madrid: first in summer time, then in winter.
+    QTest::newRow("summer reading") << "$02:30:00,10/28/2007,7,1\r\n"
+                                    << "Summer" << utc("2007-10-28T00:30:00.000Z");
+    QTest::newRow("winter reading") << "$02:30:00,10/28/2007,7,0\r\n"
+                                    << "Winter" << utc("2007-10-28T01:30:00.000Z");
+}
+
+void TestCommand1::translatedCaptionsSetTheSameInstant()
+{
+    QFETCH(QString, frame);
+    QFETCH(QString, season);
+    QFETCH(UtcTime, set);
+
+    EnglishCaptions english;
+    QVERIFY(QCoreApplication::installTranslator(&english));
+    const MonotonicTime arrival = MonotonicClock::now();
+    ScriptedSerialPort port;
+    RecordingMessages shown;
+    RecordingClockBackend backend;
+    ClockSetting clock(
+        &backend, &shown, nullptr, [arrival] { return arrival; }, QTimeZone("Europe/Madrid"));
+    Form1 form(&port, &shown, &clock);
+    port.chunks = QStringList{frame, ""};
+    port.chunkArrival = QList<MonotonicTime>{arrival, arrival};
+    form.poll();
+    form.poll();
+    QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QCoreApplication::removeTranslator(&english);
+
+    // The captions are the translation's, and the instant is the frame's all the same.
+    QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label7"))->text(), season);
+    QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label5"))->text(), QStringLiteral("Sunday"));
+    QCOMPARE(backend.asked, QList<UtcTime>{set});
+    QCOMPARE(shown.shown, QStringList());
 }
 
 QTEST_MAIN(TestCommand1)

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString Frame = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
+const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString Unavailable = QStringLiteral("Puerto no disponible");
 const QStringList Controls{"Text1",    "Frame1", "Label1", "Label2",  "Label3",   "Label4",
                            "Label5",   "Label6", "Label7", "Label8",  "Combo1",   "Command1",
@@ -51,7 +51,7 @@ struct Fixture
     // Runs the load step with polling stopped again, so that only the test's own ticks run.
     void loadWithoutPolling()
     {
-        form.Form_Load();
+        form.start();
         timer1()->stop();
         port.calls.clear();
     }
@@ -113,6 +113,8 @@ private slots:
     void unavailablePortShowsOneMessageAndPollingGoesOn();
     void typingAPortNameOpensNothing();
     void userEditIsPartOfTheReceiveText();
+    void captions_data();
+    void captions();
     void aboutShowsTwoBoxesAndChangesNothing();
     void closing_data();
     void closing();
@@ -353,13 +355,13 @@ void TestForm1::frameThroughPseudoTerminal()
     DeviceSerialPort port;
     RecordingMessages messages;
     Form1 form(&port, &messages, nullptr);
-    form.Form_Load();
+    form.start();
     QCOMPARE(messages.shown, QStringList());
     bool open = false;
     port.portOpen(&open);
     QVERIFY(open);
 
-    QVERIFY(device.send(Frame.toLatin1()));
+    QVERIFY(device.send(FrameLine.toLatin1()));
 
     const auto label = [&form](const char *name) {
         return form.findChild<QLabel *>(QLatin1String(name))->text();
@@ -380,7 +382,7 @@ void TestForm1::unavailableDeviceShowsOneMessage()
     DeviceSerialPort port;
     RecordingMessages messages;
     Form1 form(&port, &messages, nullptr);
-    form.Form_Load();
+    form.start();
     qunsetenv("QUORVEL_COM1");
 
     QCOMPARE(messages.shown, QStringList{Unavailable});
@@ -411,7 +413,7 @@ void TestForm1::unavailablePortShowsOneMessageAndPollingGoesOn()
     f.port.failOpen = SerialNoDevice;
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
-    f.form.Form_Load();
+    f.form.start();
     QCOMPARE(f.messages.shown, QStringList{Unavailable});
     QVERIFY(!f.port.open);
     QVERIFY(f.timer1()->isActive());
@@ -469,22 +471,60 @@ void TestForm1::userEditIsPartOfTheReceiveText()
 
     // The edit changed the length: the first quiet tick takes nothing, the second the frame,
     // which only a CR LF line end lets through.
-    f.form.Timer1_Timer();
+    f.form.poll();
     QCOMPARE(f.text("Label1"), QStringLiteral("hh:mm:ss"));
-    f.form.Timer1_Timer();
+    f.form.poll();
     QCOMPARE(f.displayed(),
              (QStringList{"07:08:09", "12/24/2007", "Lunes", QStringLiteral("Invierno")}));
     QCOMPARE(text1->toPlainText(), QStringLiteral("07:08:09,12/24/2007,1,0"));
+}
+
+void TestForm1::captions_data()
+{
+    QTest::addColumn<QStringList>("frames"); // each followed by a quiet tick
+    QTest::addColumn<QStringList>("labels"); // Label1, Label3, Label5, Label7 afterwards
+
+    QTest::newRow("weekday 1 is Lunes, flag 0 Invierno")
+        << QStringList{"$1:2:3,1/2/2007,1,0\r\n"}
+        << QStringList{"1:2:3", "1/2/2007", "Lunes", "Invierno"};
+    QTest::newRow("weekday 7 is Domingo, flag 2 Invierno")
+        << QStringList{"$t,d,7,2\r\n"} << QStringList{"t", "d", "Domingo", "Invierno"};
+    QTest::newRow("weekday 03 is Miercoles, flag 01 Verano")
+        << QStringList{"$t,d,03,01\r\n"} << QStringList{"t", "d", "Miercoles", "Verano"};
+    QTest::newRow("weekday 0 leaves Label5, writes the rest")
+        << QStringList{"$t,d,0,1\r\n"} << QStringList{"t", "d", "Semana", "Verano"};
+    QTest::newRow("weekday 8 keeps the previous day name")
+        << QStringList{FrameLine, "$t,d,8,0\r\n"} << QStringList{"t", "d", "Viernes", "Invierno"};
+    QTest::newRow("a frame without four fields changes no label")
+        << QStringList{FrameLine, "$13:00:00,06/16/2007,6\r\n"}
+        << QStringList{"12:00:00", "06/15/2007", "Viernes", "Verano"};
+    QTest::newRow("empty time and date are shown")
+        << QStringList{FrameLine, "$,,6,0\r\n"} << QStringList{"", "", "Sabado", "Invierno"};
+}
+
+void TestForm1::captions()
+{
+    QFETCH(QStringList, frames);
+    QFETCH(QStringList, labels);
+
+    Fixture f;
+    f.port.open = true;
+    for (const QString &frame : frames) {
+        f.port.chunks = QStringList{frame, ""};
+        f.form.poll();
+        f.form.poll();
+    }
+    QCOMPARE(f.displayed(), labels);
 }
 
 void TestForm1::aboutShowsTwoBoxesAndChangesNothing()
 {
     Fixture f;
     f.port.open = true;
-    f.port.chunks = QStringList{Frame, ""};
+    f.port.chunks = QStringList{FrameLine, ""};
     f.loadWithoutPolling();
-    f.form.Timer1_Timer();
-    f.form.Timer1_Timer();
+    f.form.poll();
+    f.form.poll();
     f.port.calls.clear();
     f.timer1()->start(100ms);
     const QStringList displayed = f.displayed();
@@ -554,19 +594,20 @@ void TestForm1::clockSettingGetsTheShownDateAndTime()
     Fixture f;
     f.port.open = true;
     const MonotonicTime arrival = MonotonicClock::now() - 700ms;
-    f.port.chunks = QStringList{Frame, ""};
+    f.port.chunks = QStringList{FrameLine, ""};
     f.port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
-    QCOMPARE(f.form.shownClock().frameArrival, std::nullopt);
-    QCOMPARE(f.form.shownClock().date, QStringLiteral("mm/dd/aaaa"));
+    QCOMPARE(f.form.latestFrame(), std::nullopt);
 
-    f.form.Timer1_Timer();
-    f.form.Timer1_Timer();
+    f.form.poll();
+    f.form.poll();
 
-    const ShownClock shown = f.form.shownClock();
-    QCOMPARE(shown.date, QStringLiteral("06/15/2007"));
-    QCOMPARE(shown.time, QStringLiteral("12:00:00"));
-    QCOMPARE(shown.regime, QStringLiteral("Verano"));
-    QVERIFY(shown.frameArrival == arrival);
+    const std::optional<Frame> shown = f.form.latestFrame();
+    QVERIFY(shown);
+    QCOMPARE(shown->date, QStringLiteral("06/15/2007"));
+    QCOMPARE(shown->time, QStringLiteral("12:00:00"));
+    QCOMPARE(shown->weekday, 5);
+    QVERIFY(shown->summer);
+    QVERIFY(shown->arrival == arrival);
 }
 
 QTEST_MAIN(TestForm1)

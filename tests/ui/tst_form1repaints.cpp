@@ -19,7 +19,7 @@
 
 namespace {
 
-const QString Frame = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
+const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString NextFrame = QStringLiteral("$12:00:01,06/15/2007,5,1\r\n");
 const QStringList DisplayLabels{"Label1", "Label3", "Label5", "Label7"};
 
@@ -44,7 +44,7 @@ struct Fixture
     {
         port.chunks = QStringList{chunk};
         const int before = text1Paints->count;
-        form.Timer1_Timer();
+        form.poll();
         return QTest::qWaitFor([&] { return text1Paints->count > before; });
     }
 };
@@ -73,10 +73,10 @@ void TestForm1Repaints::scrollBarRepaints_data()
     QTest::addColumn<bool>("scrolls");       // whether the receive window comes to scroll
 
     QTest::newRow("frames, each taken")
-        << QStringList{Frame, "", NextFrame, "", Frame, ""} << false;
+        << QStringList{FrameLine, "", NextFrame, "", FrameLine, ""} << false;
     QTest::newRow("a frame in pieces")
         << QStringList{"$12:00:", "00,06/15/", "2007,5,1\r\n", ""} << false;
-    QTest::newRow("frames piling up") << QStringList(8, Frame) << true;
+    QTest::newRow("frames piling up") << QStringList(8, FrameLine) << true;
     QTest::newRow("one long line")
         << QStringList(8, QStringLiteral("$12:00:00,06/15/2007,5,1")) << true;
 }
@@ -166,7 +166,7 @@ void TestForm1Repaints::newTimePaintsOnlyItsLabel()
     Fixture f;
     f.port.open = true;
     QVERIFY(f.show());
-    QVERIFY(f.tick(Frame));
+    QVERIFY(f.tick(FrameLine));
     QVERIFY(f.tick(QString()));
     auto *label1 = f.form.findChild<QLabel *>(QStringLiteral("Label1"));
     QCOMPARE(label1->text(), QStringLiteral("12:00:00"));
@@ -192,11 +192,11 @@ void TestForm1Repaints::displayLabelsLookAsBefore_data()
     QTest::addColumn<QString>("frameStyle");  // given to Frame1 afterwards, if not empty
 
     QTest::newRow("at start") << QStringList() << QColor() << QString();
-    QTest::newRow("showing a frame") << QStringList{Frame, ""} << QColor() << QString();
+    QTest::newRow("showing a frame") << QStringList{FrameLine, ""} << QColor() << QString();
     QTest::newRow("after a palette change")
-        << QStringList{Frame, ""} << QColor(200, 220, 240) << QString();
+        << QStringList{FrameLine, ""} << QColor(200, 220, 240) << QString();
     QTest::newRow("after a style change")
-        << QStringList{Frame, ""} << QColor() << QStringLiteral("Windows");
+        << QStringList{FrameLine, ""} << QColor() << QStringLiteral("Windows");
 }
 
 // The display labels paint their own background, so that a new caption does not repaint the

@@ -66,13 +66,13 @@ int main(int argc, char *argv[])
     OneFramePort port;
     ConsoleMessages messages;
     Form1 window(&port, &messages, nullptr);
-    window.Form_Load();
+    window.start();
     window.show();
 
     // Tick until the frame shows; a quiet tick after it takes it.
     const QLabel *time = window.findChild<QLabel *>(QStringLiteral("Label1"));
     for (int tick = 0; tick < 10 && time->text() != QLatin1String("12:00:00"); ++tick)
-        window.Timer1_Timer();
+        window.poll();
     if (time->text() != QLatin1String("12:00:00")) {
         QTextStream(stderr) << "the frame did not show" << Qt::endl;
         return 1;

@@ -1,4 +1,4 @@
-#include "framefields.h"
+#include "frame.h"
 
 #include <QStringList>
 
@@ -35,7 +35,7 @@ std::optional<int> fieldNumber(QStringView field)
     return static_cast<int>(value);
 }
 
-std::optional<FrameFields> FrameFields::parse(const QString &frameText)
+std::optional<Frame> Frame::parse(const QString &frameText, MonotonicTime arrival)
 {
     if (frameText.isEmpty())
         return std::nullopt;
@@ -46,5 +46,11 @@ std::optional<FrameFields> FrameFields::parse(const QString &frameText)
     const std::optional<int> summer = fieldNumber(fields.at(3));
     if (!weekday || !summer)
         return std::nullopt;
-    return FrameFields{fields.at(0), fields.at(1), *weekday, *summer};
+    return Frame{fields.at(0), fields.at(1), *weekday, *summer == 1, arrival};
+}
+
+bool Frame::operator==(const Frame &other) const
+{
+    return time == other.time && date == other.date && weekday == other.weekday
+           && summer == other.summer && arrival == other.arrival;
 }

@@ -1,0 +1,13 @@
+#include "frameinstant.h"
+
+#include "clocktext.h"
+#include "localtoutc.h"
+
+std::optional<UtcTime> frameInstant(const Frame &frame, const QTimeZone &zone)
+{
+    const std::optional<QDate> day = parseClockDate(frame.date);
+    const std::optional<QTime> timeOfDay = parseClockTime(frame.time);
+    if (!day || !timeOfDay)
+        return std::nullopt;
+    return localToUtc(*day, *timeOfDay, frame.summer, zone);
+}

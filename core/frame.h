@@ -1,0 +1,33 @@
+#pragma once
+
+#include "monotonicclock.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// One time frame from the device, "$time,date,weekday,summer" CR LF, as the reception core
+// hands it to the window, the clock setting and the reference clock. The texts are kept as
+// received; what they mean (and the captions shown for them) is for those who use them.
+struct Frame
+{
+    QString time;          // field 0 as received, "hh:mm:ss" from a well-behaved device
+    QString date;          // field 1 as received, "mm/dd/yyyy"
+    int weekday = 0;       // field 2: 1 Monday to 7 Sunday; any other number names no day
+    bool summer = false;   // field 3 is the number 1: summer time; any other number: winter
+    MonotonicTime arrival; // when the frame's "$" arrived
+
+    // The frame whose frame text (the characters between "$" and CR LF) is `frameText`, or
+    // nothing when it has fewer than four fields or its weekday or summer field is not a
+    // number. Fields after the fourth are ignored.
+    static std::optional<Frame> parse(const QString &frameText, MonotonicTime arrival);
+
+    bool operator==(const Frame &other) const;
+    bool operator!=(const Frame &other) const { return !(*this == other); }
+};
+
+// A frame field read as a whole number: decimal digits, leading zeros and blanks around
+// them allowed. Numbers too large for an int come out as INT_MAX. Anything else (empty,
+// signs, decimal points, letters) is no number.
+std::optional<int> fieldNumber(QStringView field);
