@@ -32,9 +32,9 @@ static void record(const char *fields)
     clock_gettime(CLOCK_MONOTONIC, &mono);
 
     char line[512];
-    const int length = snprintf(line, sizeof line, "%s real=%lld%09ld mono=%lld%09ld\n", fields,
-                                (long long)real.tv_sec, real.tv_nsec, (long long)mono.tv_sec,
-                                mono.tv_nsec);
+    const int length =
+        snprintf(line, sizeof line, "%s real=%lld%09ld mono=%lld%09ld\n", fields,
+                 (long long)real.tv_sec, real.tv_nsec, (long long)mono.tv_sec, mono.tv_nsec);
     if (length <= 0)
         return;
     const size_t size = (size_t)length < sizeof line ? (size_t)length : sizeof line - 1;
