@@ -191,12 +191,12 @@ inline QString proveTogether()
          {QStringLiteral("sc_ioctl_rtc_set_time_on_pipe"), eperm},
          {QStringLiteral("lib_clock_settime_invalid"), QStringLiteral("0")},
          {QStringLiteral("lib_ioctl_rtc_set_time_on_devnull"), QStringLiteral("0")}},
-        QStringLiteral("all three together"));
+        QStringLiteral("composed as for the service"));
     if (!found.isEmpty())
         return found;
     return readClockCalls(log).size() == 6
                ? QString()
-               : QStringLiteral("all three together: the recorder logged no calls");
+               : QStringLiteral("composed as for the service: the recorder did not log the calls");
 }
 
 } // namespace ClockGuards
