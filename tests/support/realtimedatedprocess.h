@@ -123,7 +123,6 @@ private:
         QFile maps(proc + QStringLiteral("maps"));
         if (!status.open(QIODevice::ReadOnly) || !maps.open(QIODevice::ReadOnly))
             return QStringLiteral("cannot read systemd-timedated's /proc entries");
-        bool noSysTime = false;
         bool filtered = false;
         const QList<QByteArray> lines = status.readAll().split('\n');
         int capabilitySets = 0;
@@ -142,7 +141,7 @@ private:
                 filtered = value == "2"; // SECCOMP_MODE_FILTER
             }
         }
-        noSysTime = capabilitySets == 5 && setsWithout == 5;
+        const bool noSysTime = capabilitySets == 5 && setsWithout == 5;
         const bool recorded = maps.readAll().contains("clock-call-recorder.so");
         if (!noSysTime || !filtered || !recorded)
             return QStringLiteral(
