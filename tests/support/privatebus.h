@@ -17,8 +17,12 @@ public:
     PrivateBus(const PrivateBus &) = delete;
     PrivateBus &operator=(const PrivateBus &) = delete;
 
+    // Who may connect: only the user running the test, or any user of this machine (for tests
+    // that call as an ordinary user).
+    enum class Users { Owner, Anyone };
+
     // Starts the daemon and waits until it tells its address. False when it could not start.
-    bool start()
+    bool start(Users users = Users::Owner)
     {
         if (!m_dir.isValid())
             return false;
@@ -36,13 +40,20 @@ public:
             R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
+)" + QByteArray(users == Users::Anyone ? "    <allow user=\"*\"/>\n" : "") +
+            R"(    <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>
   </policy>
 </busconfig>
 )");
         file.close();
+        // Other users reach the socket only through a folder they may enter.
+        if (users == Users::Anyone &&
+            !QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ExeGroup |
+                                                     QFile::ExeOther))
+            return false;
 
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
         m_daemon.setArguments({QStringLiteral("--config-file=") + config,
