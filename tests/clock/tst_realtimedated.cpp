@@ -41,15 +41,15 @@ UtcTime computerNow()
         std::chrono::system_clock::now());
 }
 
-// The one place that knows how the window hands the device's time to ClockSetting: as the
-// texts it shows, in the computer's time zone, just as the frame arrived.
+// Hands ClockSetting a frame of the device's time, in the computer's time zone, whose "$"
+// has just arrived.
 void setFromDeviceTime(ClockSetting &setting, const QDateTime &deviceTime)
 {
     const QDateTime local = deviceTime.toLocalTime();
-    setting.setFromShown(
-        local.toString(QStringLiteral("MM/dd/yyyy")), local.toString(QStringLiteral("hh:mm:ss")),
-        local.isDaylightTime() ? QStringLiteral("Verano") : QStringLiteral("Invierno"),
-        std::nullopt);
+    setting.setFromFrame(Frame{local.toString(QStringLiteral("hh:mm:ss")),
+                               local.toString(QStringLiteral("MM/dd/yyyy")),
+                               local.date().dayOfWeek(), local.isDaylightTime(),
+                               MonotonicClock::now()});
 }
 
 QList<ClockCall> systemClockChanges(const QList<ClockCall> &calls)
