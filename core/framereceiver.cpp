@@ -1,5 +1,7 @@
 #include "framereceiver.h"
 
+#include <algorithm>
+
 namespace {
 
 const QLatin1String LineEnd("\r\n");
@@ -26,15 +28,16 @@ bool FrameReceiver::Tick(SerialPort *port)
     if (port->portOpen(&open) != SerialOk || !open)
         return false;
 
-    QString input;
-    QList<MonotonicTime> arrivals;
-    if (port->input(&input, &arrivals) != SerialOk)
+    QList<ReceivedChunk> chunks;
+    if (port->input(&chunks) != SerialOk)
         return false;
 
     // Quiet: nothing arrived this tick and the text is as long as the previous tick left it
     // (an edit by the user that changed its length postpones the frame by one tick).
-    if (!input.isEmpty())
-        append(input, arrivals);
+    const bool received = std::any_of(chunks.cbegin(), chunks.cend(),
+                                      [](const ReceivedChunk &chunk) { return !chunk.bytes.isEmpty(); });
+    if (received)
+        append(chunks);
     else if (m_receiveText.size() == m_lastLength)
         takeFrame();
 
@@ -42,13 +45,15 @@ bool FrameReceiver::Tick(SerialPort *port)
     return true;
 }
 
-void FrameReceiver::append(const QString &input, const QList<MonotonicTime> &arrivals)
+void FrameReceiver::append(const QList<ReceivedChunk> &chunks)
 {
-    const qsizetype marker = input.lastIndexOf(FrameMarker);
-    if (marker >= 0)
-        m_markerArrival =
-            arrivals.size() == input.size() ? arrivals.at(marker) : MonotonicClock::now();
-    m_receiveText += input;
+    // Each byte is one character: 0-127 as themselves, 128-255 as Latin-1.
+    for (const ReceivedChunk &chunk : chunks) {
+        const qsizetype marker = chunk.bytes.lastIndexOf(char(FrameMarker.unicode()));
+        if (marker >= 0)
+            m_markerArrival = chunk.arrivalOf(marker);
+        m_receiveText += QString::fromLatin1(chunk.bytes);
+    }
     keepWithinBound();
 }
 

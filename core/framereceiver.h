@@ -60,7 +60,7 @@ public:
     std::optional<Frame> LastFrame() const { return m_lastFrame; }
 
 private:
-    void append(const QString &input, const QList<MonotonicTime> &arrivals);
+    void append(const QList<ReceivedChunk> &chunks);
     void takeFrame();
     void keepWithinBound();
 

@@ -2,9 +2,11 @@
 
 #include "monotonicclock.h"
 
+#include <QByteArray>
 #include <QList>
-#include <QString>
 #include <QtGlobal>
+
+#include <chrono>
 
 // Error numbers of the serial port operations. Zero is success; every failure is greater
 // than zero, which is all the port selection needs to know.
@@ -16,6 +18,24 @@ enum SerialError : int {
     SerialNotOpen = 4,     // the operation needs the port open
     SerialReadFailed = 5,  // the device failed while reading
     SerialCloseFailed = 6, // the device failed while closing
+};
+
+// One character on the device's line: start bit, 8 data bits, stop bit at 4800 baud.
+inline constexpr std::chrono::nanoseconds CharacterTime{10 * 1'000'000'000LL / 4800};
+
+// Bytes that arrived together, as one read took them, and when the last of them had arrived.
+// The line delivers them back to back, so byte i of n arrived (n - 1 - i) character times
+// before the last.
+struct ReceivedChunk
+{
+    QByteArray bytes;
+    MonotonicTime lastArrival;
+
+    // When byte `index` arrived.
+    MonotonicTime arrivalOf(qsizetype index) const
+    {
+        return lastArrival - (bytes.size() - 1 - index) * CharacterTime;
+    }
 };
 
 // The serial port the program listens on. It only ever reads: nothing is written to the
@@ -36,8 +56,7 @@ public:
     // Selects serial port `number`; takes effect at the next open.
     virtual int setCommPort(qint16 number) = 0;
 
-    // The characters received since the previous read, in order of arrival and each once,
-    // one character per byte; empty when nothing arrived. `arrivals` receives one entry per
-    // character: when that character arrived.
-    virtual int input(QString *text, QList<MonotonicTime> *arrivals) = 0;
+    // The bytes received since the previous read, in order of arrival and each once, in the
+    // chunks they arrived in; empty when nothing arrived.
+    virtual int input(QList<ReceivedChunk> *chunks) = 0;
 };

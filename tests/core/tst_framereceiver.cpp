@@ -320,13 +320,14 @@ void TestFrameReceiver::frameArrivalIsWhenItsMarkerArrived()
     ScriptedSerialPort port;
     const MonotonicTime start = MonotonicClock::now();
     port.chunkArrival = {start, start + 2ms, start + 100ms, start + 300ms, start + 320ms};
-    // An earlier frame's marker, then the marker of the frame that is taken.
+    // An earlier frame's marker, then the marker of the frame that is taken: the fifth
+    // character of a chunk whose first arrived 2 ms in, so four character times after it.
     runTicks(receiver, port, {"$01:02", "03\r\n$12:00:00,06/1", "5/2007,5,1\r\n", ""});
-    QVERIFY(receiver.LastFrame()->arrival == start + 2ms);
+    QVERIFY(receiver.LastFrame()->arrival == start + 2ms + 4 * CharacterTime);
 
     // A frame text that makes no frame does not move the arrival of the frame shown.
     runTicks(receiver, port, {"$bad\r\n", ""});
-    QVERIFY(receiver.LastFrame()->arrival == start + 2ms);
+    QVERIFY(receiver.LastFrame()->arrival == start + 2ms + 4 * CharacterTime);
 }
 
 void TestFrameReceiver::fieldNumber_data()

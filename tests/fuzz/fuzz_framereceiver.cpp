@@ -155,13 +155,16 @@ struct Expected
         shownFrame = marker;
     }
 
-    // One tick with the port open that read `input`, which arrived at `when`.
+    // One tick with the port open that read `input`, whose first character arrived at `when`
+    // and the others back to back after it.
     void tick(const QString &input, MonotonicTime when)
     {
         tookFrame = false;
         if (!input.isEmpty()) {
-            if (input.contains(Marker))
-                marker = MarkerTime{when, when};
+            if (input.contains(Marker)) {
+                const MonotonicTime at = when + input.lastIndexOf(Marker) * CharacterTime;
+                marker = MarkerTime{at, at};
+            }
             text = bounded(text + input);
         } else if (text.size() == lastLength && text.contains(LineEnd)) {
             // Quiet after a line end: the frame is the text after the last "$", taken only
@@ -194,10 +197,11 @@ class RecordingPort : public ScriptedSerialPort
 {
 public:
     QString delivered;
-    int input(QString *text, QList<MonotonicTime> *arrivals) override
+    int input(QList<ReceivedChunk> *chunks) override
     {
-        const int result = ScriptedSerialPort::input(text, arrivals);
-        delivered += *text;
+        const int result = ScriptedSerialPort::input(chunks);
+        for (const ReceivedChunk &chunk : *chunks)
+            delivered += QString::fromLatin1(chunk.bytes);
         return result;
     }
 };

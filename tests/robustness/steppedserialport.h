@@ -30,10 +30,7 @@ public:
     {
         return step(QStringLiteral("setCommPort"), m_port->setCommPort(number));
     }
-    int input(QString *text, QList<MonotonicTime> *arrivals) override
-    {
-        return m_port->input(text, arrivals);
-    }
+    int input(QList<ReceivedChunk> *chunks) override { return m_port->input(chunks); }
 
 private:
     int step(const QString &name, int result)

@@ -1,7 +1,9 @@
 #include "deviceserialport.h"
+#include "markerdating.h"
 #include "portdevice.h"
 #include "processusage.h"
 #include "pseudoterminal.h"
+#include "receivedbuffer.h"
 
 #include <QEventLoop>
 #include <QSignalSpy>
@@ -14,24 +16,31 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Reads until `expected` characters have come in or five seconds have passed.
-QString readAtLeast(DeviceSerialPort &port, qsizetype expected, QList<MonotonicTime> *arrivals)
+// The bytes of `chunks` one after the other.
+QByteArray joined(const QList<ReceivedChunk> &chunks)
 {
-    QString all;
-    QList<MonotonicTime> allArrivals;
-    QDeadlineTimer deadline(5s);
-    while (all.size() < expected && !deadline.hasExpired()) {
-        QTest::qWait(10);
-        QString text;
-        QList<MonotonicTime> times;
-        if (port.input(&text, &times) != SerialOk)
-            break;
-        all += text;
-        allArrivals += times;
-    }
-    if (arrivals)
-        *arrivals = allArrivals;
+    QByteArray all;
+    for (const ReceivedChunk &chunk : chunks)
+        all += chunk.bytes;
     return all;
+}
+
+// Reads until `expected` bytes have come in or five seconds have passed.
+QByteArray readAtLeast(DeviceSerialPort &port, qsizetype expected,
+                       QList<ReceivedChunk> *chunks = nullptr)
+{
+    QList<ReceivedChunk> all;
+    QDeadlineTimer deadline(5s);
+    while (joined(all).size() < expected && !deadline.hasExpired()) {
+        QTest::qWait(10);
+        QList<ReceivedChunk> some;
+        if (port.input(&some) != SerialOk)
+            break;
+        all += some;
+    }
+    if (chunks)
+        *chunks = all;
+    return joined(all);
 }
 
 } // namespace
@@ -44,13 +53,17 @@ private slots:
     void init();
     void readsWhatTheDeviceSends_data();
     void readsWhatTheDeviceSends();
-    void stampsEveryCharacterWithItsArrival();
-    void wakesOncePerBurstNotPerCharacter();
+    void datesEachReadWhenItArrives();
+    void lineDoesNotWakeThePollsThread();
+    void markerDatedWhileThePollsThreadIsBusy_data();
+    void markerDatedWhileThePollsThreadIsBusy();
     void portsWithoutDeviceFailToOpen_data();
     void portsWithoutDeviceFailToOpen();
     void operationsInTheWrongStateFail();
     void deviceGoingAwayClosesThePortWithoutSpinning();
     void keepsNewestBytesWhenNobodyReads();
+    void bufferMarksWhatItDrops_data();
+    void bufferMarksWhatItDrops();
     void portDeviceFollowsEnvironment();
     void naturalOrder_data();
     void naturalOrder();
@@ -71,23 +84,17 @@ void TestDeviceSerialPort::init()
 void TestDeviceSerialPort::readsWhatTheDeviceSends_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
 
-    QTest::newRow("a frame") << QByteArray("$12:00:00,06/15/2007,5,1\r\n")
-                             << QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
+    QTest::newRow("a frame") << QByteArray("$12:00:00,06/15/2007,5,1\r\n");
     QByteArray everyByte;
-    QString everyCharacter;
-    for (int b = 0; b < 256; ++b) {
+    for (int b = 0; b < 256; ++b)
         everyByte.append(char(b));
-        everyCharacter.append(QChar(b)); // 0-127 as themselves, 128-255 as Latin-1
-    }
-    QTest::newRow("every byte value, one character each") << everyByte << everyCharacter;
+    QTest::newRow("every byte value") << everyByte;
 }
 
 void TestDeviceSerialPort::readsWhatTheDeviceSends()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
 
     DeviceSerialPort port;
     QCOMPARE(port.setCommPort(1), int(SerialOk));
@@ -98,12 +105,11 @@ void TestDeviceSerialPort::readsWhatTheDeviceSends()
     QCOMPARE(port.deviceName(), m_line->path());
 
     QVERIFY(m_line->send(bytes));
-    QCOMPARE(readAtLeast(port, text.size(), nullptr), text);
+    QCOMPARE(readAtLeast(port, bytes.size()), bytes);
 
-    // Each character once: a further read brings nothing.
-    QString again;
-    QList<MonotonicTime> arrivals;
-    QCOMPARE(port.input(&again, &arrivals), int(SerialOk));
+    // Each byte once: a further read brings nothing.
+    QList<ReceivedChunk> again;
+    QCOMPARE(port.input(&again), int(SerialOk));
     QVERIFY(again.isEmpty());
 
     QCOMPARE(port.setPortOpen(false), int(SerialOk));
@@ -112,31 +118,34 @@ void TestDeviceSerialPort::readsWhatTheDeviceSends()
     QVERIFY(m_line->written().isEmpty()); // the program never writes to the device
 }
 
-void TestDeviceSerialPort::stampsEveryCharacterWithItsArrival()
+void TestDeviceSerialPort::datesEachReadWhenItArrives()
 {
     DeviceSerialPort port;
     port.setCommPort(1);
     QCOMPARE(port.setPortOpen(true), int(SerialOk));
 
-    // Two bursts with a read between them, as the program polls: the first character of each
-    // is dated when it arrived, and no character later than when it was read.
+    // Two bursts with a poll long after each: the bytes are dated when they arrived, not
+    // when the poll took them.
     QList<MonotonicTime> arrivals;
     for (const QByteArray &burst : {QByteArray("$first"), QByteArray("$second")}) {
         QTest::qWait(50);
         const MonotonicTime before = MonotonicClock::now();
         QVERIFY(m_line->send(burst));
-        QList<MonotonicTime> times;
-        QCOMPARE(readAtLeast(port, burst.size(), &times), QString::fromLatin1(burst));
-        const MonotonicTime after = MonotonicClock::now();
-        QCOMPARE(times.size(), burst.size());
-        QVERIFY(times.first() >= before);
-        QVERIFY(times.last() <= after);
-        arrivals += times;
+        QTest::qWait(100);
+        QList<ReceivedChunk> chunks;
+        QCOMPARE(readAtLeast(port, burst.size(), &chunks), burst);
+        const MonotonicTime sent = MonotonicClock::now();
+        for (const ReceivedChunk &chunk : chunks) {
+            QVERIFY(chunk.lastArrival >= before);
+            QVERIFY2(chunk.lastArrival < before + 20ms, "dated by the poll, not by the arrival");
+            QVERIFY(chunk.lastArrival < sent);
+            arrivals.append(chunk.lastArrival);
+        }
     }
     QVERIFY(std::is_sorted(arrivals.cbegin(), arrivals.cend()));
 }
 
-void TestDeviceSerialPort::wakesOncePerBurstNotPerCharacter()
+void TestDeviceSerialPort::lineDoesNotWakeThePollsThread()
 {
     DeviceSerialPort port;
     port.setCommPort(1);
@@ -152,27 +161,55 @@ void TestDeviceSerialPort::wakesOncePerBurstNotPerCharacter()
         sentFirst = MonotonicClock::now();
         for (const char c : frame) {
             m_line->send(QByteArray(1, c));
-            std::this_thread::sleep_for(DeviceSerialPort::CharacterTime);
+            std::this_thread::sleep_for(CharacterTime);
         }
     });
     QEventLoop loop;
-    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(
-                           frame.size() * DeviceSerialPort::CharacterTime) +
-                           40ms,
-                       &loop, &QEventLoop::quit);
+    QTimer::singleShot(
+        std::chrono::duration_cast<std::chrono::milliseconds>(frame.size() * CharacterTime) + 40ms,
+        &loop, &QEventLoop::quit);
     loop.exec();
     device.join();
     const qint64 wakeUps = wakeUpsFrom(QStringLiteral("/proc/thread-self/status")) - switchesBefore;
 
-    QString text;
-    QList<MonotonicTime> arrivals;
-    QCOMPARE(port.input(&text, &arrivals), int(SerialOk));
-    QCOMPARE(text, QString::fromLatin1(frame));
-    qInfo("%lld wake-ups for a frame of %lld characters", wakeUps, qint64(frame.size()));
-    QVERIFY2(wakeUps < frame.size() / 3, "the port wakes the program for every character");
-    // The "$" is dated by the wake-up it caused, not by the read.
-    QVERIFY(arrivals.first() >= sentFirst);
-    QVERIFY(arrivals.first() < sentFirst + 20ms);
+    QList<ReceivedChunk> chunks;
+    QCOMPARE(port.input(&chunks), int(SerialOk));
+    QCOMPARE(joined(chunks), frame);
+    qInfo("%lld wake-ups of the polling thread for a frame of %lld characters", wakeUps,
+          qint64(frame.size()));
+    QVERIFY2(wakeUps < frame.size() / 3, "the line wakes the polling thread");
+    // The "$" is dated when it arrived, not by the read.
+    const MonotonicTime marker = chunks.first().arrivalOf(0);
+    QVERIFY(marker >= sentFirst - CharacterTime);
+    QVERIFY(marker < sentFirst + 10ms);
+}
+
+void TestDeviceSerialPort::markerDatedWhileThePollsThreadIsBusy_data()
+{
+    QTest::addColumn<int>("busyMs"); // of every 100 ms poll period
+
+    QTest::newRow("idle") << 0;
+    QTest::newRow("busy 30 ms of every 100") << 30;
+}
+
+void TestDeviceSerialPort::markerDatedWhileThePollsThreadIsBusy()
+{
+    QFETCH(int, busyMs);
+
+    DeviceSerialPort port;
+    port.setCommPort(1);
+    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    const QList<std::chrono::microseconds> errors =
+        markerDatingErrors(&port, m_line, 8, std::chrono::milliseconds(busyMs));
+    QList<std::chrono::microseconds> sizes;
+    for (const auto error : errors)
+        sizes.append(std::chrono::abs(error));
+    qInfo("\"$\" dating error, median %lld us, largest %lld us, over %lld frames",
+          qlonglong(medianOf(sizes).count()),
+          qlonglong(std::max_element(sizes.cbegin(), sizes.cend())->count()),
+          qlonglong(sizes.size()));
+    QVERIFY(sizes.size() >= 7);
+    QVERIFY2(medianOf(sizes) <= 1ms, "the \"$\" is dated by the poll, not by its arrival");
 }
 
 void TestDeviceSerialPort::portsWithoutDeviceFailToOpen_data()
@@ -208,9 +245,8 @@ void TestDeviceSerialPort::portsWithoutDeviceFailToOpen()
 void TestDeviceSerialPort::operationsInTheWrongStateFail()
 {
     DeviceSerialPort port;
-    QString text;
-    QList<MonotonicTime> arrivals;
-    QVERIFY(port.input(&text, &arrivals) > SerialOk);
+    QList<ReceivedChunk> chunks;
+    QVERIFY(port.input(&chunks) > SerialOk);
     QVERIFY(port.setPortOpen(false) > SerialOk);
     port.setCommPort(1);
     QCOMPARE(port.setPortOpen(true), int(SerialOk));
@@ -229,7 +265,7 @@ void TestDeviceSerialPort::deviceGoingAwayClosesThePortWithoutSpinning()
     port.setCommPort(1);
     QCOMPARE(port.setPortOpen(true), int(SerialOk));
     QVERIFY(m_line->send("$12:00"));
-    QCOMPARE(readAtLeast(port, 6, nullptr), QStringLiteral("$12:00"));
+    QCOMPARE(readAtLeast(port, 6), QByteArray("$12:00"));
 
     m_line->hangUp();
     m_line->closeDeviceSide();
@@ -250,7 +286,7 @@ void TestDeviceSerialPort::deviceGoingAwayClosesThePortWithoutSpinning()
     qputenv("QUORVEL_COM1", back.path().toLocal8Bit());
     QCOMPARE(port.setPortOpen(true), int(SerialOk));
     QVERIFY(back.send("$again"));
-    QCOMPARE(readAtLeast(port, 8, nullptr), QStringLiteral("\r\n$again"));
+    QCOMPARE(readAtLeast(port, 8), QByteArray("\r\n$again"));
 }
 
 void TestDeviceSerialPort::keepsNewestBytesWhenNobodyReads()
@@ -265,14 +301,67 @@ void TestDeviceSerialPort::keepsNewestBytesWhenNobodyReads()
     // Let the port collect everything without reading it.
     QTest::qWait(300);
 
-    QString text;
-    QList<MonotonicTime> arrivals;
-    QCOMPARE(port.input(&text, &arrivals), int(SerialOk));
-    QCOMPARE(text.size(), DeviceSerialPort::ReceiveBufferSize);
-    QCOMPARE(arrivals.size(), text.size());
+    QList<ReceivedChunk> chunks;
+    QCOMPARE(port.input(&chunks), int(SerialOk));
+    const QByteArray kept = joined(chunks);
+    QCOMPARE(kept.size(), DeviceSerialPort::ReceiveBufferSize);
     // The gap is marked with a line end, so nothing before it joins what follows.
-    QVERIFY(text.startsWith(QLatin1String("\r\n")));
-    QVERIFY(sent.endsWith(text.mid(2).toLatin1()));
+    QVERIFY(kept.startsWith("\r\n"));
+    QVERIFY(sent.endsWith(kept.mid(2)));
+}
+
+void TestDeviceSerialPort::bufferMarksWhatItDrops_data()
+{
+    QTest::addColumn<QList<int>>("reads"); // sizes of the reads appended, 1 ms apart
+    QTest::addColumn<int>("gapAtRead");    // -1: nothing dropped; else the read the first
+                                           // byte kept belongs to
+
+    const int capacity = int(ReceivedBuffer::Capacity);
+    QTest::newRow("exactly full") << QList<int>{capacity} << -1;
+    QTest::newRow("many small reads within bounds") << QList<int>(64, 16) << -1;
+    QTest::newRow("one read too many") << QList<int>{capacity, 1} << 0;
+    QTest::newRow("a flood in one read") << QList<int>{10 * capacity} << 0;
+    QTest::newRow("drop across reads") << QList<int>{600, 600, 600} << 1;
+}
+
+void TestDeviceSerialPort::bufferMarksWhatItDrops()
+{
+    QFETCH(QList<int>, reads);
+    QFETCH(int, gapAtRead);
+
+    ReceivedBuffer buffer;
+    const MonotonicTime start = MonotonicClock::now();
+    QByteArray sent;
+    QList<MonotonicTime> byteArrival; // when each byte sent arrived
+    for (qsizetype r = 0; r < reads.size(); ++r) {
+        const QByteArray bytes(reads.at(r), char('a' + r % 26));
+        const MonotonicTime last = start + r * 1ms;
+        buffer.append(bytes, last);
+        sent += bytes;
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            byteArrival.append(last - (bytes.size() - 1 - i) * CharacterTime);
+    }
+
+    const QList<ReceivedChunk> chunks = buffer.take();
+    const QByteArray kept = joined(chunks);
+    QVERIFY(kept.size() <= ReceivedBuffer::Capacity);
+    QVERIFY(buffer.take().isEmpty());
+    if (gapAtRead < 0) {
+        QCOMPARE(kept, sent);
+        return;
+    }
+    QCOMPARE(kept.size(), ReceivedBuffer::Capacity);
+    QVERIFY(kept.startsWith("\r\n"));
+    QVERIFY(sent.endsWith(kept.mid(2)));
+    // Each byte kept keeps its arrival; the line end stands just before the first of them.
+    const qsizetype firstKept = sent.size() - (kept.size() - 2);
+    QCOMPARE(kept.at(2), char('a' + gapAtRead % 26));
+    qsizetype at = firstKept;
+    for (qsizetype c = 1; c < chunks.size(); ++c) {
+        for (qsizetype i = 0; i < chunks.at(c).bytes.size(); ++i, ++at)
+            QVERIFY(chunks.at(c).arrivalOf(i) == byteArrival.at(at));
+    }
+    QVERIFY(chunks.first().lastArrival == byteArrival.at(firstKept));
 }
 
 void TestDeviceSerialPort::portDeviceFollowsEnvironment()

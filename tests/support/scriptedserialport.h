@@ -13,8 +13,8 @@ class ScriptedSerialPort : public SerialPort
 public:
     bool open = true;
     qint16 number = 0;
-    QStringList chunks;                // what successive reads return
-    QList<MonotonicTime> chunkArrival; // when each chunk's characters arrived (optional)
+    QStringList chunks;                // what successive reads return, one character per byte
+    QList<MonotonicTime> chunkArrival; // when each chunk's first character arrived (optional)
     QStringList calls;                 // "portOpen", "open", "close", "setCommPort 3", "input"
     int failPortOpen = SerialOk;
     int failOpen = SerialOk;
@@ -46,19 +46,19 @@ public:
         return failSetCommPort;
     }
 
-    int input(QString *text, QList<MonotonicTime> *arrivals) override
+    int input(QList<ReceivedChunk> *received) override
     {
         calls.append(QStringLiteral("input"));
-        text->clear();
-        arrivals->clear();
+        received->clear();
         if (failInput != SerialOk)
             return failInput;
-        if (!chunks.isEmpty()) {
-            *text = chunks.takeFirst();
-            const MonotonicTime when =
-                chunkArrival.isEmpty() ? MonotonicClock::now() : chunkArrival.takeFirst();
-            *arrivals = QList<MonotonicTime>(text->size(), when);
-        }
+        if (chunks.isEmpty())
+            return SerialOk;
+        const QByteArray bytes = chunks.takeFirst().toLatin1();
+        const MonotonicTime first =
+            chunkArrival.isEmpty() ? MonotonicClock::now() : chunkArrival.takeFirst();
+        if (!bytes.isEmpty())
+            received->append(ReceivedChunk{bytes, first + (bytes.size() - 1) * CharacterTime});
         return SerialOk;
     }
 };

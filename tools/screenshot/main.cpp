@@ -31,10 +31,11 @@ public:
         return SerialOk;
     }
     int setCommPort(qint16) override { return SerialOk; }
-    int input(QString *text, QList<MonotonicTime> *arrivals) override
+    int input(QList<ReceivedChunk> *chunks) override
     {
-        *text = m_sent ? QString() : QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
-        *arrivals = QList<MonotonicTime>(text->size(), MonotonicClock::now());
+        chunks->clear();
+        if (!m_sent)
+            chunks->append({"$12:00:00,06/15/2007,5,1\r\n", MonotonicClock::now()});
         m_sent = true;
         return SerialOk;
     }

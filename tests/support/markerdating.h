@@ -1,0 +1,90 @@
+#pragma once
+
+#include "framereceiver.h"
+#include "pseudoterminal.h"
+#include "serialport.h"
+
+#include <QCoreApplication>
+#include <QList>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+// How well a frame's "$" is dated: a device thread sends frames on a pseudo-terminal at the
+// line's pace, noting when it wrote each "$"; this thread polls every 100 ms as the window
+// does, optionally staying busy for part of each period without looking at its events, and
+// compares the arrival the reception core gives each frame taken with when its "$" was
+// written. Returns one error per frame taken (positive: dated late).
+inline QList<std::chrono::microseconds> markerDatingErrors(SerialPort *port, PseudoTerminal *line,
+                                                           int frames,
+                                                           std::chrono::milliseconds busyPerPoll)
+{
+    using namespace std::chrono_literals;
+    constexpr auto Period = 300ms; // between the starts of two frames
+    constexpr auto Poll = 100ms;
+
+    std::mutex mutex;
+    QList<MonotonicTime> markersSent;
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+        MonotonicTime next = MonotonicClock::now() + 50ms;
+        for (int i = 0; i < frames; ++i) {
+            std::this_thread::sleep_until(next);
+            const QByteArray frame =
+                QByteArrayLiteral("$12:00:") + QByteArray::number(10 + i) + ",06/15/2007,5,1\r\n";
+            for (qsizetype c = 0; c < frame.size(); ++c) {
+                if (c == 0) {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    markersSent.append(MonotonicClock::now());
+                }
+                line->send(frame.mid(c, 1));
+                std::this_thread::sleep_for(CharacterTime);
+            }
+            next += Period;
+        }
+        done = true;
+    });
+
+    FrameReceiver receiver{QString()};
+    QList<MonotonicTime> arrivals;
+    const MonotonicTime giveUp = MonotonicClock::now() + frames * Period + 2s;
+    MonotonicTime nextPoll = MonotonicClock::now() + Poll;
+    while (MonotonicClock::now() < giveUp) {
+        // Busy: the thread neither sleeps nor handles events, as a window drawing would not.
+        const MonotonicTime busyUntil = MonotonicClock::now() + busyPerPoll;
+        while (MonotonicClock::now() < busyUntil) {
+        }
+        std::this_thread::sleep_until(nextPoll);
+        nextPoll += Poll;
+        QCoreApplication::processEvents();
+        receiver.Tick(port);
+        if (const std::optional<Frame> frame = receiver.TakenFrame())
+            arrivals.append(frame->arrival);
+        if (done && arrivals.size() >= frames)
+            break;
+    }
+    device.join();
+
+    QList<std::chrono::microseconds> errors;
+    for (const MonotonicTime arrival : arrivals) {
+        const auto nearest = std::min_element(
+            markersSent.cbegin(), markersSent.cend(), [arrival](MonotonicTime a, MonotonicTime b) {
+                return std::chrono::abs(arrival - a) < std::chrono::abs(arrival - b);
+            });
+        if (nearest != markersSent.cend())
+            errors.append(std::chrono::duration_cast<std::chrono::microseconds>(arrival - *nearest));
+    }
+    return errors;
+}
+
+// The median of `values`; zero for none.
+template <typename T> T medianOf(QList<T> values)
+{
+    if (values.isEmpty())
+        return T{};
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
