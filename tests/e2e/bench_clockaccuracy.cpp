@@ -73,7 +73,7 @@ void BenchClockAccuracy::settingFollowsTheDevice()
     const quint32 seed = std::random_device()();
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> jitterMs(0, 999);
-    auto *button = program.control<QPushButton>(QStringLiteral("Command1"));
+    auto *button = program.window->control<QPushButton>(QStringLiteral("Command1"));
     QSignalSpy finished(program.clock.get(), &ClockSetting::finished);
     const qint64 offsetUsec = std::chrono::duration_cast<std::chrono::microseconds>(Offset).count();
 
@@ -86,7 +86,7 @@ void BenchClockAccuracy::settingFollowsTheDevice()
             std::chrono::duration_cast<std::chrono::milliseconds>(at - MonotonicClock::now()),
             0ms));
 
-        const std::optional<Frame> shown = program.window->latestFrame();
+        const std::optional<Frame> shown = program.window->form.latestFrame();
         QVERIFY(shown);
         const std::optional<UtcTime> shownUtc = frameInstant(*shown, QTimeZone::systemTimeZone());
         QVERIFY2(shownUtc, qPrintable(shown->date + u' ' + shown->time));
@@ -103,7 +103,7 @@ void BenchClockAccuracy::settingFollowsTheDevice()
         double(std::chrono::duration_cast<std::chrono::milliseconds>(MonotonicClock::now() - begin)
                    .count()) /
         1000.0;
-    QCOMPARE(program.messages.shown, QStringList());
+    QCOMPARE(program.messagesShown(), QStringList());
     QVERIFY(program.fallback.asked.isEmpty());
 
     const Figures set = figuresOf(compensated);

@@ -1,18 +1,15 @@
 #pragma once
 
 #include "clocksetting.h"
-#include "deviceserialport.h"
 #include "faketimedatedprocess.h"
-#include "form1.h"
 #include "privatebus.h"
 #include "recordingclockbackend.h"
-#include "recordingmessages.h"
 #include "simulatorprocess.h"
 #include "timedatedbackend.h"
+#include "windowonline.h"
 
 #include <QDBusConnection>
 #include <QEventLoop>
-#include <QLabel>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
@@ -21,10 +18,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-
-// The labels of the clock display, in the order the window writes them.
-inline const QStringList DisplayLabels{QStringLiteral("Label1"), QStringLiteral("Label3"),
-                                       QStringLiteral("Label5"), QStringLiteral("Label7")};
 
 // The computer's realtime clock, the one quorvel-sim and the fake timedated go by.
 inline std::chrono::nanoseconds realtimeNow()
@@ -86,7 +79,6 @@ public:
             QDBusConnection::disconnectFromBus(m_busName);
         if (simulator.state() != QProcess::NotRunning && !stopWith(simulator, SIGTERM))
             simulator.kill();
-        qunsetenv("QUORVEL_COM1");
         timedated.stop();
         bus.stop();
     }
@@ -113,43 +105,25 @@ public:
         devicePath = startSimulator(simulator, offsetArguments + arguments);
         if (devicePath.isEmpty())
             return fail(error, "quorvel-sim printed no device path");
-        qputenv("QUORVEL_COM1", devicePath.toLocal8Bit());
 
         backend = std::make_unique<TimedatedBackend>(connection, &fallback);
-        clock = std::make_unique<ClockSetting>(backend.get(), &messages);
-        window = std::make_unique<Form1>(&port, &messages, clock.get());
+        clock = std::make_unique<ClockSetting>(backend.get(), &clockMessages);
+        window = std::make_unique<WindowOnLine>(clock.get());
+        window->nameDevice(devicePath);
         // Connected after the window's own handler, so it sees the labels that tick left.
-        QObject::connect(timer1(), &QTimer::timeout, window.get(), [this] { noteDisplay(); });
-        window->start();
-        window->show();
-        if (!portIsOpen())
+        QObject::connect(window->timer1(), &QTimer::timeout, &window->form,
+                         [this] { noteDisplay(); });
+        window->form.start();
+        window->form.show();
+        if (!window->portIsOpen())
             return fail(error, "the window did not open the simulated device");
         return true;
     }
 
-    QTimer *timer1() const { return window->findChild<QTimer *>(QStringLiteral("Timer1")); }
-
-    template <typename T = QWidget> T *control(const QString &name) const
-    {
-        return window->findChild<T *>(name);
-    }
-
-    QStringList displayed() const
-    {
-        QStringList texts;
-        for (const QString &name : DisplayLabels)
-            texts.append(control<QLabel>(name)->text());
-        return texts;
-    }
-
-    bool portIsOpen()
-    {
-        bool open = false;
-        port.portOpen(&open);
-        return open;
-    }
-
     std::chrono::milliseconds offset() const { return m_offset; }
+
+    // Every message shown, by the window and by the clock setting.
+    QStringList messagesShown() const { return window->messages.shown + clockMessages.shown; }
 
     // The simulated device's clock now.
     std::chrono::nanoseconds deviceNow() const { return realtimeNow() + m_offset; }
@@ -162,12 +136,11 @@ public:
     FakeTimedatedProcess timedated;
     QProcess simulator;
     QString devicePath;
-    DeviceSerialPort port;
-    RecordingMessages messages;
-    RecordingClockBackend fallback; // would set the clock if timedated were missing
+    RecordingMessages clockMessages; // what the clock setting tells the user
+    RecordingClockBackend fallback;  // would set the clock if timedated were missing
     std::unique_ptr<TimedatedBackend> backend;
     std::unique_ptr<ClockSetting> clock;
-    std::unique_ptr<Form1> window;
+    std::unique_ptr<WindowOnLine> window;
 
 private:
     static bool fail(QString *error, const char *text)
@@ -178,7 +151,7 @@ private:
 
     void noteDisplay()
     {
-        const QStringList now = displayed();
+        const QStringList now = window->labels();
         if (shown.isEmpty() ? now != m_initial : now != shown.last().labels)
             shown.append(Shown{realtimeNow(), now});
     }

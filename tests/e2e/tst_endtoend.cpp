@@ -108,8 +108,8 @@ void TestEndToEnd::everyFrameShowsWholeAndOnTime()
         previous = second;
     }
     QVERIFY2(allShown, qPrintable(QStringLiteral("%1 frames shown").arg(program.shown.size())));
-    QCOMPARE(program.messages.shown, QStringList());
-    QVERIFY(program.portIsOpen());
+    QCOMPARE(program.messagesShown(), QStringList());
+    QVERIFY(program.window->portIsOpen());
 }
 
 void TestEndToEnd::hangingUpLeavesTheWindowAnswering()
@@ -118,24 +118,24 @@ void TestEndToEnd::hangingUpLeavesTheWindowAnswering()
     QString error;
     QVERIFY2(program.start(Offset, {"--hangup-after", "3"}, &error), qPrintable(error));
 
-    QVERIFY2(runEventLoopUntil([&] { return !program.portIsOpen(); }, StartTimeout + 3s),
+    QVERIFY2(runEventLoopUntil([&] { return !program.window->portIsOpen(); }, StartTimeout + 3s),
              "the port still reads as open after the device hung up");
     QVERIFY(!program.shown.isEmpty());
-    const QStringList last = program.displayed();
+    const QStringList last = program.window->labels();
     QVERIFY2(frameSecond(program.shown.last(), program.offset()),
              qPrintable(describe(program.shown.last())));
 
     // The window goes on: the poll timer ticks, events are handled at once, the port stays
     // closed without a message, and the display keeps the last whole frame.
-    QSignalSpy ticks(program.timer1(), &QTimer::timeout);
+    QSignalSpy ticks(program.window->timer1(), &QTimer::timeout);
     QVERIFY(runEventLoopUntil([&] { return ticks.count() >= 5; }, 5s));
     bool answered = false;
-    QTimer::singleShot(0, program.window.get(), [&answered] { answered = true; });
+    QTimer::singleShot(0, &program.window->form, [&answered] { answered = true; });
     QVERIFY(runEventLoopUntil([&] { return answered; }, 1s));
-    QTest::mouseClick(program.control("Command3"), Qt::LeftButton);
-    QCOMPARE(program.messages.shown.size(), 2); // "Acerca de": its two boxes, nothing else
-    QVERIFY(!program.portIsOpen());
-    QCOMPARE(program.displayed(), last);
+    QTest::mouseClick(program.window->control("Command3"), Qt::LeftButton);
+    QCOMPARE(program.messagesShown().size(), 2); // "Acerca de": its two boxes, nothing else
+    QVERIFY(!program.window->portIsOpen());
+    QCOMPARE(program.window->labels(), last);
 }
 
 void TestEndToEnd::settingTheClockMakesOneCallWithTheDeviceTime()
@@ -151,7 +151,7 @@ void TestEndToEnd::settingTheClockMakesOneCallWithTheDeviceTime()
     runEventLoopFor(std::chrono::duration_cast<std::chrono::milliseconds>(
         (intoSecond < 600ms ? 600ms : 1600ms) - intoSecond));
     QSignalSpy finished(program.clock.get(), &ClockSetting::finished);
-    QTest::mouseClick(program.control("Command1"), Qt::LeftButton);
+    QTest::mouseClick(program.window->control("Command1"), Qt::LeftButton);
     QVERIFY(runEventLoopUntil([&] { return finished.count() == 1; }, 20s));
 
     const QList<FakeTimedatedProcess::Call> calls = program.timedated.calls();
@@ -166,7 +166,7 @@ void TestEndToEnd::settingTheClockMakesOneCallWithTheDeviceTime()
              qPrintable(QStringLiteral("set %1 ms away from the device's time")
                             .arg(double(errorUsec) / 1000.0)));
     QVERIFY(program.fallback.asked.isEmpty());
-    QCOMPARE(program.messages.shown, QStringList());
+    QCOMPARE(program.messagesShown(), QStringList());
 
     // Nothing more goes out afterwards.
     runEventLoopFor(300ms);

@@ -1,13 +1,9 @@
 // Soak: megabytes of frames, broken frames and line noise through a real pseudo-terminal into
 // the running window, then one clean frame.
-#include "deviceserialport.h"
-#include "form1.h"
 #include "processusage.h"
-#include "pseudoterminal.h"
-#include "receivewindow.h"
-#include "recordingmessages.h"
 #include "soakstream.h"
 #include "tickwatch.h"
+#include "windowonline.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -106,24 +102,17 @@ private slots:
 
 void TestSoak::noiseAndFramesForMegabytes()
 {
-    PseudoTerminal line;
-    QVERIFY(line.isValid());
-    qputenv("QUORVEL_COM1", line.path().toLocal8Bit());
-    DeviceSerialPort port;
-    RecordingMessages messages;
-    Form1 form(&port, &messages, nullptr);
-    form.start();
-    QCOMPARE(messages.shown, QStringList());
+    WindowOnLine window;
+    QVERIFY(window.plugIn());
+    PseudoTerminal &line = *window.device;
+    window.form.start();
+    QCOMPARE(window.messages.shown, QStringList());
 
-    auto *timer1 = form.findChild<QTimer *>(QStringLiteral("Timer1"));
-    auto *receiveWindow = form.findChild<ReceiveWindow *>();
-    auto *text1 = form.findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
-    QVERIFY(timer1 && receiveWindow && text1);
-    const auto label = [&form](const char *name) {
-        return form.findChild<QLabel *>(QLatin1String(name))->text();
-    };
-    const auto labels = [&label] {
-        return QStringList{label("Label1"), label("Label3"), label("Label5"), label("Label7")};
+    QTimer *timer1 = window.timer1();
+    auto *text1 = window.control<QPlainTextEdit>(QStringLiteral("Text1"));
+    QVERIFY(timer1 && text1);
+    const auto label = [&window](const char *name) {
+        return window.control<QLabel>(QLatin1String(name))->text();
     };
 
     SoakStream stream(Seed);
@@ -142,7 +131,7 @@ void TestSoak::noiseAndFramesForMegabytes()
     QStringList wrongShown;
     QString shownBefore = label("Label1") + u',' + label("Label3");
     connect(timer1, &QTimer::timeout, this, [&] {
-        longestReceiveText = std::max(longestReceiveText, receiveWindow->receiveText().size());
+        longestReceiveText = std::max(longestReceiveText, window.receiveText().size());
         longestText1 = std::max(longestText1, qsizetype(text1->document()->characterCount()));
         const QString shown = label("Label1") + u',' + label("Label3");
         if (shown == shownBefore || shown == CleanLabels.at(0) + u',' + CleanLabels.at(1))
@@ -171,7 +160,7 @@ void TestSoak::noiseAndFramesForMegabytes()
         QVERIFY2(!device.failed(), "the line stayed full: the window stopped reading");
     }
     QVERIFY(line.send(CleanFrame));
-    QTRY_COMPARE_WITH_TIMEOUT(labels(), CleanLabels, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.labels(), CleanLabels, 10000);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const qint64 residentEnd = residentBytes();
 
@@ -190,7 +179,7 @@ void TestSoak::noiseAndFramesForMegabytes()
           qlonglong((residentEnd - residentWarm) / 1024));
 
     // The clean frame is shown, and nothing the flood brought ever showed as a time.
-    QCOMPARE(receiveWindow->receiveText(),
+    QCOMPARE(window.receiveText(),
              QString::fromLatin1(CleanFrame.mid(1, CleanFrame.size() - 3)));
     QCOMPARE(wrongShown, QStringList());
     QVERIFY2(longestReceiveText <= FrameReceiver::MaxReceiveLength,
@@ -202,10 +191,8 @@ void TestSoak::noiseAndFramesForMegabytes()
     // The box holds the receive text with each CR LF as one line break, plus its own end.
     QVERIFY(longestText1 <= FrameReceiver::MaxReceiveLength + 1);
     QVERIFY2(watch.longestGap() < AnswerLimit, "the window stopped answering");
-    bool open = false;
-    port.portOpen(&open);
-    QVERIFY(open);
-    QCOMPARE(messages.shown, QStringList());
+    QVERIFY(window.portIsOpen());
+    QCOMPARE(window.messages.shown, QStringList());
     QCOMPARE(line.written(), QByteArray());
 
 #ifdef QUORVEL_SANITIZED
@@ -218,7 +205,6 @@ void TestSoak::noiseAndFramesForMegabytes()
              qPrintable(QStringLiteral("resident memory grew by %1 kB")
                             .arg((residentEnd - residentWarm) / 1024)));
 #endif
-    qunsetenv("QUORVEL_COM1");
 }
 
 QTEST_MAIN(TestSoak)

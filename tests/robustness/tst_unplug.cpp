@@ -2,14 +2,9 @@
 // received, between the steps of opening the port, and while the clock is being set; and a
 // port that another program holds.
 #include "clocksetting.h"
-#include "deviceserialport.h"
-#include "form1.h"
 #include "processusage.h"
-#include "pseudoterminal.h"
-#include "receivewindow.h"
-#include "recordingmessages.h"
-#include "steppedserialport.h"
 #include "tickwatch.h"
+#include "windowonline.h"
 
 #ifdef FAKE_TIMEDATED_PATH
 #include "faketimedatedprocess.h"
@@ -18,8 +13,6 @@
 #include "timedatedbackend.h"
 #endif
 
-#include <QAbstractItemView>
-#include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
@@ -52,82 +45,21 @@ constexpr auto SpinLimit = 300ms;
 constexpr auto AnswerLimit = 2000ms;
 constexpr int QuietPolls = 3;
 
-// The window on the real serial port, fed by a device on a pseudo-terminal that can be pulled
-// out and plugged in again ("Com1" names it).
-class Rig
+// The window on a device that can be pulled out and plugged in again, with a watch on its
+// polls.
+class Rig : public WindowOnLine
 {
 public:
-    explicit Rig(ClockSetting *clock = nullptr) : form(&port, &messages, clock)
-    {
-        watch = std::make_unique<TickWatch>(timer1());
-    }
-    ~Rig() { qunsetenv("QUORVEL_COM1"); }
-    Rig(const Rig &) = delete;
-    Rig &operator=(const Rig &) = delete;
-
-    // A device appears behind "Com1".
-    bool plugIn()
-    {
-        device = std::make_unique<PseudoTerminal>();
-        qputenv("QUORVEL_COM1", device->path().toLocal8Bit());
-        return device->isValid();
-    }
-
-    // The device goes away: the other side of the line closes, and so does our own handle.
-    void pull()
-    {
-        device->hangUp();
-        device->closeDeviceSide();
-    }
-
-    bool send(const QByteArray &bytes) { return device->send(bytes); }
-
-    bool portIsOpen()
-    {
-        bool open = false;
-        serial.portOpen(&open);
-        return open;
-    }
-
-    QStringList labels() const
-    {
-        QStringList texts;
-        for (const char *name : {"Label1", "Label3", "Label5", "Label7"})
-            texts.append(form.findChild<QLabel *>(QLatin1String(name))->text());
-        return texts;
-    }
-
-    QString receiveText() const { return form.findChild<ReceiveWindow *>()->receiveText(); }
-    QTimer *timer1() const { return form.findChild<QTimer *>(QStringLiteral("Timer1")); }
-
-    // Picks entry `index` of the port list as a user does: opens the list and clicks the
-    // entry. `justBefore` runs when the list is open, right before the click.
-    void pick(int index, const std::function<void()> &justBefore = {})
-    {
-        auto *combo = form.findChild<QComboBox *>(QStringLiteral("Combo1"));
-        combo->showPopup();
-        QAbstractItemView *view = combo->view();
-        QTRY_VERIFY(view->isVisible());
-        const QRect entry = view->visualRect(view->model()->index(index, 0));
-        if (justBefore)
-            justBefore();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, entry.center());
-        QTRY_VERIFY(!view->isVisible());
-    }
+    explicit Rig(ClockSetting *clock = nullptr) : WindowOnLine(clock), watch(timer1()) {}
 
     // Lets `polls` polls pass.
     bool waitPolls(int polls)
     {
-        const int until = watch->ticks() + polls;
-        return QTest::qWaitFor([&] { return watch->ticks() >= until; }, 10000);
+        const int until = watch.ticks() + polls;
+        return QTest::qWaitFor([&] { return watch.ticks() >= until; }, 10000);
     }
 
-    std::unique_ptr<PseudoTerminal> device;
-    DeviceSerialPort serial;
-    SteppedSerialPort port{&serial};
-    RecordingMessages messages;
-    Form1 form;
-    std::unique_ptr<TickWatch> watch;
+    TickWatch watch;
 };
 
 // Starts the window on a plugged-in device and waits until the first frame is shown.
@@ -147,14 +79,14 @@ void startWithFirstFrame(Rig &rig)
 void verifyCalmWithoutDevice(Rig &rig, const QStringList &labels)
 {
     QTRY_VERIFY_WITH_TIMEOUT(!rig.portIsOpen(), 5000);
-    rig.watch->restart();
+    rig.watch.restart();
     const auto cpuBefore = cpuTime();
     QTest::qWait(1000);
     const auto cpu = std::chrono::duration_cast<std::chrono::milliseconds>(cpuTime() - cpuBefore);
     qInfo("without device: %d polls in a second, longest gap %lld ms, CPU %lld ms",
-          rig.watch->ticks(), qlonglong(rig.watch->longestGap().count()), qlonglong(cpu.count()));
-    QVERIFY2(rig.watch->ticks() >= 5, "the window stopped polling");
-    QVERIFY2(rig.watch->longestGap() < AnswerLimit, "the window stopped answering");
+          rig.watch.ticks(), qlonglong(rig.watch.longestGap().count()), qlonglong(cpu.count()));
+    QVERIFY2(rig.watch.ticks() >= 5, "the window stopped polling");
+    QVERIFY2(rig.watch.longestGap() < AnswerLimit, "the window stopped answering");
     QVERIFY2(cpu < SpinLimit, "the event loop spins without the device");
     QVERIFY(!rig.portIsOpen());
     QCOMPARE(rig.labels(), labels);

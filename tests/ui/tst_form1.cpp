@@ -1,8 +1,7 @@
-#include "deviceserialport.h"
 #include "form1.h"
-#include "pseudoterminal.h"
 #include "recordingmessages.h"
 #include "scriptedserialport.h"
+#include "windowonline.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -24,7 +23,6 @@ const QString Unavailable = QStringLiteral("Puerto no disponible");
 const QStringList Controls{"Text1",    "Frame1", "Label1", "Label2",  "Label3",   "Label4",
                            "Label5",   "Label6", "Label7", "Label8",  "Combo1",   "Command1",
                            "Command2", "OLE1",   "Label9", "Label10", "Command3", "Label11"};
-const QStringList DisplayLabels{"Label1", "Label3", "Label5", "Label7"};
 
 // A window with a scripted port and recorded messages, not shown.
 struct Fixture
@@ -71,17 +69,6 @@ QString textOf(QWidget *widget)
     if (auto *frame = qobject_cast<QGroupBox *>(widget))
         return frame->title();
     return QStringLiteral("<unknown kind>");
-}
-
-// Picks an entry of the list the way a user does: opens the list and clicks the entry.
-void pick(QComboBox *combo, int index)
-{
-    combo->showPopup();
-    QAbstractItemView *view = combo->view();
-    QTRY_VERIFY(view->isVisible());
-    const QRect entry = view->visualRect(view->model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, entry.center());
-    QTRY_VERIFY(!view->isVisible());
 }
 
 // Twips of the layout into pixels at 96 dots per inch.
@@ -349,46 +336,28 @@ void TestForm1::enterAndEscapePressNothing()
 
 void TestForm1::frameThroughPseudoTerminal()
 {
-    PseudoTerminal device;
-    QVERIFY(device.isValid());
-    qputenv("QUORVEL_COM1", device.path().toLocal8Bit());
-    DeviceSerialPort port;
-    RecordingMessages messages;
-    Form1 form(&port, &messages, nullptr);
-    form.start();
-    QCOMPARE(messages.shown, QStringList());
-    bool open = false;
-    port.portOpen(&open);
-    QVERIFY(open);
+    WindowOnLine window;
+    QVERIFY(window.plugIn());
+    window.form.start();
+    QCOMPARE(window.messages.shown, QStringList());
+    QVERIFY(window.portIsOpen());
 
-    QVERIFY(device.send(FrameLine.toLatin1()));
+    QVERIFY(window.send(FrameLine.toLatin1()));
 
-    const auto label = [&form](const char *name) {
-        return form.findChild<QLabel *>(QLatin1String(name))->text();
-    };
-    QTRY_COMPARE(label("Label1"), QStringLiteral("12:00:00"));
-    QCOMPARE(label("Label3"), QStringLiteral("06/15/2007"));
-    QCOMPARE(label("Label5"), QStringLiteral("Viernes"));
-    QCOMPARE(label("Label7"), QStringLiteral("Verano"));
-    QCOMPARE(form.findChild<QPlainTextEdit *>("Text1")->toPlainText(),
+    QTRY_COMPARE(window.labels(), (QStringList{"12:00:00", "06/15/2007", "Viernes", "Verano"}));
+    QCOMPARE(window.control<QPlainTextEdit>("Text1")->toPlainText(),
              QStringLiteral("12:00:00,06/15/2007,5,1"));
-    QCOMPARE(device.written(), QByteArray());
-    qunsetenv("QUORVEL_COM1");
+    QCOMPARE(window.device->written(), QByteArray());
 }
 
 void TestForm1::unavailableDeviceShowsOneMessage()
 {
-    qputenv("QUORVEL_COM1", "/nonexistent/quorvel-device");
-    DeviceSerialPort port;
-    RecordingMessages messages;
-    Form1 form(&port, &messages, nullptr);
-    form.start();
-    qunsetenv("QUORVEL_COM1");
+    WindowOnLine window;
+    window.nameDevice(QStringLiteral("/nonexistent/quorvel-device"));
+    window.form.start();
 
-    QCOMPARE(messages.shown, QStringList{Unavailable});
-    bool open = true;
-    port.portOpen(&open);
-    QVERIFY(!open);
+    QCOMPARE(window.messages.shown, QStringList{Unavailable});
+    QVERIFY(!window.portIsOpen());
 }
 
 void TestForm1::pickingAnotherPortClosesTheOpenOneFirst()
@@ -400,7 +369,7 @@ void TestForm1::pickingAnotherPortClosesTheOpenOneFirst()
     QVERIFY(f.port.open);
     QCOMPARE(f.port.number, qint16(1));
 
-    pick(f.control<QComboBox>("Combo1"), 1);
+    pickEntry(f.control<QComboBox>("Combo1"), 1);
 
     QCOMPARE(f.port.calls, (QStringList{"portOpen", "close", "setCommPort 2", "open"}));
     QCOMPARE(f.port.number, qint16(2));
@@ -427,7 +396,7 @@ void TestForm1::unavailablePortShowsOneMessageAndPollingGoesOn()
 
     // Once the device is there, picking it opens it without a message.
     f.port.failOpen = SerialOk;
-    pick(f.control<QComboBox>("Combo1"), 0);
+    pickEntry(f.control<QComboBox>("Combo1"), 0);
     QVERIFY(f.port.open);
     QCOMPARE(f.messages.shown.size(), 1);
 }
@@ -451,7 +420,7 @@ void TestForm1::typingAPortNameOpensNothing()
     QCOMPARE(f.port.calls, QStringList());
     QCOMPARE(f.port.number, qint16(1));
 
-    pick(combo, 2);
+    pickEntry(combo, 2);
     QCOMPARE(f.port.calls, (QStringList{"portOpen", "close", "setCommPort 3", "open"}));
 }
 

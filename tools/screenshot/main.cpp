@@ -4,7 +4,7 @@
 
 #include "fontfallbacks.h"
 #include "form1.h"
-#include "serialport.h"
+#include "scriptedserialport.h"
 #include "usermessages.h"
 
 #include <QApplication>
@@ -15,35 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-// A device that sends one frame and then stays quiet.
-class OneFramePort : public SerialPort
-{
-public:
-    int portOpen(bool *open) override
-    {
-        *open = m_open;
-        return SerialOk;
-    }
-    int setPortOpen(bool open) override
-    {
-        m_open = open;
-        return SerialOk;
-    }
-    int setCommPort(qint16) override { return SerialOk; }
-    int input(QList<ReceivedChunk> *chunks) override
-    {
-        chunks->clear();
-        if (!m_sent)
-            chunks->append({"$12:00:00,06/15/2007,5,1\r\n", MonotonicClock::now()});
-        m_sent = true;
-        return SerialOk;
-    }
-
-private:
-    bool m_open = false;
-    bool m_sent = false;
-};
 
 // Messages go to the console: nothing may wait for a click here.
 class ConsoleMessages : public UserMessages
@@ -64,7 +35,9 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    OneFramePort port;
+    // A device that sends one frame and then stays quiet.
+    ScriptedSerialPort port;
+    port.chunks = QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\r\n")};
     ConsoleMessages messages;
     Form1 window(&port, &messages, nullptr);
     window.start();

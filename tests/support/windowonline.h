@@ -1,0 +1,123 @@
+#pragma once
+
+#include "deviceserialport.h"
+#include "form1.h"
+#include "pseudoterminal.h"
+#include "receivewindow.h"
+#include "recordingmessages.h"
+#include "steppedserialport.h"
+
+#include <QAbstractItemView>
+#include <QByteArray>
+#include <QComboBox>
+#include <QLabel>
+#include <QStringList>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// The labels of the clock display, in the order the window writes them.
+inline const QStringList DisplayLabels{QStringLiteral("Label1"), QStringLiteral("Label3"),
+                                       QStringLiteral("Label5"), QStringLiteral("Label7")};
+
+// Picks entry `index` of a port list as a user does: opens the list and clicks the entry.
+// `justBefore` runs when the list is open, right before the click.
+inline void pickEntry(QComboBox *combo, int index, const std::function<void()> &justBefore = {})
+{
+    combo->showPopup();
+    QAbstractItemView *view = combo->view();
+    QTRY_VERIFY(view->isVisible());
+    const QRect entry = view->visualRect(view->model()->index(index, 0));
+    if (justBefore)
+        justBefore();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, entry.center());
+    QTRY_VERIFY(!view->isVisible());
+}
+
+// The window on the real serial port, reading a device behind "Com1": a pseudo-terminal of
+// its own that the test plays the device on (plugIn(), send(), pull()), or one that another
+// program plays (nameDevice(), for quorvel-sim). QUORVEL_COM1 is set for it and put back as it
+// was when the rig goes, whatever the test did in between. Messages are recorded; every call
+// to the port passes through `port`, which can run something between two steps.
+class WindowOnLine
+{
+public:
+    explicit WindowOnLine(ClockSetting *clock = nullptr)
+        : m_hadCom1(qEnvironmentVariableIsSet(Com1)), m_savedCom1(qgetenv(Com1)),
+          form(&port, &messages, clock)
+    {
+    }
+    ~WindowOnLine()
+    {
+        if (m_hadCom1)
+            qputenv(Com1, m_savedCom1);
+        else
+            qunsetenv(Com1);
+    }
+    WindowOnLine(const WindowOnLine &) = delete;
+    WindowOnLine &operator=(const WindowOnLine &) = delete;
+
+    // A new device appears behind "Com1".
+    bool plugIn()
+    {
+        device = std::make_unique<PseudoTerminal>();
+        nameDevice(device->path());
+        return device->isValid();
+    }
+
+    // "Com1" names `path`.
+    void nameDevice(const QString &path) { qputenv(Com1, path.toLocal8Bit()); }
+
+    // The device goes away: the other side of the line closes, and so does our own handle.
+    void pull()
+    {
+        device->hangUp();
+        device->closeDeviceSide();
+    }
+
+    bool send(const QByteArray &bytes) { return device->send(bytes); }
+
+    bool portIsOpen()
+    {
+        bool open = false;
+        serial.portOpen(&open);
+        return open;
+    }
+
+    template <typename T = QWidget> T *control(const QString &name) const
+    {
+        return form.findChild<T *>(name);
+    }
+    QTimer *timer1() const { return control<QTimer>(QStringLiteral("Timer1")); }
+
+    // Label1, Label3, Label5 and Label7.
+    QStringList labels() const
+    {
+        QStringList texts;
+        for (const QString &name : DisplayLabels)
+            texts.append(control<QLabel>(name)->text());
+        return texts;
+    }
+
+    QString receiveText() const { return form.findChild<ReceiveWindow *>()->receiveText(); }
+
+    // Picks entry `index` of the port list; see pickEntry().
+    void pick(int index, const std::function<void()> &justBefore = {})
+    {
+        pickEntry(control<QComboBox>(QStringLiteral("Combo1")), index, justBefore);
+    }
+
+private:
+    static constexpr const char *Com1 = "QUORVEL_COM1";
+    const bool m_hadCom1;
+    const QByteArray m_savedCom1;
+
+public:
+    std::unique_ptr<PseudoTerminal> device;
+    DeviceSerialPort serial;
+    SteppedSerialPort port{&serial};
+    RecordingMessages messages;
+    Form1 form;
+};
