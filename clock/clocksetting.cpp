@@ -6,7 +6,9 @@
 
 namespace {
 
-// The reason shown under "No se pudo poner en hora el PC." for a refusal.
+// The reason shown under "No se pudo poner en hora el PC." for a refusal. A refusal that
+// Quorvel does not know comes with the system's own words, often English: they are shown
+// after a sentence that says whose they are.
 QString reason(ClockBackend::Outcome outcome, const QString &systemText)
 {
     switch (outcome) {
@@ -20,7 +22,12 @@ QString reason(ClockBackend::Outcome outcome, const QString &systemText)
     case ClockBackend::Outcome::Refused:
         break;
     }
-    return systemText;
+    if (systemText.isEmpty())
+        return QCoreApplication::translate("ClockSetting",
+                                           "El servicio de hora del sistema rechazó el cambio.");
+    return QCoreApplication::translate("ClockSetting",
+                                       "El servicio de hora del sistema rechazó el cambio: %1")
+        .arg(systemText);
 }
 
 } // namespace

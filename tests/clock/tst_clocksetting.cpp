@@ -201,9 +201,14 @@ void TestClockSetting::refusalIsReported_data()
         << ClockBackend::Outcome::AutomaticSync << "Automatic time synchronization is enabled"
         << QStringList{NotSet +
                        QStringLiteral("La sincronización automática de la hora está activada.")};
-    QTest::newRow("other refusal: the system's text")
-        << ClockBackend::Outcome::Refused << "Invalid argument"
-        << QStringList{NotSet + QStringLiteral("Invalid argument")};
+    QTest::newRow("other refusal: the service's own words, said to be its")
+        << ClockBackend::Outcome::Refused << "Failed to update context: No route to host"
+        << QStringList{NotSet
+                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio: "
+                                        "Failed to update context: No route to host")};
+    QTest::newRow("other refusal without words")
+        << ClockBackend::Outcome::Refused << ""
+        << QStringList{NotSet + QStringLiteral("El servicio de hora del sistema rechazó el cambio.")};
 }
 
 void TestClockSetting::refusalIsReported()
