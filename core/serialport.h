@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monotonicclock.h"
+#include "portfailure.h"
 
 #include <QByteArray>
 #include <QList>
@@ -59,4 +60,7 @@ public:
     // The bytes received since the previous read, in order of arrival and each once, in the
     // chunks they arrived in; empty when nothing arrived.
     virtual int input(QList<ReceivedChunk> *chunks) = 0;
+
+    // Why the latest operation that failed did; Kind::None when that is not known.
+    virtual PortFailure lastFailure() const = 0;
 };

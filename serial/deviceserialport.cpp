@@ -1,5 +1,6 @@
 #include "deviceserialport.h"
 
+#include "openfailure.h"
 #include "portdevice.h"
 #include "portreader.h"
 
@@ -43,27 +44,36 @@ int DeviceSerialPort::setPortOpen(bool open)
 {
     if (!open) {
         if (!m_reader->isOpen())
-            return SerialNotOpen;
-        return onThreadOf(m_reader, [this] { return m_reader->close(); }) ? SerialOk
-                                                                          : SerialCloseFailed;
+            return fail(SerialNotOpen, {});
+        PortReader::Failure failure;
+        if (onThreadOf(m_reader, [this, &failure] { return m_reader->close(&failure); }))
+            return SerialOk;
+        return fail(SerialCloseFailed, PortFailure{PortFailure::Kind::Other, m_number, m_device,
+                                                   {}, {}, 0, failure.text});
     }
 
     if (m_reader->isOpen())
-        return SerialPortIsOpen;
+        return fail(SerialPortIsOpen, {});
     m_device = portDevice(m_number);
     if (m_device.isEmpty())
-        return SerialNoDevice;
-    PortReader::OpenFailure failure;
+        return fail(SerialNoDevice, PortFailure{PortFailure::Kind::NoDevice, m_number});
+    PortReader::Failure failure;
     const QString device = m_device;
-    const bool opened =
-        onThreadOf(m_reader, [this, device, &failure] { return m_reader->open(device, &failure); });
-    return opened ? SerialOk : SerialOpenFailed;
+    if (onThreadOf(m_reader, [this, device, &failure] { return m_reader->open(device, &failure); }))
+        return SerialOk;
+    return fail(SerialOpenFailed, openFailure(m_number, m_device, failure.error, failure.text));
+}
+
+int DeviceSerialPort::fail(int error, const PortFailure &why)
+{
+    m_lastFailure = why;
+    return error;
 }
 
 int DeviceSerialPort::setCommPort(qint16 number)
 {
     if (m_reader->isOpen())
-        return SerialPortIsOpen;
+        return fail(SerialPortIsOpen, {});
     m_number = number;
     return SerialOk;
 }
@@ -72,7 +82,7 @@ int DeviceSerialPort::input(QList<ReceivedChunk> *chunks)
 {
     chunks->clear();
     if (!m_reader->isOpen())
-        return SerialNotOpen;
+        return fail(SerialNotOpen, {});
     *chunks = m_received.take();
     return SerialOk;
 }

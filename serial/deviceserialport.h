@@ -32,6 +32,7 @@ public:
     int setPortOpen(bool open) override;
     int setCommPort(qint16 number) override;
     int input(QList<ReceivedChunk> *chunks) override;
+    PortFailure lastFailure() const override { return m_lastFailure; }
 
     // The device the port is open on, or was last opened on.
     QString deviceName() const { return m_device; }
@@ -41,9 +42,13 @@ signals:
     void deviceLost();
 
 private:
+    // Records why an operation failed and returns its error number.
+    int fail(int error, const PortFailure &why);
+
     ReceivedBuffer m_received;
     QThread m_thread;
     PortReader *m_reader; // lives on m_thread
     qint16 m_number = 0;
     QString m_device;
+    PortFailure m_lastFailure;
 };

@@ -12,11 +12,11 @@ PortReader::PortReader(ReceivedBuffer *received)
     connect(m_port, &QSerialPort::errorOccurred, this, &PortReader::handleError);
 }
 
-bool PortReader::open(const QString &device, OpenFailure *failure)
+bool PortReader::open(const QString &device, Failure *failure)
 {
     m_port->setPortName(device);
     if (!m_port->open(QIODevice::ReadOnly)) {
-        *failure = OpenFailure{m_port->error(), m_port->errorString()};
+        *failure = Failure{m_port->error(), m_port->errorString()};
         m_port->clearError();
         return false;
     }
@@ -26,13 +26,17 @@ bool PortReader::open(const QString &device, OpenFailure *failure)
     return true;
 }
 
-bool PortReader::close()
+bool PortReader::close(Failure *failure)
 {
     m_open = false;
     m_port->close();
     const QSerialPort::SerialPortError error = m_port->error();
+    const bool closed =
+        error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError;
+    if (!closed && failure)
+        *failure = Failure{error, m_port->errorString()};
     m_port->clearError();
-    return error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError;
+    return closed;
 }
 
 void PortReader::takeBytes()

@@ -19,8 +19,8 @@ class PortReader : public QObject
     Q_OBJECT
 
 public:
-    // Why an open failed: QSerialPort's error and its own text.
-    struct OpenFailure
+    // Why an open or a close failed: QSerialPort's error and its own text.
+    struct Failure
     {
         QSerialPort::SerialPortError error = QSerialPort::NoError;
         QString text;
@@ -30,9 +30,9 @@ public:
 
     // Opens `device` for reading (4800 8N1, no flow control) and starts over the received
     // input. Whatever was waiting in the system for the device is dropped.
-    bool open(const QString &device, OpenFailure *failure);
+    bool open(const QString &device, Failure *failure);
     // Closes the port; false when the system reported a failure while closing.
-    bool close();
+    bool close(Failure *failure = nullptr);
     bool isOpen() const { return m_open; }
 
 signals:

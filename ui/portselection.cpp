@@ -1,5 +1,7 @@
 #include "portselection.h"
 
+#include "portfailuretext.h"
+
 #include <QCoreApplication>
 
 qint16 portNumberOf(const QString &listText)
@@ -33,6 +35,12 @@ void selectPort(const QString &listText, SerialPort *port,
     record(port->setPortOpen(true));
     setPollInterval(PollInterval);
 
-    if (failure > SerialOk)
-        messages->show(QCoreApplication::translate("PortSelection", "Puerto no disponible"));
+    if (failure <= SerialOk)
+        return;
+    // One message: the failure, then on a line of its own why, when the port knows.
+    QString text = QCoreApplication::translate("PortSelection", "Puerto no disponible");
+    const QString why = portFailureText(port->lastFailure());
+    if (!why.isEmpty())
+        text += QLatin1String("\r\n") + why;
+    messages->show(text);
 }

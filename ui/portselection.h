@@ -20,7 +20,8 @@ qint16 portNumberOf(const QString &listText);
 
 // Picks the port that `listText` names: closes the open port, sets the new number, opens the
 // port and starts polling every 100 ms. Every step runs even when an earlier one failed; when
-// any failed, the user is told once, "Puerto no disponible". Nothing is passed back: afterwards
-// the port is open on the chosen number, or closed, and polling runs in both cases.
+// any failed, the user is told once, "Puerto no disponible", with why on a second line when
+// the port knows. Nothing is passed back: afterwards the port is open on the chosen number,
+// or closed, and polling runs in both cases.
 void selectPort(const QString &listText, SerialPort *port,
                 const PollIntervalSetter &setPollInterval, UserMessages *messages);

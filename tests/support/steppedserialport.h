@@ -31,6 +31,7 @@ public:
         return step(QStringLiteral("setCommPort"), m_port->setCommPort(number));
     }
     int input(QList<ReceivedChunk> *chunks) override { return m_port->input(chunks); }
+    PortFailure lastFailure() const override { return m_port->lastFailure(); }
 
 private:
     int step(const QString &name, int result)

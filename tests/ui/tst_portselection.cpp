@@ -1,8 +1,18 @@
+#include "deviceserialport.h"
 #include "portselection.h"
+#include "pseudoterminal.h"
+#include "recordingmessages.h"
 #include "scriptedserialport.h"
 #include "usermessages.h"
+#include "withoutcapabilities.h"
 
+#include <QCoreApplication>
+#include <QSerialPort>
 #include <QTest>
+
+#include <grp.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -32,6 +42,8 @@ private slots:
     void steps();
     void portNumber_data();
     void portNumber();
+    void failureSaysWhy_data();
+    void failureSaysWhy();
 };
 
 void TestPortSelection::steps_data()
@@ -120,6 +132,99 @@ void TestPortSelection::portNumber()
 
     QCOMPARE(port.calls.value(1), QStringLiteral("setCommPort %1").arg(number));
     QCOMPARE(portNumberOf(listText), qint16(number));
+}
+
+enum class Obstacle {
+    NoDeviceForTheNumber,
+    MissingPath,
+    NoPermission,
+    ExclusiveMode,
+    LockFile,
+};
+
+void TestPortSelection::failureSaysWhy_data()
+{
+    QTest::addColumn<Obstacle>("obstacle");
+    QTest::addColumn<QString>("listText");
+    QTest::addColumn<QString>("why"); // %1: the device, %2: its group, %3: this process
+
+    QTest::newRow("no device for the number")
+        << Obstacle::NoDeviceForTheNumber << "Com9"
+        << "Com9 no corresponde a ningún puerto serie de este equipo. Para usar un dispositivo "
+           "como Com9, indíquelo en la variable de entorno QUORVEL_COM9 (por ejemplo, "
+           "QUORVEL_COM9=/dev/ttyUSB0).";
+    QTest::newRow("a path with nothing there")
+        << Obstacle::MissingPath << "Com2"
+        << "Com2 es %1, y no hay ningún dispositivo en %1. Compruebe que esté conectado.";
+    QTest::newRow("mode 0600, owned by another user")
+        << Obstacle::NoPermission << "Com2"
+        << "No tiene permiso para abrir %1 (Com2), que pertenece al grupo %2: añada su usuario "
+           "al grupo %2 y vuelva a iniciar la sesión.";
+    QTest::newRow("held in exclusive mode")
+        << Obstacle::ExclusiveMode << "Com2"
+        << "Otro programa tiene abierto %1 (Com2). Ciérrelo y vuelva a elegir el puerto.";
+    QTest::newRow("held by a program that left its lock file")
+        << Obstacle::LockFile << "Com2"
+        << "Otro programa tiene abierto %1 (Com2): %3. Ciérrelo y vuelva a elegir el puerto.";
+}
+
+void TestPortSelection::failureSaysWhy()
+{
+    QFETCH(Obstacle, obstacle);
+    QFETCH(QString, listText);
+    QFETCH(QString, why);
+
+    // The real serial component on a pseudo-terminal that "Com2" names.
+    PseudoTerminal line;
+    QVERIFY(line.isValid());
+    QString device = line.path();
+    if (obstacle == Obstacle::MissingPath)
+        device = QStringLiteral("/nonexistent/quorvel-device");
+    qputenv("QUORVEL_COM2", device.toLocal8Bit());
+    const QByteArray path = device.toLocal8Bit();
+
+    QString group;
+    if (obstacle == Obstacle::NoPermission) {
+        constexpr uid_t Nobody = 65534;
+        QCOMPARE(::chown(path.constData(), Nobody, Nobody), 0);
+        QCOMPARE(::chmod(path.constData(), 0600), 0);
+        group = QString::fromLocal8Bit(getgrgid(Nobody)->gr_name);
+    }
+    int exclusive = -1;
+    if (obstacle == Obstacle::ExclusiveMode) {
+        exclusive = ::open(path.constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(exclusive >= 0);
+        QCOMPARE(::ioctl(exclusive, TIOCEXCL), 0);
+    }
+    QSerialPort holder(device);
+    if (obstacle == Obstacle::LockFile)
+        QVERIFY(holder.open(QIODevice::ReadOnly));
+
+    // Root opens any file, and terminals in exclusive mode: here it may not.
+    WithoutCapabilities asAUser{CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_SYS_ADMIN};
+    if (!asAUser.isActive())
+        QSKIP("cannot act without the capabilities that open any device");
+
+    DeviceSerialPort port;
+    RecordingMessages messages;
+    selectPort(
+        listText, &port, [](std::chrono::milliseconds) {}, &messages);
+    if (exclusive >= 0) {
+        ::ioctl(exclusive, TIOCNXCL);
+        ::close(exclusive);
+    }
+    qunsetenv("QUORVEL_COM2");
+
+    const QString thisProcess = QStringLiteral("%1 (proceso %2)")
+                                    .arg(QCoreApplication::applicationName())
+                                    .arg(QCoreApplication::applicationPid());
+    QCOMPARE(messages.shown.size(), 1);
+    QCOMPARE(messages.shown.first(),
+             QStringLiteral("Puerto no disponible\r\n")
+                 + QString(why)
+                       .replace(QLatin1String("%1"), device)
+                       .replace(QLatin1String("%2"), group)
+                       .replace(QLatin1String("%3"), thisProcess));
 }
 
 QTEST_GUILESS_MAIN(TestPortSelection)

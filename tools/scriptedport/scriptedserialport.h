@@ -11,6 +11,8 @@
 class ScriptedSerialPort : public SerialPort
 {
 public:
+    PortFailure lastFailure() const override { return failure; }
+
     bool open = true;
     qint16 number = 0;
     QStringList chunks;                // what successive reads return, one character per byte
@@ -21,6 +23,7 @@ public:
     int failClose = SerialOk;
     int failSetCommPort = SerialOk;
     int failInput = SerialOk;
+    PortFailure failure; // what lastFailure() tells after a failure
 
     int portOpen(bool *isOpen) override
     {
