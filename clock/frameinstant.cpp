@@ -11,3 +11,9 @@ std::optional<UtcTime> frameInstant(const Frame &frame, const QTimeZone &zone)
         return std::nullopt;
     return localToUtc(*day, *timeOfDay, frame.summer, zone);
 }
+
+bool weekdayMatchesDate(const Frame &frame)
+{
+    const std::optional<QDate> day = parseClockDate(frame.date);
+    return !day || day->dayOfWeek() == frame.weekday;
+}

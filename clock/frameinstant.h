@@ -14,3 +14,7 @@
 // the zone skips that local time (the hour lost in spring). The button that sets the clock,
 // the offset shown and the reference clock all read a frame through this one function.
 std::optional<UtcTime> frameInstant(const Frame &frame, const QTimeZone &zone);
+
+// Whether the frame's weekday number is that of its date (1 Monday to 7 Sunday). A date that
+// does not convert contradicts nothing.
+bool weekdayMatchesDate(const Frame &frame);

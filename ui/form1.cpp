@@ -2,6 +2,7 @@
 
 #include "clocksetting.h"
 #include "framecaptions.h"
+#include "offsetline.h"
 #include "parentcolourfill.h"
 #include "portselection.h"
 #include "programicon.h"
@@ -30,6 +31,7 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_receiveWindow = new ReceiveWindow(m_ui->Text1, this);
+    m_offsetLine = new OffsetLine(m_ui->LabelOffset);
     m_receiver.emplace(m_receiveWindow->receiveText());
 
     // Only picking an entry of the list selects a port. Typing an entry's name in the text
@@ -97,8 +99,10 @@ void Form1::Timer1_Timer()
     if (!m_receiver->Tick(m_port))
         return;
     m_receiveWindow->show(m_receiver->ReceiveText());
-    if (const std::optional<Frame> frame = m_receiver->TakenFrame())
+    if (const std::optional<Frame> frame = m_receiver->TakenFrame()) {
         showFrame(*frame);
+        m_offsetLine->show(*frame);
+    }
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -11,6 +11,7 @@
 #include <optional>
 
 class ClockSetting;
+class OffsetLine;
 class QTimer;
 class ReceiveWindow;
 
@@ -70,5 +71,6 @@ private:
     ClockSetting *m_clock;
     QTimer *m_timer1;
     ReceiveWindow *m_receiveWindow;
+    OffsetLine *m_offsetLine;
     std::optional<FrameReceiver> m_receiver; // built from the form's initial receive text
 };

@@ -7,7 +7,9 @@
 #include "frameinstant.h"
 #include "programonsimulator.h"
 
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
@@ -61,6 +63,8 @@ class BenchClockAccuracy : public QObject
 
 private slots:
     void settingFollowsTheDevice();
+    void offsetShownFollowsTheDevice_data();
+    void offsetShownFollowsTheDevice();
 };
 
 void BenchClockAccuracy::settingFollowsTheDevice()
@@ -117,6 +121,56 @@ void BenchClockAccuracy::settingFollowsTheDevice()
                 shownAsIs.median, shownAsIs.maximum);
     std::printf("  each press, Quorvel (ms): %s\n", qPrintable(listed(compensated)));
     std::printf("  each press, naive (ms):   %s\n", qPrintable(listed(naive)));
+    std::fflush(stdout);
+}
+
+void BenchClockAccuracy::offsetShownFollowsTheDevice_data()
+{
+    QTest::addColumn<int>("busyMs"); // of every 100 ms, the window's thread does nothing else
+
+    QTest::newRow("window idle") << 0;
+    QTest::newRow("window busy 30 ms of every 100") << 30;
+}
+
+void BenchClockAccuracy::offsetShownFollowsTheDevice()
+{
+    // The device's clock runs 2.5 s ahead; after each frame the offset line should say so.
+    QFETCH(int, busyMs);
+    constexpr auto Ahead = 2500ms;
+    constexpr int Frames = 15;
+    ProgramOnSimulator program;
+    QString error;
+    QVERIFY2(program.start(Ahead, {}, &error), qPrintable(error));
+    auto *line = program.window->control<QLabel>(QStringLiteral("LabelOffset"));
+    QStringList read;
+    QObject::connect(program.window->timer1(), &QTimer::timeout, line, [&] {
+        if (program.shown.size() > read.size())
+            read.append(line->text());
+    });
+    // A load on the window's thread, as drawing or a screen reader's questions would be.
+    QTimer load;
+    QObject::connect(&load, &QTimer::timeout, [busyMs] {
+        const MonotonicTime until = MonotonicClock::now() + std::chrono::milliseconds(busyMs);
+        while (MonotonicClock::now() < until) {
+        }
+    });
+    if (busyMs > 0)
+        load.start(100ms);
+    QVERIFY(runEventLoopUntil([&] { return read.size() >= Frames; }, 15s + Frames * 1s));
+    load.stop();
+
+    const QRegularExpression pattern(QStringLiteral("^El PC va (\\d+),(\\d{3}) s atrasado$"));
+    QList<double> errors;
+    for (const QString &text : std::as_const(read)) {
+        const QRegularExpressionMatch match = pattern.match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(text));
+        const double shown = match.captured(1).toInt() * 1000.0 + match.captured(2).toInt();
+        errors.append(std::abs(shown - double(Ahead.count())));
+    }
+    const Figures figures = figuresOf(errors);
+    std::printf("offset shown, %s: |shown - true offset| over %d frames: median %.0f ms, max "
+                "%.0f ms  (target: median <= 2)\n",
+                QTest::currentDataTag(), int(errors.size()), figures.median, figures.maximum);
     std::fflush(stdout);
 }
 

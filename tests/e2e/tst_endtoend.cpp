@@ -4,6 +4,8 @@
 #include "programonsimulator.h"
 
 #include <QDateTime>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -69,6 +71,7 @@ private slots:
     void everyFrameShowsWholeAndOnTime();
     void hangingUpLeavesTheWindowAnswering();
     void settingTheClockMakesOneCallWithTheDeviceTime();
+    void offsetLineReadsHowFarBehindTheComputerIs();
 };
 
 void TestEndToEnd::everyFrameShowsWholeAndOnTime_data()
@@ -175,3 +178,30 @@ void TestEndToEnd::settingTheClockMakesOneCallWithTheDeviceTime()
 
 QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"
+
+void TestEndToEnd::offsetLineReadsHowFarBehindTheComputerIs()
+{
+    // The device's clock runs 2.5 s ahead of the computer's: after every frame the window says
+    // so, to the millisecond within the accuracy of dating the frame's "$".
+    constexpr auto Ahead = 2500ms;
+    constexpr int Frames = 4;
+    ProgramOnSimulator program;
+    QString error;
+    QVERIFY2(program.start(Ahead, {}, &error), qPrintable(error));
+    auto *line = program.window->control<QLabel>(QStringLiteral("LabelOffset"));
+    QStringList read;
+    QObject::connect(program.window->timer1(), &QTimer::timeout, line, [&] {
+        if (program.shown.size() > read.size())
+            read.append(line->text());
+    });
+    QVERIFY(runEventLoopUntil([&] { return read.size() >= Frames; }, StartTimeout + Frames * 1s));
+
+    const QRegularExpression pattern(QStringLiteral("^El PC va (\\d+),(\\d{3}) s atrasado$"));
+    for (const QString &text : std::as_const(read)) {
+        const QRegularExpressionMatch match = pattern.match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(text));
+        const auto shown = std::chrono::milliseconds(match.captured(1).toInt() * 1000
+                                                     + match.captured(2).toInt());
+        QVERIFY2(std::chrono::abs(shown - Ahead) <= 10ms, qPrintable(text));
+    }
+}

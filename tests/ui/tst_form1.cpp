@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "paintcounter.h"
 #include "recordingmessages.h"
 #include "scriptedserialport.h"
 #include "windowonline.h"
@@ -22,7 +23,8 @@ const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString Unavailable = QStringLiteral("Puerto no disponible");
 const QStringList Controls{"Text1",    "Frame1", "Label1", "Label2",  "Label3",   "Label4",
                            "Label5",   "Label6", "Label7", "Label8",  "Combo1",   "Command1",
-                           "Command2", "OLE1",   "Label9", "Label10", "Command3", "Label11"};
+                           "Command2", "OLE1",   "Label9", "Label10", "Command3", "Label11",
+                           "LabelOffset"};
 
 // A window with a scripted port and recorded messages, not shown.
 struct Fixture
@@ -102,6 +104,7 @@ private slots:
     void userEditIsPartOfTheReceiveText();
     void captions_data();
     void captions();
+    void offsetLineChangesOncePerFrame();
     void aboutShowsTwoBoxesAndChangesNothing();
     void closing_data();
     void closing();
@@ -138,6 +141,7 @@ void TestForm1::controls_data()
                              << "Quorvel version V.2.0 Junio 2007";
     QTest::newRow("Command3") << form << twips(3120, 4320, 975, 255) << "Acerca de";
     QTest::newRow("Label11") << form << twips(4320, 4800, 735, 15) << "Label11";
+    QTest::newRow("LabelOffset") << form << twips(2880, 3030, 3360, 330) << "";
 }
 
 void TestForm1::controls()
@@ -485,6 +489,33 @@ void TestForm1::captions()
         f.form.poll();
     }
     QCOMPARE(f.displayed(), labels);
+}
+
+void TestForm1::offsetLineChangesOncePerFrame()
+{
+    Fixture f;
+    f.port.open = true;
+    f.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    auto *line = f.control<QLabel>("LabelOffset");
+    QCOMPARE(line->text(), QString());
+
+    // A frame of 2007: the computer is years ahead of it.
+    f.port.chunks = QStringList{FrameLine, ""};
+    f.form.poll();
+    f.form.poll();
+    QVERIFY2(line->text().startsWith(QLatin1String("El PC va "))
+                 && line->text().endsWith(QLatin1String(" s adelantado")),
+             qPrintable(line->text()));
+    QVERIFY(line->isVisibleTo(&f.form));
+
+    // Polls that take no frame leave it alone: it is not even repainted.
+    QApplication::processEvents();
+    auto *paints = new PaintCounter(line);
+    for (int i = 0; i < 5; ++i)
+        f.form.poll();
+    QApplication::processEvents();
+    QCOMPARE(paints->count, 0);
 }
 
 void TestForm1::aboutShowsTwoBoxesAndChangesNothing()

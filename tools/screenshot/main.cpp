@@ -1,4 +1,5 @@
-// quorvel-screenshot: renders the main window, after it has shown one frame, into a PNG.
+// quorvel-screenshot: renders the main window, after it has shown one frame of a device whose
+// clock runs 2.5 s ahead of the computer's, into a PNG.
 //
 //     QT_QPA_PLATFORM=offscreen quorvel-screenshot docs/screenshot.png
 
@@ -8,6 +9,7 @@
 #include "usermessages.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QPixmap>
 #include <QTextStream>
@@ -23,6 +25,8 @@ public:
     void show(const QString &text) override { QTextStream(stderr) << text << Qt::endl; }
 };
 
+constexpr int DeviceAheadMs = 2500;
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -35,9 +39,18 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    // A device that sends one frame and then stays quiet.
+    // A device whose clock is 2.5 s ahead of the computer's sends one frame and then stays
+    // quiet: the "$" of the second it names came when its clock began that second.
+    const MonotonicTime now = MonotonicClock::now();
+    const QDateTime deviceNow = QDateTime::currentDateTime().addMSecs(DeviceAheadMs);
+    const QDateTime second = deviceNow.addMSecs(-deviceNow.time().msec());
+    const QString frameTime = second.toString(QStringLiteral("hh:mm:ss"));
     ScriptedSerialPort port;
-    port.chunks = QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\r\n")};
+    port.chunks = QStringList{QStringLiteral("$%1,%2,%3,%4\r\n")
+                                  .arg(frameTime, second.toString(QStringLiteral("MM/dd/yyyy")))
+                                  .arg(second.date().dayOfWeek())
+                                  .arg(second.isDaylightTime() ? 1 : 0)};
+    port.chunkArrival = {now - std::chrono::milliseconds(second.msecsTo(deviceNow))};
     ConsoleMessages messages;
     Form1 window(&port, &messages, nullptr);
     window.start();
@@ -45,9 +58,9 @@ int main(int argc, char *argv[])
 
     // Tick until the frame shows; a quiet tick after it takes it.
     const QLabel *time = window.findChild<QLabel *>(QStringLiteral("Label1"));
-    for (int tick = 0; tick < 10 && time->text() != QLatin1String("12:00:00"); ++tick)
+    for (int tick = 0; tick < 10 && time->text() != frameTime; ++tick)
         window.poll();
-    if (time->text() != QLatin1String("12:00:00")) {
+    if (time->text() != frameTime) {
         QTextStream(stderr) << "the frame did not show" << Qt::endl;
         return 1;
     }

@@ -1,0 +1,111 @@
+#include "offsetline.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The computer's clock read 2007-06-15 10:00:00 UTC (12:00:00 in Madrid, summer time) when the
+// monotonic clock read 1000 h.
+const MonotonicTime Then = MonotonicTime(1000h);
+const ClockPair Clocks{Then, UtcTime(std::chrono::seconds(1181901600))};
+
+Frame frame(const QString &time, const QString &date, int weekday, MonotonicTime arrival)
+{
+    return Frame{time, date, weekday, true, arrival};
+}
+
+} // namespace
+
+class TestOffsetLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsTheOffsetAtTheMarker_data();
+    void showsTheOffsetAtTheMarker();
+    void emptyBeforeTheFirstFrameAndOnceFramesStop();
+    void readableThroughAccessibility();
+};
+
+void TestOffsetLine::showsTheOffsetAtTheMarker_data()
+{
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<int>("weekday");
+    QTest::addColumn<int>("arrivalMs"); // after the clocks were read
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("device on time") << "12:00:00"
+                                    << "06/15/2007" << 5 << 0 << "El PC va en hora";
+    QTest::newRow("device 2.5 s ahead") << "12:00:00"
+                                        << "06/15/2007" << 5 << -2500
+                                        << "El PC va 2,500 s atrasado";
+    QTest::newRow("the $ arrived after the clocks were read")
+        << "12:00:01"
+        << "06/15/2007" << 5 << 1004 << "El PC va 0,004 s adelantado";
+    QTest::newRow("an hour behind") << "11:00:00"
+                                    << "06/15/2007" << 5 << 0
+                                    << "El PC va 1 h 0,000 s adelantado";
+    QTest::newRow("impossible date") << "12:00:00"
+                                     << "02/30/2007" << 5 << 0 << "Hora del equipo no válida";
+    QTest::newRow("hour skipped in spring") << "02:30:00"
+                                            << "03/25/2007" << 7 << 0
+                                            << "Hora del equipo no válida";
+    QTest::newRow("weekday of another day")
+        << "12:00:00"
+        << "06/15/2007" << 4 << 0
+        << "El PC va en hora (el día de la semana no coincide con la fecha)";
+    QTest::newRow("weekday that names no day")
+        << "12:00:00"
+        << "06/15/2007" << 9 << 0
+        << "El PC va en hora (el día de la semana no coincide con la fecha)";
+}
+
+void TestOffsetLine::showsTheOffsetAtTheMarker()
+{
+    QFETCH(QString, time);
+    QFETCH(QString, date);
+    QFETCH(int, weekday);
+    QFETCH(int, arrivalMs);
+    QFETCH(QString, text);
+
+    QLabel label;
+    OffsetLine line(
+        &label, [] { return Clocks; }, QTimeZone(QByteArrayLiteral("Europe/Madrid")));
+    line.show(frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs)));
+    QCOMPARE(label.text(), text);
+}
+
+void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
+{
+    QLabel label(QStringLiteral("left from before"));
+    OffsetLine line(
+        &label, [] { return Clocks; }, QTimeZone(QByteArrayLiteral("Europe/Madrid")));
+    QCOMPARE(label.text(), QString());
+
+    // Frames a second apart keep the line; once they stop, it empties after three seconds.
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then));
+    QTest::qWait(1000);
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then));
+    QTest::qWait(2500);
+    QCOMPARE(label.text(), QStringLiteral("El PC va en hora"));
+    QTRY_COMPARE_WITH_TIMEOUT(label.text(), QString(), 1000);
+}
+
+void TestOffsetLine::readableThroughAccessibility()
+{
+    QLabel label;
+    OffsetLine line(
+        &label, [] { return Clocks; }, QTimeZone(QByteArrayLiteral("Europe/Madrid")));
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then - 2500ms));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("El PC va 2,500 s atrasado"));
+}
+
+QTEST_MAIN(TestOffsetLine)
+#include "tst_offsetline.moc"

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "clockpair.h"
+#include "frame.h"
+
+#include <QObject>
+#include <QTimeZone>
+
+#include <chrono>
+#include <functional>
+
+class QLabel;
+class QTimer;
+
+// Keeps a label telling how far the computer's clock is from the device's (see offsetText()):
+// once for every frame taken, read in the computer's time zone as the button that sets the
+// clock reads it; empty before the first frame and once no frame has come for a while.
+class OffsetLine : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The line empties when no frame has come for this long.
+    static constexpr std::chrono::seconds Stale{3};
+
+    // `clocks` reads the monotonic and the real-time clock together, `zone` is the zone of
+    // the device's time; an invalid one (the default) is the computer's own at each frame.
+    explicit OffsetLine(QLabel *label, std::function<ClockPair()> clocks = ClockPair::now,
+                        const QTimeZone &zone = QTimeZone());
+
+    // A frame was taken: shows the offset at its "$".
+    void show(const Frame &frame);
+
+private:
+    void clear();
+
+    QLabel *m_label;
+    std::function<ClockPair()> m_clocks;
+    QTimeZone m_zone;
+    QTimer *m_stale;
+};
