@@ -1,14 +1,32 @@
 #include "portreader.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// At most this much is read in one go, so that a flood cannot hold the reading thread.
+constexpr qint64 MostBytesPerTake = qint64(64) * 1024;
+
+} // namespace
+
 PortReader::PortReader(ReceivedBuffer *received)
-    : m_port(new QSerialPort(this)), m_received(received)
+    : m_port(new QSerialPort(this)), m_gathering(new QTimer(this)), m_received(received)
 {
     m_port->setBaudRate(QSerialPort::Baud4800);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    connect(m_port, &QSerialPort::readyRead, this, &PortReader::takeBytes);
+    // One byte is all the port reads by itself: enough to learn that a burst has begun. With
+    // that byte held, the port stops listening until takeBytes() empties it.
+    m_port->setReadBufferSize(1);
+    m_gathering->setSingleShot(true);
+    m_gathering->setTimerType(Qt::PreciseTimer);
+    m_gathering->setInterval(Gathering);
+    connect(m_gathering, &QTimer::timeout, this, &PortReader::takeBytes);
+    connect(m_port, &QSerialPort::readyRead, this, &PortReader::noticeArrival);
     connect(m_port, &QSerialPort::errorOccurred, this, &PortReader::handleError);
 }
 
@@ -21,6 +39,8 @@ bool PortReader::open(const QString &device, Failure *failure)
         return false;
     }
     m_port->clear(QSerialPort::Input); // start from what arrives from now on
+    m_firstArrival.reset();
+    m_gathering->stop();
     m_received->restart(MonotonicClock::now());
     m_open = true;
     return true;
@@ -29,6 +49,7 @@ bool PortReader::open(const QString &device, Failure *failure)
 bool PortReader::close(Failure *failure)
 {
     m_open = false;
+    m_gathering->stop();
     m_port->close();
     const QSerialPort::SerialPortError error = m_port->error();
     const bool closed =
@@ -39,11 +60,41 @@ bool PortReader::close(Failure *failure)
     return closed;
 }
 
+void PortReader::noticeArrival()
+{
+    // Only the first byte of a burst counts. The reads takeBytes() makes signal too, but run
+    // while that byte's arrival is known, so they change nothing.
+    if (m_firstArrival)
+        return;
+    m_firstArrival = MonotonicClock::now();
+    m_gathering->start();
+}
+
 void PortReader::takeBytes()
 {
-    // The time first, then the read: the last byte read arrived no later than this.
+    if (!m_firstArrival)
+        return;
+    // Lift the limit for a moment and let the port read, without waiting, everything the
+    // system holds for it; then go back to listening for the next burst's first byte.
+    m_port->setReadBufferSize(0);
+    while (m_port->bytesAvailable() < MostBytesPerTake && m_port->waitForReadyRead(0)) {
+    }
+    if (m_port->error() == QSerialPort::TimeoutError)
+        m_port->clearError(); // the system held nothing more: not a fault
+    const QByteArray bytes = m_port->readAll();
+    m_port->setReadBufferSize(1);
     const MonotonicTime now = MonotonicClock::now();
-    m_received->append(m_port->readAll(), now);
+    const MonotonicTime first = *std::exchange(m_firstArrival, std::nullopt);
+    if (bytes.isEmpty())
+        return;
+
+    // The first byte is dated by the wake-up it caused. The others came back to back behind
+    // it, as a line delivers them, but the last of them no later than now (a pseudo-terminal
+    // delivers faster than any line).
+    m_received->append(bytes.left(1), first);
+    if (bytes.size() > 1)
+        m_received->append(bytes.mid(1),
+                           std::min<MonotonicTime>(first + (bytes.size() - 1) * CharacterTime, now));
 }
 
 void PortReader::handleError(QSerialPort::SerialPortError error)
@@ -59,6 +110,7 @@ void PortReader::closeLostDevice()
     if (!m_port->isOpen())
         return;
     m_open = false;
+    m_gathering->stop();
     m_port->close();
     m_port->clearError();
     emit deviceLost();

@@ -7,11 +7,20 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
+
+class QTimer;
 
 // The serial port on the reading thread: it does nothing but wait for bytes and date them the
 // moment they arrive, so that a busy window cannot delay the dating of a frame's "$". What
 // it reads goes into a ReceivedBuffer, which the poll empties. A device that goes away closes
 // the port here, and deviceLost() tells the owner.
+//
+// The thread is woken by the first byte of a burst, which it dates exactly, and then lets the
+// rest of the burst gather for a while before it reads it all at once: a frame costs two
+// wake-ups instead of one per character. The bytes behind the first came back to back, as
+// a line delivers them, and are dated from it.
 //
 // open() and close() run on the reading thread; isOpen() may be asked from any thread.
 class PortReader : public QObject
@@ -35,16 +44,24 @@ public:
     bool close(Failure *failure = nullptr);
     bool isOpen() const { return m_open; }
 
+    // How long the rest of a burst gathers after its first byte: longer than a frame takes on
+    // the line, so that a frame is read in one go.
+    static constexpr std::chrono::milliseconds Gathering{60};
+
 signals:
     // The device went away while the port was open; the port is now closed.
     void deviceLost();
 
 private:
+    void noticeArrival();
     void takeBytes();
     void handleError(QSerialPort::SerialPortError error);
     void closeLostDevice();
 
     QSerialPort *m_port;
+    QTimer *m_gathering;
     ReceivedBuffer *m_received;
     std::atomic<bool> m_open{false};
+    // When the first byte not read yet arrived; empty while nothing waits.
+    std::optional<MonotonicTime> m_firstArrival;
 };

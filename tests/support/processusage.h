@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <chrono>
 
 #include <sys/resource.h>
@@ -31,6 +33,20 @@ inline qint64 wakeUpsFrom(const QString &statusFile)
             return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
     }
     return -1;
+}
+
+// How often all threads of process `pid` together have waited and been woken; -1 when that
+// cannot be read.
+inline qint64 wakeUpsOfProcess(qint64 pid)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    qint64 total = -1;
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const qint64 some = wakeUpsFrom(tasks + u'/' + task + QStringLiteral("/status"));
+        if (some >= 0)
+            total = std::max<qint64>(total, 0) + some;
+    }
+    return total;
 }
 
 // Resident memory of this process in bytes (the second field of /proc/self/statm, in pages),
