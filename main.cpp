@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "messageboxmessages.h"
 #include "platformclockbackend.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -25,11 +26,24 @@ int main(int argc, char *argv[])
 
     // exit() and not quit(): quit() would first close the window, and closing the window
     // runs the closing handler a second time.
-    QObject::connect(&window, &Form1::programEndRequested, &app, [] { QCoreApplication::exit(0); });
+    bool ended = false;
+    QObject::connect(&window, &Form1::programEndRequested, &app, [&ended] {
+        ended = true;
+        QCoreApplication::exit(0);
+    });
+    // Being asked to end (a logout, systemctl stop, Ctrl+C) closes the window as its close box
+    // does: the port is closed, so that no lock file stays behind, and the program ends with
+    // status 0.
+    TerminationSignals endSignals;
+    QObject::connect(&endSignals, &TerminationSignals::received, &window, [&window] {
+        window.close();
+    });
 
     if (const QScreen *screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.start();
+    if (ended) // asked to end while the port selection showed its message
+        return 0;
     window.show();
     return QApplication::exec();
 }

@@ -48,16 +48,6 @@ std::optional<std::chrono::nanoseconds> cpuTimeOf(qint64 pid)
     return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
 }
 
-// Whether process `pid` has `device` open.
-bool hasOpen(qint64 pid, const QString &device)
-{
-    const QFileInfoList handles =
-        QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
-    return std::any_of(handles.cbegin(), handles.cend(), [&device](const QFileInfo &handle) {
-        return handle.symLinkTarget() == device;
-    });
-}
-
 bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
                   const QProcessEnvironment &environment)
 {

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QtGlobal>
 
@@ -47,6 +48,16 @@ inline qint64 wakeUpsOfProcess(qint64 pid)
             total = std::max<qint64>(total, 0) + some;
     }
     return total;
+}
+
+// Whether process `pid` has `device` open.
+inline bool hasOpen(qint64 pid, const QString &device)
+{
+    const QFileInfoList handles =
+        QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
+    return std::any_of(handles.cbegin(), handles.cend(), [&device](const QFileInfo &handle) {
+        return handle.symLinkTarget() == device;
+    });
 }
 
 // Resident memory of this process in bytes (the second field of /proc/self/statm, in pages),

@@ -22,6 +22,10 @@ public:
         if (openpty(&m_controller, &m_device, name, nullptr, nullptr) != 0)
             return;
         m_path = QString::fromLocal8Bit(name);
+        // Programs the test starts must not inherit either side: a program would seem to
+        // have opened the device before it did, and would keep the line from hanging up.
+        fcntl(m_controller, F_SETFD, FD_CLOEXEC);
+        fcntl(m_device, F_SETFD, FD_CLOEXEC);
         // Raw, so that CR LF and every byte pass unchanged.
         termios settings{};
         tcgetattr(m_device, &settings);
