@@ -12,7 +12,16 @@
 
 #include <QCloseEvent>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QTimer>
+
+namespace {
+
+// The frames the window shows, for whoever wants to follow them on the console:
+// QT_LOGGING_RULES="quorvel.frames.info=true". Off unless asked for.
+Q_LOGGING_CATEGORY(lcFrames, "quorvel.frames", QtWarningMsg)
+
+} // namespace
 
 Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::Form1>()), m_port(port), m_messages(messages),
@@ -100,6 +109,7 @@ void Form1::Timer1_Timer()
         return;
     m_receiveWindow->show(m_receiver->ReceiveText());
     if (const std::optional<Frame> frame = m_receiver->TakenFrame()) {
+        qCInfo(lcFrames).noquote() << "frame shown:" << m_receiver->ReceiveText();
         showFrame(*frame);
         m_offsetLine->show(*frame);
     }

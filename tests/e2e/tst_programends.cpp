@@ -34,23 +34,37 @@ QStringList lockFilesOf(const QString &device)
 }
 
 // The program on "Com1" = `device`, offscreen, run through `wrapper` (a command and its
-// arguments put in front, such as setpriv) when one is given.
+// arguments put in front, such as setpriv) when one is given. It logs the frames it shows,
+// which the test reads from its output.
 bool startProgram(QProcess &program, const QString &device, const QStringList &wrapper = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QUORVEL_COM1"), device);
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quorvel.frames.info=true"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // No clock service is asked anything here; a bus address that leads nowhere keeps it so.
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
                        QStringLiteral("unix:path=/nonexistent/quorvel-test-bus"));
     program.setProcessEnvironment(environment);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.setProcessChannelMode(QProcess::MergedChannels);
     QStringList command = wrapper + QStringList{QStringLiteral(QUORVEL_PROGRAM)};
     program.start(command.takeFirst(), command);
     return program.waitForStarted(10000);
 }
 
-// The program's own process: the last of the wrapper's chain, which execs it.
+// Whether the program showed the frame "$`text`" CR LF within `time`.
+bool showsWithin(QProcess &program, const QByteArray &text, std::chrono::milliseconds time)
+{
+    QByteArray output;
+    return QTest::qWaitFor(
+        [&] {
+            output += program.readAll();
+            return output.contains("frame shown: " + text);
+        },
+        int(time.count()));
+}
+
+// Whether the program has opened `device` within `time`.
 bool opensWithin(const QProcess &program, const QString &device, std::chrono::milliseconds time)
 {
     return QTest::qWaitFor([&] { return hasOpen(program.processId(), device); },
@@ -106,6 +120,9 @@ void TestProgramEnds::signalClosesThePortAndEndsWithStatusZero()
                           QStringLiteral("--inh-caps=-all"), QStringLiteral("--bounding-set=-all")}));
     QVERIFY2(opensWithin(second, line.path(), 15s),
              "a user's program could not open the device after the first one ended");
+    const QByteArray frame("12:00:00,06/15/2007,5,1");
+    QVERIFY(line.send("$" + frame + "\r\n"));
+    QVERIFY2(showsWithin(second, frame, 5s), "the user's program showed no frame");
     QCOMPARE(::kill(pid_t(second.processId()), SIGTERM), 0);
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 0);
