@@ -27,9 +27,10 @@ QString reason(ClockBackend::Outcome outcome, const QString &systemText)
 } // namespace
 
 ClockSetting::ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent,
-                           std::function<MonotonicTime()> monotonicNow, const QTimeZone &zone)
+                           std::function<MonotonicTime()> monotonicNow,
+                           std::function<QTimeZone()> zone)
     : QObject(parent), m_backend(backend), m_messages(messages),
-      m_monotonicNow(std::move(monotonicNow)), m_zone(zone)
+      m_monotonicNow(std::move(monotonicNow)), m_zone(std::move(zone))
 {
     connect(m_backend, &ClockBackend::finished, this, &ClockSetting::onBackendFinished);
 }
@@ -49,7 +50,7 @@ void ClockSetting::setFromShown(const QString &date, const QString &time, const 
         return;
     }
 
-    const QTimeZone zone = m_zone.isValid() ? m_zone : QTimeZone::systemTimeZone();
+    const QTimeZone zone = m_zone();
     const bool summer = regime == QLatin1String("Verano");
     const std::optional<UtcTime> shown = localToUtc(*day, *timeOfDay, summer, zone);
     if (!shown) {

@@ -21,12 +21,11 @@ class ClockSetting : public QObject
     Q_OBJECT
 
 public:
-    // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` the time
-    // zone of the shown values; an invalid zone (the default) means the computer's own at the
-    // moment of each setting.
+    // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` gives the
+    // time zone of the shown values, asked at each setting; by default the computer's own.
     ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent = nullptr,
                  std::function<MonotonicTime()> monotonicNow = MonotonicClock::now,
-                 const QTimeZone &zone = QTimeZone());
+                 std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
 
     // `date` and `time` are the captions of the date and time labels, `regime` that of the
     // summer/winter label, `frameArrival` when the "$" of the frame they came from arrived.
@@ -50,6 +49,6 @@ private:
     ClockBackend *m_backend;
     UserMessages *m_messages;
     std::function<MonotonicTime()> m_monotonicNow;
-    QTimeZone m_zone;
+    std::function<QTimeZone()> m_zone;
     bool m_busy = false;
 };
