@@ -1,5 +1,4 @@
 #include "deviceserialport.h"
-#include "portdevice.h"
 #include "processusage.h"
 #include "pseudoterminal.h"
 
@@ -46,14 +45,9 @@ private slots:
     void readsWhatTheDeviceSends();
     void stampsEveryCharacterWithItsArrival();
     void wakesOncePerBurstNotPerCharacter();
-    void portsWithoutDeviceFailToOpen_data();
-    void portsWithoutDeviceFailToOpen();
     void operationsInTheWrongStateFail();
     void deviceGoingAwayClosesThePortWithoutSpinning();
     void keepsNewestBytesWhenNobodyReads();
-    void portDeviceFollowsEnvironment();
-    void naturalOrder_data();
-    void naturalOrder();
 
 private:
     PseudoTerminal *m_line = nullptr;
@@ -175,36 +169,6 @@ void TestDeviceSerialPort::wakesOncePerBurstNotPerCharacter()
     QVERIFY(arrivals.first() < sentFirst + 20ms);
 }
 
-void TestDeviceSerialPort::portsWithoutDeviceFailToOpen_data()
-{
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QByteArray>("device");
-    QTest::addColumn<int>("error");
-
-    QTest::newRow("port 0") << 0 << QByteArray() << int(SerialNoDevice);
-    QTest::newRow("port 5") << 5 << QByteArray() << int(SerialNoDevice);
-    QTest::newRow("negative port") << -1 << QByteArray() << int(SerialNoDevice);
-    QTest::newRow("configured device missing")
-        << 2 << QByteArray("/dev/quorvel-no-such-device") << int(SerialOpenFailed);
-}
-
-void TestDeviceSerialPort::portsWithoutDeviceFailToOpen()
-{
-    QFETCH(int, number);
-    QFETCH(QByteArray, device);
-    QFETCH(int, error);
-
-    if (!device.isEmpty())
-        qputenv(QStringLiteral("QUORVEL_COM%1").arg(number).toLatin1(), device);
-    DeviceSerialPort port;
-    QCOMPARE(port.setCommPort(qint16(number)), int(SerialOk));
-    QCOMPARE(port.setPortOpen(true), error);
-    bool open = true;
-    port.portOpen(&open);
-    QVERIFY(!open);
-    qunsetenv(QStringLiteral("QUORVEL_COM%1").arg(number).toLatin1());
-}
-
 void TestDeviceSerialPort::operationsInTheWrongStateFail()
 {
     DeviceSerialPort port;
@@ -273,39 +237,6 @@ void TestDeviceSerialPort::keepsNewestBytesWhenNobodyReads()
     // The gap is marked with a line end, so nothing before it joins what follows.
     QVERIFY(text.startsWith(QLatin1String("\r\n")));
     QVERIFY(sent.endsWith(text.mid(2).toLatin1()));
-}
-
-void TestDeviceSerialPort::portDeviceFollowsEnvironment()
-{
-    QCOMPARE(portDevice(1), m_line->path());
-    qputenv("QUORVEL_COM4", "/dev/ttyQUORVEL");
-    QCOMPARE(portDevice(4), QStringLiteral("/dev/ttyQUORVEL"));
-    qunsetenv("QUORVEL_COM4");
-    QVERIFY(portDevice(0).isEmpty());
-    QVERIFY(portDevice(5).isEmpty());
-}
-
-void TestDeviceSerialPort::naturalOrder_data()
-{
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QStringList>("sorted");
-
-    QTest::newRow("numbers compare as numbers")
-        << QStringList{"/dev/ttyS10", "/dev/ttyS2", "/dev/ttyS1"}
-        << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10"};
-    QTest::newRow("stems first") << QStringList{"/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyS0",
-                                                "/dev/ttyACM0"}
-                                 << QStringList{"/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0",
-                                                "/dev/ttyUSB0"};
-    QTest::newRow("no number") << QStringList{"/dev/b1", "/dev/b", "/dev/a"}
-                               << QStringList{"/dev/a", "/dev/b", "/dev/b1"};
-}
-
-void TestDeviceSerialPort::naturalOrder()
-{
-    QFETCH(QStringList, names);
-    QFETCH(QStringList, sorted);
-    QCOMPARE(naturallySorted(names), sorted);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSerialPort)
