@@ -5,7 +5,7 @@
 # fails.
 #   tools/windows/test.sh
 # The Qt for MinGW comes from ../shared/qt-mingw/qt6-mingw-6.4.2.tar.xz beside the project,
-# or from QUORVEL_WIN_QT: that archive elsewhere, or a folder where it is unpacked.
+# or from QUORVEL_WIN_QT: that archive elsewhere, or a folder where it is unpacked (qt.sh).
 # Needs: g++-mingw-w64-x86-64-posix wine64 nsis fonts-liberation2 (tools/install-deps.sh --test).
 # Wine always runs without the right to set this machine's clock (tools/windows/wine.sh).
 set -euo pipefail
@@ -18,20 +18,9 @@ start=$(date +%s)
 mkdir -p "$out"
 
 echo "== Windows: Qt for MinGW"
-qt_from=${QUORVEL_WIN_QT:-../shared/qt-mingw/qt6-mingw-6.4.2.tar.xz}
-if [ -f "$qt_from/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
-    qt=$(cd "$qt_from" && pwd)
-elif [ -f "$qt_from" ]; then
-    # Unpacked once per archive: the stamp names the archive, its size and time.
-    qt=$out/qt6-mingw
-    stamp="$(realpath "$qt_from") $(stat -c '%s %Y' "$qt_from")"
-    if [ "$(cat "$out/qt6-mingw.stamp" 2>/dev/null)" != "$stamp" ]; then
-        rm -rf "$qt" "$out/qt6-mingw.stamp"
-        tar -xJf "$qt_from" -C "$out"
-        echo "$stamp" >"$out/qt6-mingw.stamp"
-    fi
-else
-    echo "No Qt for MinGW at $qt_from" >&2
+qt=$("$here/qt.sh")
+if [ -z "$qt" ]; then
+    echo "No Qt for MinGW: neither QUORVEL_WIN_QT nor ../shared/qt-mingw/ holds it." >&2
     exit 1
 fi
 echo "$qt"
