@@ -52,6 +52,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # that nothing shows, with no X server.
     "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
     "$wine" --server -w
+    # Wine applies the port mapping when it starts again.
+    "$wine" cmd /c exit >/dev/null 2>&1
+    "$wine" --server -w
 fi
 for n in 1 2 3 4; do
     if [ -e "$WINEPREFIX/dosdevices/com$n" ]; then
