@@ -303,8 +303,7 @@ void TestClockSetting::computerZoneIsTheDefault()
     ClockSetting setting(&backend, &messages);
     for (const QDate &date : {QDate(2007, 1, 15), QDate(2007, 7, 15)}) {
         setting.setFromShown(date.toString(QStringLiteral("MM/dd/yyyy")),
-                             QStringLiteral("12:00:00"), QStringLiteral("Invierno"),
-                             std::nullopt);
+                             QStringLiteral("12:00:00"), QStringLiteral("Invierno"), std::nullopt);
         QVERIFY(!backend.asked.isEmpty());
         QCOMPARE(asDateTime(backend.asked.last()),
                  QDateTime(date, QTime(12, 0), Qt::LocalTime).toUTC());

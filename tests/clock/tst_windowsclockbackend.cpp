@@ -31,16 +31,15 @@ struct Recorder
 
     WindowsClockCalls calls()
     {
-        return WindowsClockCalls{
-            [this] {
-                asked.append(QStringLiteral("privilege"));
-                return privilegeAnswer;
-            },
-            [this](const SYSTEMTIME &value) {
-                asked.append(QStringLiteral("set"));
-                times.append(value);
-                return setAnswer;
-            }};
+        return WindowsClockCalls{[this] {
+                                     asked.append(QStringLiteral("privilege"));
+                                     return privilegeAnswer;
+                                 },
+                                 [this](const SYSTEMTIME &value) {
+                                     asked.append(QStringLiteral("set"));
+                                     times.append(value);
+                                     return setAnswer;
+                                 }};
     }
 };
 
@@ -102,18 +101,18 @@ void TestWindowsClockBackend::setsUniversalTimeInOneCall_data()
     const auto at = [](int y, int mo, int d, int h, int mi, int s, int ms) {
         return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
     };
-    QTest::newRow("a Friday in summer") << at(2007, 6, 15, 10, 0, 0, 250) << 0
-                                        << QList<int>{2007, 6, 5, 15, 10, 0, 0, 250};
-    QTest::newRow("Sunday is weekday 0") << at(2007, 6, 17, 23, 59, 59, 0) << 0
-                                         << QList<int>{2007, 6, 0, 17, 23, 59, 59, 0};
-    QTest::newRow("Saturday is weekday 6") << at(2007, 6, 16, 0, 0, 0, 0) << 0
-                                           << QList<int>{2007, 6, 6, 16, 0, 0, 0, 0};
+    QTest::newRow("a Friday in summer")
+        << at(2007, 6, 15, 10, 0, 0, 250) << 0 << QList<int>{2007, 6, 5, 15, 10, 0, 0, 250};
+    QTest::newRow("Sunday is weekday 0")
+        << at(2007, 6, 17, 23, 59, 59, 0) << 0 << QList<int>{2007, 6, 0, 17, 23, 59, 59, 0};
+    QTest::newRow("Saturday is weekday 6")
+        << at(2007, 6, 16, 0, 0, 0, 0) << 0 << QList<int>{2007, 6, 6, 16, 0, 0, 0, 0};
     QTest::newRow("leap day, microseconds cut to milliseconds")
         << at(2008, 2, 29, 23, 59, 59, 999) << 999 << QList<int>{2008, 2, 5, 29, 23, 59, 59, 999};
-    QTest::newRow("start of the epoch") << at(1970, 1, 1, 0, 0, 0, 0) << 0
-                                        << QList<int>{1970, 1, 4, 1, 0, 0, 0, 0};
-    QTest::newRow("past 32-bit seconds") << at(2038, 1, 19, 3, 14, 8, 1) << 0
-                                         << QList<int>{2038, 1, 2, 19, 3, 14, 8, 1};
+    QTest::newRow("start of the epoch")
+        << at(1970, 1, 1, 0, 0, 0, 0) << 0 << QList<int>{1970, 1, 4, 1, 0, 0, 0, 0};
+    QTest::newRow("past 32-bit seconds")
+        << at(2038, 1, 19, 3, 14, 8, 1) << 0 << QList<int>{2038, 1, 2, 19, 3, 14, 8, 1};
 }
 
 void TestWindowsClockBackend::setsUniversalTimeInOneCall()

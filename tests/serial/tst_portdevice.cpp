@@ -43,8 +43,8 @@ void TestPortDevice::deviceOfPortNumber_data()
     QTest::newRow("Com2") << 2 << QByteArray() << QStringLiteral("COM2");
     QTest::newRow("Com3") << 3 << QByteArray() << QStringLiteral("COM3");
     QTest::newRow("Com4") << 4 << QByteArray() << QStringLiteral("COM4");
-    QTest::newRow("Com1, variable set") << 1 << QByteArray("/dev/ttyUSB0")
-                                        << QStringLiteral("COM1");
+    QTest::newRow("Com1, variable set")
+        << 1 << QByteArray("/dev/ttyUSB0") << QStringLiteral("COM1");
 #else
     QTest::newRow("Com1 named by the environment")
         << 1 << QByteArray("/dev/pts/7") << QStringLiteral("/dev/pts/7");

@@ -30,8 +30,8 @@ private:
 
 void TestVersionRecord::initTestCase()
 {
-    const QString program = QDir::toNativeSeparators(
-        QCoreApplication::applicationDirPath() + QLatin1Char('/') + QUORVEL_PROGRAM_NAME);
+    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
+                                                     QLatin1Char('/') + QUORVEL_PROGRAM_NAME);
     QVERIFY2(QFileInfo::exists(program), qPrintable(program));
     m_program = program.toStdWString();
 
@@ -46,8 +46,7 @@ const void *TestVersionRecord::query(const QString &path, UINT *size)
 {
     void *value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(m_record.data(), reinterpret_cast<LPCWSTR>(path.utf16()), &value,
-                        &length))
+    if (!VerQueryValueW(m_record.data(), reinterpret_cast<LPCWSTR>(path.utf16()), &value, &length))
         return nullptr;
     if (size)
         *size = length;
@@ -75,9 +74,9 @@ void TestVersionRecord::oneTranslationSpanishUnicode()
     const auto *translations =
         static_cast<const WORD *>(query(QStringLiteral("\\VarFileInfo\\Translation"), &size));
     QVERIFY(translations);
-    QCOMPARE(size, UINT(2 * sizeof(WORD))); // one language and code page pair
-    QCOMPARE(translations[0], WORD(0x0C0A));  // Spanish (Spain)
-    QCOMPARE(translations[1], WORD(1200));    // Unicode
+    QCOMPARE(size, UINT(2 * sizeof(WORD)));  // one language and code page pair
+    QCOMPARE(translations[0], WORD(0x0C0A)); // Spanish (Spain)
+    QCOMPARE(translations[1], WORD(1200));   // Unicode
 }
 
 void TestVersionRecord::strings_data()
