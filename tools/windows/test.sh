@@ -87,6 +87,7 @@ tested=$(date +%s)
 
 echo "== Windows: installer"
 "$here/installer.sh" "$build" "$qt" "$out/Quorvel2-1.00-setup.exe" || status=1
+"$wine" --server -w # no wine process is left running
 installed=$(date +%s)
 
 echo "== Windows: times: build $((built - start)) s, wine prefix $((prefix_ready - built)) s," \
