@@ -44,13 +44,22 @@ wine=$here/wine.sh
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot --init >/dev/null 2>&1
     # Wine maps the machine's serial devices onto COM1 and up. The program opens COM1 to COM4
-    # only: map those to nothing, so that no test ever reaches a real port.
-    for n in 1 2 3 4; do
-        "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "" /f >/dev/null 2>&1
-    done
-    # Wine's headless display driver: programs on the Windows platform plugin get windows
-    # that nothing shows, with no X server.
-    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+    # only: map those to nothing, so that no test ever reaches a real port. And wine's headless
+    # display driver: programs on the Windows platform plugin get windows that nothing shows,
+    # with no X server.
+    cat >"$out/prefix.reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Wine\Ports]
+"COM1"=""
+"COM2"=""
+"COM3"=""
+"COM4"=""
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
+REG
+    "$wine" reg import "$(winpath "$out/prefix.reg")" >/dev/null 2>&1
     "$wine" --server -w
     # Wine applies the port mapping when it starts again.
     "$wine" cmd /c exit >/dev/null 2>&1
