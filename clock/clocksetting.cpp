@@ -33,9 +33,10 @@ QString reason(ClockBackend::Outcome outcome, const QString &systemText)
 } // namespace
 
 ClockSetting::ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent,
-                           std::function<MonotonicTime()> monotonicNow, const QTimeZone &zone)
+                           std::function<MonotonicTime()> monotonicNow,
+                           std::function<QTimeZone()> zone)
     : QObject(parent), m_backend(backend), m_messages(messages),
-      m_monotonicNow(std::move(monotonicNow)), m_zone(zone)
+      m_monotonicNow(std::move(monotonicNow)), m_zone(std::move(zone))
 {
     connect(m_backend, &ClockBackend::finished, this, &ClockSetting::onBackendFinished);
 }
@@ -52,8 +53,7 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
     if (frame->time.isEmpty() || frame->date.isEmpty())
         return;
 
-    const QTimeZone zone = m_zone.isValid() ? m_zone : QTimeZone::systemTimeZone();
-    const std::optional<UtcTime> atMarker = frameInstant(*frame, zone);
+    const std::optional<UtcTime> atMarker = frameInstant(*frame, m_zone());
     if (!atMarker) {
         fail(tr("Fecha u hora no válida."));
         return;

@@ -22,12 +22,12 @@ class ClockSetting : public QObject
     Q_OBJECT
 
 public:
-    // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` the time
-    // zone of the device's local time; an invalid zone (the default) means the computer's own
-    // at the moment of each setting.
+    // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` gives the
+    // time zone of the device's local time, asked at each setting; by default the computer's
+    // own.
     ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent = nullptr,
                  std::function<MonotonicTime()> monotonicNow = MonotonicClock::now,
-                 const QTimeZone &zone = QTimeZone());
+                 std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
 
     // Sets the clock from `frame`. Does nothing when its time or date text is empty, or while
     // an earlier setting still waits for the system's answer. Before the first frame (no
@@ -49,6 +49,6 @@ private:
     ClockBackend *m_backend;
     UserMessages *m_messages;
     std::function<MonotonicTime()> m_monotonicNow;
-    QTimeZone m_zone;
+    std::function<QTimeZone()> m_zone;
     bool m_busy = false;
 };

@@ -12,7 +12,7 @@
 ClockBackend *createPlatformClockBackend(QObject *parent)
 {
 #ifdef Q_OS_WIN
-    return new WindowsClockBackend(parent);
+    return new WindowsClockBackend(systemWindowsClock(), parent);
 #else
     auto *direct = new SetTimeBackend(systemRealtimeClock(), parent);
     auto *backend = new TimedatedBackend(QDBusConnection::systemBus(), direct, parent);

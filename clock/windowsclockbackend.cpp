@@ -24,11 +24,26 @@ DWORD enableSystemTimePrivilege()
     return error;
 }
 
+DWORD setSystemTime(const SYSTEMTIME &value)
+{
+    return SetSystemTime(&value) ? ERROR_SUCCESS : GetLastError();
+}
+
 } // namespace
+
+WindowsClockCalls systemWindowsClock()
+{
+    return WindowsClockCalls{enableSystemTimePrivilege, setSystemTime};
+}
+
+WindowsClockBackend::WindowsClockBackend(WindowsClockCalls calls, QObject *parent)
+    : ClockBackend(parent), m_calls(std::move(calls))
+{
+}
 
 void WindowsClockBackend::setTime(UtcTime utc)
 {
-    const DWORD privilegeError = enableSystemTimePrivilege();
+    const DWORD privilegeError = m_calls.enableSystemTimePrivilege();
     if (privilegeError == ERROR_NOT_ALL_ASSIGNED || privilegeError == ERROR_PRIVILEGE_NOT_HELD) {
         emit finished(Outcome::NoPermission, qt_error_string(int(privilegeError)));
         return;
@@ -51,11 +66,11 @@ void WindowsClockBackend::setTime(UtcTime utc)
     value.wSecond = WORD(when.time().second());
     value.wMilliseconds = WORD(when.time().msec());
 
-    if (SetSystemTime(&value)) {
+    const DWORD error = m_calls.setSystemTime(value);
+    if (error == ERROR_SUCCESS) {
         emit finished(Outcome::Set, QString());
         return;
     }
-    const DWORD error = GetLastError();
     emit finished(error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_ACCESS_DENIED
                       ? Outcome::NoPermission
                       : Outcome::Refused,

@@ -2,6 +2,24 @@
 
 #include "clockbackend.h"
 
+#include <functional>
+
+#include <windows.h>
+
+// The two system calls that setting the clock on Windows needs. Kept apart so that tests hand
+// in recorders and the machine's clock is never touched.
+struct WindowsClockCalls
+{
+    // Enables SE_SYSTEMTIME_NAME in the process token; returns ERROR_SUCCESS or the error code
+    // (ERROR_NOT_ALL_ASSIGNED when the token does not hold the privilege).
+    std::function<DWORD()> enableSystemTimePrivilege;
+    // SetSystemTime; returns ERROR_SUCCESS or the error code of the failure.
+    std::function<DWORD(const SYSTEMTIME &)> setSystemTime;
+};
+
+// The real calls. They change this machine's clock: only the program itself uses them.
+WindowsClockCalls systemWindowsClock();
+
 // Sets the clock on Windows with SetSystemTime, in universal time (SetLocalTime would apply
 // the daylight-saving rule of the moment of the call, which is wrong across a change), after
 // enabling the process's SE_SYSTEMTIME_NAME privilege. Only an elevated administrator holds
@@ -11,7 +29,10 @@ class WindowsClockBackend : public ClockBackend
     Q_OBJECT
 
 public:
-    using ClockBackend::ClockBackend;
+    explicit WindowsClockBackend(WindowsClockCalls calls, QObject *parent = nullptr);
 
     void setTime(UtcTime utc) override;
+
+private:
+    WindowsClockCalls m_calls;
 };

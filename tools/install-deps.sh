@@ -18,6 +18,9 @@ if [ "${1:-}" = "--test" ]; then
         desktop-file-utils appstream
         clang libclang-rt-14-dev    # libFuzzer (tools/fuzz.sh)
         clang-tidy cppcheck         # tools/static-checks.sh
+        g++-mingw-w64-x86-64-posix  # the Windows cross-build and its syntax check
+        wine64                      # runs the Windows tests (tools/windows/test.sh)
+        nsis                        # makes the Windows installer
     )
 fi
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then prints the benchmarks' figures.
-# Exits non-zero when anything fails.
+# Then, when the Qt for MinGW is there, cross-builds for Windows and runs those tests and the
+# installer under wine (tools/windows/test.sh). Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,3 +33,10 @@ tools/static-checks.sh build
 
 echo "== Fuzzing the reception core (60 s)"
 tools/fuzz.sh 60
+
+# The Windows build: cross-built with MinGW-w64, its tests and installer run under wine.
+if [ -n "$(tools/windows/qt.sh)" ]; then
+    tools/windows/test.sh
+else
+    echo "== Windows: skipped, no Qt for MinGW (../shared/qt-mingw/ or QUORVEL_WIN_QT)"
+fi

@@ -7,8 +7,9 @@
 #include <QLabel>
 #include <QTimer>
 
-OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks, const QTimeZone &zone)
-    : QObject(label), m_label(label), m_clocks(std::move(clocks)), m_zone(zone),
+OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks,
+                       std::function<QTimeZone()> zone)
+    : QObject(label), m_label(label), m_clocks(std::move(clocks)), m_zone(std::move(zone)),
       m_stale(new QTimer(this))
 {
     m_stale->setSingleShot(true);
@@ -19,9 +20,8 @@ OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks, const Q
 
 void OffsetLine::show(const Frame &frame)
 {
-    const QTimeZone zone = m_zone.isValid() ? m_zone : QTimeZone::systemTimeZone();
     m_label->setText(
-        offsetText(deviceOffset(frame, zone, m_clocks()), weekdayMatchesDate(frame)));
+        offsetText(deviceOffset(frame, m_zone(), m_clocks()), weekdayMatchesDate(frame)));
     m_stale->start();
 }
 

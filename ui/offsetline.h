@@ -23,10 +23,10 @@ public:
     // The line empties when no frame has come for this long.
     static constexpr std::chrono::seconds Stale{3};
 
-    // `clocks` reads the monotonic and the real-time clock together, `zone` is the zone of
-    // the device's time; an invalid one (the default) is the computer's own at each frame.
+    // `clocks` reads the monotonic and the real-time clock together, `zone` gives the zone of
+    // the device's time, asked at each frame; by default the computer's own.
     explicit OffsetLine(QLabel *label, std::function<ClockPair()> clocks = ClockPair::now,
-                        const QTimeZone &zone = QTimeZone());
+                        std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
 
     // A frame was taken: shows the offset at its "$".
     void show(const Frame &frame);
@@ -36,6 +36,6 @@ private:
 
     QLabel *m_label;
     std::function<ClockPair()> m_clocks;
-    QTimeZone m_zone;
+    std::function<QTimeZone()> m_zone;
     QTimer *m_stale;
 };

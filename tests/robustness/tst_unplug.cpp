@@ -242,7 +242,7 @@ void TestUnplug::pulledWhileClockIsSet()
     TimedatedBackend backend(connection, &fallback);
     RecordingMessages clockMessages;
     ClockSetting clock(&backend, &clockMessages, nullptr, MonotonicClock::now,
-                       QTimeZone("Europe/Madrid"));
+                       [] { return QTimeZone("Europe/Madrid"); });
     QSignalSpy finished(&clock, &ClockSetting::finished);
 
     {

@@ -1,6 +1,5 @@
 #include "deviceserialport.h"
 #include "markerdating.h"
-#include "portdevice.h"
 #include "processusage.h"
 #include "pseudoterminal.h"
 #include "receivedbuffer.h"
@@ -57,16 +56,11 @@ private slots:
     void lineDoesNotWakeThePollsThread();
     void markerDatedWhileThePollsThreadIsBusy_data();
     void markerDatedWhileThePollsThreadIsBusy();
-    void portsWithoutDeviceFailToOpen_data();
-    void portsWithoutDeviceFailToOpen();
     void operationsInTheWrongStateFail();
     void deviceGoingAwayClosesThePortWithoutSpinning();
     void keepsNewestBytesWhenNobodyReads();
     void bufferMarksWhatItDrops_data();
     void bufferMarksWhatItDrops();
-    void portDeviceFollowsEnvironment();
-    void naturalOrder_data();
-    void naturalOrder();
 
 private:
     PseudoTerminal *m_line = nullptr;
@@ -212,36 +206,6 @@ void TestDeviceSerialPort::markerDatedWhileThePollsThreadIsBusy()
     QVERIFY2(medianOf(sizes) <= 1ms, "the \"$\" is dated by the poll, not by its arrival");
 }
 
-void TestDeviceSerialPort::portsWithoutDeviceFailToOpen_data()
-{
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QByteArray>("device");
-    QTest::addColumn<int>("error");
-
-    QTest::newRow("port 0") << 0 << QByteArray() << int(SerialNoDevice);
-    QTest::newRow("port 5") << 5 << QByteArray() << int(SerialNoDevice);
-    QTest::newRow("negative port") << -1 << QByteArray() << int(SerialNoDevice);
-    QTest::newRow("configured device missing")
-        << 2 << QByteArray("/dev/quorvel-no-such-device") << int(SerialOpenFailed);
-}
-
-void TestDeviceSerialPort::portsWithoutDeviceFailToOpen()
-{
-    QFETCH(int, number);
-    QFETCH(QByteArray, device);
-    QFETCH(int, error);
-
-    if (!device.isEmpty())
-        qputenv(QStringLiteral("QUORVEL_COM%1").arg(number).toLatin1(), device);
-    DeviceSerialPort port;
-    QCOMPARE(port.setCommPort(qint16(number)), int(SerialOk));
-    QCOMPARE(port.setPortOpen(true), error);
-    bool open = true;
-    port.portOpen(&open);
-    QVERIFY(!open);
-    qunsetenv(QStringLiteral("QUORVEL_COM%1").arg(number).toLatin1());
-}
-
 void TestDeviceSerialPort::operationsInTheWrongStateFail()
 {
     DeviceSerialPort port;
@@ -362,39 +326,6 @@ void TestDeviceSerialPort::bufferMarksWhatItDrops()
             QVERIFY(chunks.at(c).arrivalOf(i) == byteArrival.at(at));
     }
     QVERIFY(chunks.first().lastArrival == byteArrival.at(firstKept));
-}
-
-void TestDeviceSerialPort::portDeviceFollowsEnvironment()
-{
-    QCOMPARE(portDevice(1), m_line->path());
-    qputenv("QUORVEL_COM4", "/dev/ttyQUORVEL");
-    QCOMPARE(portDevice(4), QStringLiteral("/dev/ttyQUORVEL"));
-    qunsetenv("QUORVEL_COM4");
-    QVERIFY(portDevice(0).isEmpty());
-    QVERIFY(portDevice(5).isEmpty());
-}
-
-void TestDeviceSerialPort::naturalOrder_data()
-{
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QStringList>("sorted");
-
-    QTest::newRow("numbers compare as numbers")
-        << QStringList{"/dev/ttyS10", "/dev/ttyS2", "/dev/ttyS1"}
-        << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10"};
-    QTest::newRow("stems first") << QStringList{"/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyS0",
-                                                "/dev/ttyACM0"}
-                                 << QStringList{"/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0",
-                                                "/dev/ttyUSB0"};
-    QTest::newRow("no number") << QStringList{"/dev/b1", "/dev/b", "/dev/a"}
-                               << QStringList{"/dev/a", "/dev/b", "/dev/b1"};
-}
-
-void TestDeviceSerialPort::naturalOrder()
-{
-    QFETCH(QStringList, names);
-    QFETCH(QStringList, sorted);
-    QCOMPARE(naturallySorted(names), sorted);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSerialPort)

@@ -2,10 +2,12 @@
 
 #include "deviceserialport.h"
 #include "form1.h"
-#include "pseudoterminal.h"
 #include "receivewindow.h"
 #include "recordingmessages.h"
 #include "steppedserialport.h"
+#ifdef Q_OS_UNIX
+#include "pseudoterminal.h"
+#endif
 
 #include <QAbstractItemView>
 #include <QByteArray>
@@ -37,8 +39,8 @@ inline void pickEntry(QComboBox *combo, int index, const std::function<void()> &
 }
 
 // The window on the real serial port, reading a device behind "Com1": a pseudo-terminal of
-// its own that the test plays the device on (plugIn(), send(), pull()), or one that another
-// program plays (nameDevice(), for quorvel-sim). QUORVEL_COM1 is set for it and put back as it
+// its own that the test plays the device on (plugIn(), send(), pull(); POSIX only), or one
+// that another program plays (nameDevice(), for quorvel-sim). QUORVEL_COM1 is set for it and put back as it
 // was when the rig goes, whatever the test did in between. Messages are recorded; every call
 // to the port passes through `port`, which can run something between two steps.
 class WindowOnLine
@@ -59,6 +61,10 @@ public:
     WindowOnLine(const WindowOnLine &) = delete;
     WindowOnLine &operator=(const WindowOnLine &) = delete;
 
+    // "Com1" names `path` (on Windows, where Com1 is COM1, this changes nothing).
+    void nameDevice(const QString &path) { qputenv(Com1, path.toLocal8Bit()); }
+
+#ifdef Q_OS_UNIX
     // A new device appears behind "Com1".
     bool plugIn()
     {
@@ -67,8 +73,6 @@ public:
         return device->isValid();
     }
 
-    // "Com1" names `path`.
-    void nameDevice(const QString &path) { qputenv(Com1, path.toLocal8Bit()); }
 
     // The device goes away: the other side of the line closes, and so does our own handle.
     void pull()
@@ -78,6 +82,7 @@ public:
     }
 
     bool send(const QByteArray &bytes) { return device->send(bytes); }
+#endif
 
     bool portIsOpen()
     {
@@ -115,7 +120,9 @@ private:
     const QByteArray m_savedCom1;
 
 public:
+#ifdef Q_OS_UNIX
     std::unique_ptr<PseudoTerminal> device;
+#endif
     DeviceSerialPort serial;
     SteppedSerialPort port{&serial};
     RecordingMessages messages;

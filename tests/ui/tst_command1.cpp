@@ -98,7 +98,7 @@ void TestCommand1::setsTheClockFromTheLabels()
     RecordingClockBackend backend;
     ClockSetting clock(
         &backend, &shown, nullptr, [arrival] { return arrival + 1500ms; },
-        QTimeZone("Europe/Madrid"));
+        [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     for (const QString &frame : frames) {
         port.chunks = QStringList{frame, ""};
@@ -121,7 +121,8 @@ void TestCommand1::refusalIsReportedInSpanish()
     RecordingMessages shown;
     RecordingClockBackend backend;
     backend.outcome = ClockBackend::Outcome::AutomaticSync;
-    ClockSetting clock(&backend, &shown, nullptr, MonotonicClock::now, QTimeZone("Europe/Madrid"));
+    ClockSetting clock(&backend, &shown, nullptr, MonotonicClock::now,
+                       [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{"$12:00:00,06/15/2007,5,1\r\n", ""};
     form.poll();
@@ -160,7 +161,8 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
     RecordingMessages shown;
     RecordingClockBackend backend;
     ClockSetting clock(
-        &backend, &shown, nullptr, [arrival] { return arrival; }, QTimeZone("Europe/Madrid"));
+        &backend, &shown, nullptr, [arrival] { return arrival; },
+        [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{frame, ""};
     port.chunkArrival = QList<MonotonicTime>{arrival, arrival};

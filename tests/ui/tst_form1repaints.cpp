@@ -152,6 +152,12 @@ void TestForm1Repaints::scrollBarChanges()
     auto *besidePaints = new PaintCounter(beside);
     window.show();
     QTRY_VERIFY(barPaints->count > 0 && besidePaints->count > 0);
+    // Styles whose active and inactive looks differ (Windows') repaint once the window is
+    // active: let that pass go by, marked by a repaint of the widget beside.
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    besidePaints->count = 0;
+    beside->update();
+    QTRY_VERIFY(besidePaints->count > 0);
     barPaints->count = 0;
     besidePaints->count = 0;
 

@@ -13,6 +13,11 @@ namespace {
 const MonotonicTime Then = MonotonicTime(1000h);
 const ClockPair Clocks{Then, UtcTime(std::chrono::seconds(1181901600))};
 
+QTimeZone madrid()
+{
+    return QTimeZone(QByteArrayLiteral("Europe/Madrid"));
+}
+
 Frame frame(const QString &time, const QString &date, int weekday, MonotonicTime arrival)
 {
     return Frame{time, date, weekday, true, arrival};
@@ -74,8 +79,7 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
     QFETCH(QString, text);
 
     QLabel label;
-    OffsetLine line(
-        &label, [] { return Clocks; }, QTimeZone(QByteArrayLiteral("Europe/Madrid")));
+    OffsetLine line(&label, [] { return Clocks; }, madrid);
     line.show(frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs)));
     QCOMPARE(label.text(), text);
 }
@@ -83,8 +87,7 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
 void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
 {
     QLabel label(QStringLiteral("left from before"));
-    OffsetLine line(
-        &label, [] { return Clocks; }, QTimeZone(QByteArrayLiteral("Europe/Madrid")));
+    OffsetLine line(&label, [] { return Clocks; }, madrid);
     QCOMPARE(label.text(), QString());
 
     // Frames a second apart keep the line; once they stop, it empties after three seconds.
@@ -99,8 +102,7 @@ void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
 void TestOffsetLine::readableThroughAccessibility()
 {
     QLabel label;
-    OffsetLine line(
-        &label, [] { return Clocks; }, QTimeZone(QByteArrayLiteral("Europe/Madrid")));
+    OffsetLine line(&label, [] { return Clocks; }, madrid);
     line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then - 2500ms));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
     QVERIFY(accessible);

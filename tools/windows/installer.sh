@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Makes the Windows installer with NSIS and tests it under wine.
+#   tools/windows/installer.sh BUILD QT SETUP
+# BUILD: the cross-build folder (holds Quorvel2.exe); QT: the Qt for MinGW; SETUP: the
+# installer to write. The installer holds the program, the Qt DLLs and plugins it needs, the
+# MinGW runtime DLLs, a Start-menu entry with the program's icon, and an uninstaller.
+# The test needs WINEPREFIX (a prefix made by tools/windows/test.sh, with wine's headless
+# display driver): it installs silently, starts the installed program on the real Windows
+# platform plugin, asks it to close as Windows does (WM_CLOSE, through taskkill), checks that
+# it ended with status 0, uninstalls silently and checks that nothing is left.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$1
+qt=$2
+setup=$3
+work=$(dirname "$setup")/installer
+stage=$work/stage
+wine=$here/wine.sh
+
+# Where the DLLs that Quorvel2.exe and the plugins import come from.
+dll_folders=("$qt/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
+
+find_dll() {
+    local folder found
+    for folder in "${dll_folders[@]}"; do
+        found=$(find "$folder" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
+        if [ -n "$found" ]; then
+            echo "$found"
+            return
+        fi
+    done
+}
+
+echo "-- staging"
+rm -rf "$stage"
+mkdir -p "$stage/platforms" "$stage/styles"
+cp "$build/Quorvel2.exe" "$stage/"
+# The platform plugin for Windows and the native look; PNG pictures and the .ico are read by
+# QtGui itself and need no image plugin.
+cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
+cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
+
+# Every DLL imported, directly or not, that is not part of Windows itself.
+queue=("$stage/Quorvel2.exe" "$stage/platforms/qwindows.dll" "$stage/styles/qwindowsvistastyle.dll")
+while [ ${#queue[@]} -gt 0 ]; do
+    file=${queue[0]}
+    queue=("${queue[@]:1}")
+    while read -r name; do
+        [ -e "$stage/$name" ] && continue
+        dll=$(find_dll "$name")
+        [ -z "$dll" ] && continue # a system DLL
+        cp "$dll" "$stage/$name"
+        queue+=("$stage/$name")
+    done < <(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
+done
+# Without their symbols, which only a debugger wants: the MinGW runtime alone carries 23 MB.
+find "$stage" -type f \( -name '*.dll' -o -name '*.exe' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
+(cd "$stage" && find . -type f | sort | sed 's|^\./||')
+du -sh "$stage"
+
+# The install and remove macros, file by file.
+files=$work/files.nsh
+{
+    echo '!macro QUORVEL_INSTALL_FILES'
+    for folder in "" platforms styles; do
+        echo "    SetOutPath \"\$INSTDIR${folder:+\\$folder}\""
+        for file in "$stage/${folder:+$folder/}"*.*; do
+            [ -f "$file" ] && echo "    File \"$file\""
+        done
+    done
+    echo '    SetOutPath "$INSTDIR"'
+    echo '!macroend'
+    echo '!macro QUORVEL_REMOVE_FILES'
+    (cd "$stage" && find . -type f | sort | sed 's|^\./||') | while read -r file; do
+        echo "    Delete \"\$INSTDIR\\${file//\//\\}\""
+    done
+    echo '    RMDir "$INSTDIR\platforms"'
+    echo '    RMDir "$INSTDIR\styles"'
+    echo '!macroend'
+} >"$files"
+
+echo "-- makensis"
+makensis -V2 -NOCD -DSTAGE="$stage" -DFILES="$files" -DICON="$root/resources/quorvel.ico" \
+    -DOUTFILE="$setup" "$here/installer.nsi"
+ls -l "$setup"
+
+echo "-- installing under wine (silent)"
+installed="$WINEPREFIX/drive_c/Program Files/Quorvel2"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quorvel2.lnk"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel2'
+# The program must run from what the installer put there alone.
+unset WINEPATH
+"$wine" "$setup" /S
+"$wine" --server -w
+passed=0
+failures=0
+pass() {
+    echo "PASS: $*"
+    passed=$((passed + 1))
+}
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+(cd "$stage" && find . -type f) | while read -r file; do
+    cmp -s "$stage/$file" "$installed/$file" || echo "$file"
+done >"$work/missing.txt"
+if [ -s "$work/missing.txt" ]; then
+    fail "not installed as built: $(tr '\n' ' ' <"$work/missing.txt")"
+else
+    pass "every file installed as built"
+fi
+if [ -f "$installed/Desinstalar.exe" ]; then pass "uninstaller"; else fail "no uninstaller"; fi
+if [ -f "$shortcut" ]; then pass "Start-menu entry"; else fail "no Start-menu entry"; fi
+if "$wine" reg query "$key" >/dev/null 2>&1; then
+    pass "entry in the list of installed programs"
+else
+    fail "no entry in the list of installed programs"
+fi
+
+echo "-- starting the installed Quorvel2.exe"
+# Wine's headless display driver (set in the prefix) gives the program real windows, so that
+# it can be asked to close as on Windows: taskkill without /F sends WM_CLOSE to each of its
+# top-level windows. Without a COM1 in the prefix the program starts with the modal message
+# "Puerto no disponible", which the first WM_CLOSE closes; the window closes at the next.
+# dpiawareness=1: wine 8 refuses the per-monitor awareness Qt asks for first, and Qt then
+# fails to create windows.
+WINEQT_QPA_PLATFORM=windows:dpiawareness=1 "$wine" 'C:\Program Files\Quorvel2\Quorvel2.exe' \
+    >"$work/program.log" 2>&1 &
+program=$!
+sleep 4
+if kill -0 "$program" 2>/dev/null; then
+    pass "the installed program runs after 4 s"
+    asks=0
+    while kill -0 "$program" 2>/dev/null && [ "$asks" -lt 5 ]; do
+        "$wine" taskkill /IM Quorvel2.exe >/dev/null 2>&1 || true
+        asks=$((asks + 1))
+        for _ in 1 2 3 4 5 6 7 8 9 10; do
+            kill -0 "$program" 2>/dev/null || break
+            sleep 0.2
+        done
+    done
+    if kill -0 "$program" 2>/dev/null; then
+        fail "Quorvel2.exe did not close when asked $asks times"
+        kill "$program"
+        wait "$program" || true
+    else
+        code=0
+        wait "$program" || code=$?
+        if [ "$code" -eq 0 ]; then
+            pass "closed when asked ($asks WM_CLOSE rounds), exit status 0"
+        else
+            fail "Quorvel2.exe ended with status $code after $asks WM_CLOSE rounds"
+        fi
+    fi
+else
+    code=0
+    wait "$program" || code=$?
+    fail "Quorvel2.exe ended by itself within 4 s (status $code): $(head -c 2000 "$work/program.log")"
+fi
+"$wine" --server -w
+
+echo "-- uninstalling under wine (silent)"
+# The uninstaller copies itself to a temporary folder and runs from there; wineserver -w
+# waits for that copy to end too.
+"$wine" 'C:\Program Files\Quorvel2\Desinstalar.exe' /S
+"$wine" --server -w
+if [ -e "$installed" ]; then
+    fail "left in the install folder: $(cd "$installed" && find . | tr '\n' ' ')"
+else
+    pass "the install folder is gone"
+fi
+if [ -e "$shortcut" ]; then fail "the Start-menu entry is left"; else pass "Start-menu entry removed"; fi
+if "$wine" reg query "$key" >/dev/null 2>&1; then
+    fail "the entry in the list of installed programs is left"
+else
+    pass "entry in the list of installed programs removed"
+fi
+
+echo "Installer: $passed passed, $failures failed"
+[ "$failures" -eq 0 ]
