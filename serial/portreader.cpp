@@ -2,7 +2,6 @@
 
 #include <QTimer>
 
-#include <algorithm>
 
 namespace {
 
@@ -88,13 +87,11 @@ void PortReader::takeBytes()
     if (bytes.isEmpty())
         return;
 
-    // The first byte is dated by the wake-up it caused. The others came back to back behind
-    // it, as a line delivers them, but the last of them no later than now (a pseudo-terminal
-    // delivers faster than any line).
+    // The first byte is dated by the wake-up it caused, the others back from now: if the line
+    // is still busy, as it is for a frame that began after the first byte, the last of them
+    // arrived within the last character time, half of one ago at best guess.
     m_received->append(bytes.left(1), first);
-    if (bytes.size() > 1)
-        m_received->append(bytes.mid(1),
-                           std::min<MonotonicTime>(first + (bytes.size() - 1) * CharacterTime, now));
+    m_received->append(bytes.mid(1), now - CharacterTime / 2);
 }
 
 void PortReader::handleError(QSerialPort::SerialPortError error)

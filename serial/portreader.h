@@ -18,9 +18,11 @@ class QTimer;
 // the port here, and deviceLost() tells the owner.
 //
 // The thread is woken by the first byte of a burst, which it dates exactly, and then lets the
-// rest of the burst gather for a while before it reads it all at once: a frame costs two
-// wake-ups instead of one per character. The bytes behind the first came back to back, as
-// a line delivers them, and are dated from it.
+// rest of the burst gather for a while before it reads it all at once: a frame costs about
+// three wake-ups instead of one per character. The bytes read then are dated back from the
+// read, one character time apiece, as a busy line delivers them. That is exact for a frame
+// whose "$" came during the gathering (after noise, or behind another frame): the gathering
+// is shorter than a frame, so such a frame is still arriving when its bytes are read.
 //
 // open() and close() run on the reading thread; isOpen() may be asked from any thread.
 class PortReader : public QObject
@@ -44,9 +46,10 @@ public:
     bool close(Failure *failure = nullptr);
     bool isOpen() const { return m_open; }
 
-    // How long the rest of a burst gathers after its first byte: longer than a frame takes on
-    // the line, so that a frame is read in one go.
-    static constexpr std::chrono::milliseconds Gathering{60};
+    // How long the rest of a burst gathers after its first byte: 25 character times, the time
+    // from a frame's "$" to its last character, so that a frame that began after the first
+    // byte has not ended when the gathered bytes are read.
+    static constexpr std::chrono::milliseconds Gathering{52};
 
 signals:
     // The device went away while the port was open; the port is now closed.

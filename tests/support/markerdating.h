@@ -17,10 +17,12 @@
 // line's pace, noting when it wrote each "$"; this thread polls every 100 ms as the window
 // does, optionally staying busy for part of each period without looking at its events, and
 // compares the arrival the reception core gives each frame taken with when its "$" was
-// written. Returns one error per frame taken (positive: dated late).
-inline QList<std::chrono::microseconds> markerDatingErrors(SerialPort *port, PseudoTerminal *line,
-                                                           int frames,
-                                                           std::chrono::milliseconds busyPerPoll)
+// written. With `noise`, the device sends those bytes at the line's pace `pause` before each
+// frame. Returns one error per frame taken (positive: dated late).
+inline QList<std::chrono::microseconds>
+markerDatingErrors(SerialPort *port, PseudoTerminal *line, int frames,
+                   std::chrono::milliseconds busyPerPoll, const QByteArray &noise = {},
+                   std::chrono::milliseconds pause = {})
 {
     using namespace std::chrono_literals;
     constexpr auto Period = 300ms; // between the starts of two frames
@@ -29,21 +31,28 @@ inline QList<std::chrono::microseconds> markerDatingErrors(SerialPort *port, Pse
     std::mutex mutex;
     QList<MonotonicTime> markersSent;
     std::atomic<bool> done{false};
+    // Each character at its own place on the line's clock, as a line delivers them.
     std::thread device([&] {
         MonotonicTime next = MonotonicClock::now() + 50ms;
-        for (int i = 0; i < frames; ++i) {
-            std::this_thread::sleep_until(next);
-            const QByteArray frame =
-                QByteArrayLiteral("$12:00:") + QByteArray::number(10 + i) + ",06/15/2007,5,1\r\n";
-            for (qsizetype c = 0; c < frame.size(); ++c) {
-                if (c == 0) {
+        const auto sendPaced = [&](const QByteArray &bytes, bool markFirst) {
+            for (qsizetype c = 0; c < bytes.size(); ++c) {
+                std::this_thread::sleep_until(next);
+                if (markFirst && c == 0) {
                     const std::lock_guard<std::mutex> lock(mutex);
                     markersSent.append(MonotonicClock::now());
                 }
-                line->send(frame.mid(c, 1));
-                std::this_thread::sleep_for(CharacterTime);
+                line->send(bytes.mid(c, 1));
+                next += CharacterTime;
             }
-            next += Period;
+        };
+        for (int i = 0; i < frames; ++i) {
+            const MonotonicTime frameSlot = next;
+            sendPaced(noise, false);
+            next += pause;
+            sendPaced(QByteArrayLiteral("$12:00:") + QByteArray::number(10 + i)
+                          + ",06/15/2007,5,1\r\n",
+                      true);
+            next = frameSlot + Period;
         }
         done = true;
     });
