@@ -52,7 +52,7 @@ int DeviceSerialPort::setPortOpen(bool open)
 
     if (m_port.isOpen())
         return SerialPortIsOpen;
-    m_device = portDevice(m_number);
+    m_device = m_devicePath.isEmpty() ? portDevice(m_number) : m_devicePath;
     if (m_device.isEmpty())
         return SerialNoDevice;
     m_port.setPortName(m_device);

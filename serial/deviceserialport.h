@@ -40,6 +40,10 @@ public:
     int setCommPort(qint16 number) override;
     int input(QString *text, QList<MonotonicTime> *arrivals) override;
 
+    // Opens this device (a path such as /dev/ttyUSB0) instead of the port number's, from the
+    // next open on; an empty path goes back to the port number.
+    void setDevicePath(const QString &path) { m_devicePath = path; }
+
     // The device the port is open on, or was last opened on.
     QString deviceName() const { return m_device; }
 
@@ -58,6 +62,7 @@ private:
 
     QSerialPort m_port;
     qint16 m_number = 0;
+    QString m_devicePath; // when set, the device to open whatever the port number
     QString m_device;
     QByteArray m_pending;
     QList<MonotonicTime> m_arrivals;

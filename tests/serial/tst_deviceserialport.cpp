@@ -52,6 +52,7 @@ private slots:
     void deviceGoingAwayClosesThePortWithoutSpinning();
     void keepsNewestBytesWhenNobodyReads();
     void portDeviceFollowsEnvironment();
+    void devicePathTakesPrecedenceOverPortNumber();
     void naturalOrder_data();
     void naturalOrder();
 
@@ -283,6 +284,31 @@ void TestDeviceSerialPort::portDeviceFollowsEnvironment()
     qunsetenv("QUORVEL_COM4");
     QVERIFY(portDevice(0).isEmpty());
     QVERIFY(portDevice(5).isEmpty());
+}
+
+void TestDeviceSerialPort::devicePathTakesPrecedenceOverPortNumber()
+{
+    // Port 1 names one line, the explicit path another: the path is what opens.
+    PseudoTerminal other;
+    QVERIFY(other.isValid());
+    DeviceSerialPort port;
+    port.setCommPort(1);
+    port.setDevicePath(other.path());
+    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QCOMPARE(port.deviceName(), other.path());
+    QVERIFY(m_line->send("x"));
+    QVERIFY(other.send("$1"));
+    QCOMPARE(readAtLeast(port, 2, nullptr), QStringLiteral("$1"));
+    QCOMPARE(port.setPortOpen(false), int(SerialOk));
+
+    // A path that names no device fails to open, whatever port 1 has.
+    port.setDevicePath(QStringLiteral("/dev/quorvel-no-such-device"));
+    QVERIFY(port.setPortOpen(true) > SerialOk);
+
+    // An empty path goes back to the port number.
+    port.setDevicePath(QString());
+    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QCOMPARE(port.deviceName(), m_line->path());
 }
 
 void TestDeviceSerialPort::naturalOrder_data()
