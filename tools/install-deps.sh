@@ -17,6 +17,9 @@ if [ "${1:-}" = "--test" ]; then
         desktop-file-utils appstream
         clang libclang-rt-14-dev    # libFuzzer (tools/fuzz.sh)
         clang-tidy cppcheck         # tools/static-checks.sh
+        chrony                      # the real chronyd for quorvel-refclock's tests (never
+                                    # allowed to touch the clock; see below)
+        systemd                     # systemd-analyze checks quorvel-refclock.service
     )
 fi
 
@@ -30,5 +33,40 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
+
+# No package may start its service: the tests run chronyd themselves, without the right to set
+# the clock, and a system chronyd would set it. invoke-rc.d asks policy-rc.d, and exit status
+# 101 forbids every start. A policy-rc.d already there (as in containers) is left as it is.
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+remove_policy() { [ -z "$own_policy" ] || $sudo rm -f "$policy"; }
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\n# Left by Quorvel tools/install-deps.sh while it installs.\nexit 101\n' |
+        $sudo tee "$policy" >/dev/null
+    $sudo chmod 755 "$policy"
+    own_policy=1
+    trap remove_policy EXIT
+fi
+# The system's chronyd, told from the tests' own by its pid file.
+system_chronyd() {
+    [ -r /run/chrony/chronyd.pid ] && kill -0 "$(cat /run/chrony/chronyd.pid)" 2>/dev/null
+}
+chronyd_before=""
+system_chronyd && chronyd_before=1
+
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+remove_policy
+own_policy=""
+
+# Check that the install left no system chronyd running that was not running before. (Debian
+# enables chrony.service for the next boot, and chrony takes the place of systemd-timesyncd.)
+if [ -z "$chronyd_before" ] && system_chronyd; then
+    echo "install-deps: the install started the system's chronyd; stopping it" >&2
+    $sudo systemctl stop chrony.service 2>/dev/null || $sudo kill "$(cat /run/chrony/chronyd.pid)"
+    sleep 1
+    if system_chronyd; then
+        echo "install-deps: the system's chronyd is still running" >&2
+        exit 1
+    fi
+fi
