@@ -83,6 +83,7 @@ void TestRefclockChrony::selectsTheDeviceAndServesItsTime()
     qInfo("served over NTP: %+.6f s, simulated %+.6f s, off by %+.3f ms", *served, SimulatedOffset,
           (*served - SimulatedOffset) * 1000);
     QVERIFY2(qAbs(*served - SimulatedOffset) <= Tolerance, qPrintable(output));
+    QCOMPARE(chain.refclock.stopWith(SIGTERM), 0);
 }
 
 void TestRefclockChrony::chronyStartedAfterTheRefclock()
@@ -98,6 +99,7 @@ void TestRefclockChrony::chronyStartedAfterTheRefclock()
     VERIFY_ESTIMATE(chain, 5000);
     QCOMPARE(chain.refclock.linesWith(QStringLiteral("no escucha")).size(), 1);
     QCOMPARE(chain.refclock.linesWith(QStringLiteral("recibe")).size(), 1);
+    QCOMPARE(chain.refclock.stopWith(SIGTERM), 0);
 }
 
 void TestRefclockChrony::deviceUnpluggedAndBack()
@@ -119,6 +121,7 @@ void TestRefclockChrony::deviceUnpluggedAndBack()
     VERIFY_ESTIMATE(chain, 3000);
     // One line for the loss and one for the return, none for the tries between.
     QCOMPARE(chain.refclock.lines().size(), 4);
+    QCOMPARE(chain.refclock.stopWith(SIGTERM), 0);
 }
 
 void TestRefclockChrony::noisyLineGivesNoSampleOffByMoreThan5ms()
@@ -140,6 +143,7 @@ void TestRefclockChrony::noisyLineGivesNoSampleOffByMoreThan5ms()
     qInfo("%d samples sent, the worst off by %.3f ms", int(offsets.size()), worst * 1000);
     QVERIFY2(worst <= Tolerance, qPrintable(chain.refclock.log()));
     QVERIFY(!chain.refclock.linesWith(QStringLiteral("Trama mal formada")).isEmpty());
+    QCOMPARE(chain.refclock.stopWith(SIGTERM), 0);
 }
 
 QTEST_GUILESS_MAIN(TestRefclockChrony)
