@@ -69,10 +69,41 @@ class TestRefclockProgram : public QObject
     Q_OBJECT
 
 private slots:
+    void commandLine_data();
+    void commandLine();
     void endsCleanlyOnSignal_data();
     void endsCleanlyOnSignal();
     void followsDeviceAndChronyWithOneLinePerChange();
 };
+
+void TestRefclockProgram::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("printed"); // on stdout for help, on stderr for a mistake
+
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--socket <path>";
+    QTest::newRow("no port") << QStringList{} << 2 << "--port";
+    QTest::newRow("port 9") << QStringList{"--port", "9"} << 2 << "\"9\"";
+    QTest::newRow("unknown zone") << QStringList{"--port", "1", "--zone", "Mars/Olympus"} << 2
+                                  << "Mars/Olympus";
+}
+
+void TestRefclockProgram::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, printed);
+
+    QProcess program;
+    program.start(QStringLiteral(QUORVEL_REFCLOCK), arguments);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), status);
+    const QString output = QString::fromLocal8Bit(status == 0 ? program.readAllStandardOutput()
+                                                              : program.readAllStandardError());
+    QVERIFY2(output.contains(printed), qPrintable(output));
+}
 
 void TestRefclockProgram::endsCleanlyOnSignal_data()
 {
