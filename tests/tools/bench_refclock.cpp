@@ -58,9 +58,8 @@ void BenchRefclock::chronysEstimate()
     const QString verbose = QStringLiteral("--verbose");
     QElapsedTimer sinceStart;
     sinceStart.start();
-    QVERIFY2(atMarker.chronyd.start(atMarker.refclockSocket()),
-             qPrintable(atMarker.chronyd.error()));
-    QVERIFY2(atPoll.chronyd.start(atPoll.refclockSocket()), qPrintable(atPoll.chronyd.error()));
+    START_CHRONYD(atMarker.chronyd, atMarker.refclockSocket());
+    START_CHRONYD(atPoll.chronyd, atPoll.refclockSocket());
     QVERIFY(atMarker.plug(device));
     QVERIFY(atPoll.plug(device));
     QVERIFY(atMarker.startRefclock({verbose}));

@@ -8,9 +8,21 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <csignal>
 #include <memory>
+
+// Starts `chronyd` with `arguments` (see ChronydProcess::start); skips the test when chronyd
+// could not be proven unable to set the clock, and fails it when chronyd did not come up.
+#define START_CHRONYD(chronyd, ...)                                                                \
+    do {                                                                                           \
+        if (!(chronyd).start(__VA_ARGS__)) {                                                       \
+            if ((chronyd).guardFailed())                                                           \
+                QSKIP(qPrintable((chronyd).error()));                                              \
+            QFAIL(qPrintable((chronyd).error()));                                                  \
+        }                                                                                          \
+    } while (false)
 
 // The whole chain as a user runs it: quorvel-sim (the device) behind a device path that can be
 // unplugged and plugged in again, the real quorvel-refclock reading it, and a real chronyd
