@@ -1,6 +1,7 @@
 // The real quorvel-refclock: on a pseudo-terminal, on quorvel-sim behind a device path that
 // comes and goes, and sending to a fake chrony that comes and goes.
 
+#include "deviceserialport.h"
 #include "fakechrony.h"
 #include "pseudoterminal.h"
 #include "refclockprocess.h"
@@ -78,6 +79,7 @@ private slots:
     void endsCleanlyOnSignal();
     void followsDeviceAndChronyWithOneLinePerChange();
     void markerAfterNoiseIsDatedAtItsArrival();
+    void windowAndRefclockTakeThePortInTurn();
 };
 
 void TestRefclockProgram::commandLine_data()
@@ -276,6 +278,33 @@ void TestRefclockProgram::markerAfterNoiseIsDatedAtItsArrival()
                  "at its arrival will mend this: then remove this line.",
                  Abort);
     QVERIFY2(earliest <= 0.005, qPrintable(QString::number(earliest)));
+}
+
+void TestRefclockProgram::windowAndRefclockTakeThePortInTurn()
+{
+    QTemporaryDir folder;
+    PseudoTerminal line;
+    QVERIFY(folder.isValid() && line.isValid());
+    // The window's serial port holds the device first: the refclock cannot open it.
+    DeviceSerialPort window;
+    window.setDevicePath(line.path());
+    QCOMPARE(window.setPortOpen(true), int(SerialOk));
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("no disponible"), 1, 5000),
+             qPrintable(refclock.log()));
+    refclock.runFor(2500);
+    QCOMPARE(refclock.linesWith(QStringLiteral("Leyendo")).size(), 0);
+
+    // The window lets go: the refclock takes the port at its next try, and now the window
+    // cannot open it.
+    QCOMPARE(window.setPortOpen(false), int(SerialOk));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 3000), qPrintable(refclock.log()));
+    QVERIFY(window.setPortOpen(true) > SerialOk);
+
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+    QCOMPARE(window.setPortOpen(true), int(SerialOk));
 }
 
 QTEST_GUILESS_MAIN(TestRefclockProgram)
