@@ -54,7 +54,7 @@ int DeviceSerialPort::setPortOpen(bool open)
 
     if (m_reader->isOpen())
         return fail(SerialPortIsOpen, {});
-    m_device = portDevice(m_number);
+    m_device = m_devicePath.isEmpty() ? portDevice(m_number) : m_devicePath;
     if (m_device.isEmpty())
         return fail(SerialNoDevice, PortFailure{PortFailure::Kind::NoDevice, m_number});
     PortReader::Failure failure;

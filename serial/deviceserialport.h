@@ -34,6 +34,10 @@ public:
     int input(QList<ReceivedChunk> *chunks) override;
     PortFailure lastFailure() const override { return m_lastFailure; }
 
+    // Opens this device (a path such as /dev/ttyUSB0) instead of the port number's, from the
+    // next open on; an empty path goes back to the port number.
+    void setDevicePath(const QString &path) { m_devicePath = path; }
+
     // The device the port is open on, or was last opened on.
     QString deviceName() const { return m_device; }
 
@@ -49,6 +53,7 @@ private:
     QThread m_thread;
     PortReader *m_reader; // lives on m_thread
     qint16 m_number = 0;
+    QString m_devicePath; // when set, the device to open whatever the port number
     QString m_device;
     PortFailure m_lastFailure;
 };

@@ -21,6 +21,10 @@ if [ "${1:-}" = "--test" ]; then
         g++-mingw-w64-x86-64-posix  # the Windows cross-build and its syntax check
         wine64                      # runs the Windows tests (tools/windows/test.sh)
         nsis                        # makes the Windows installer
+        chrony                      # the real chronyd for quorvel-refclock's tests (never
+                                    # allowed to touch the clock; see below)
+        systemd                     # systemd-analyze checks quorvel-refclock.service; the
+                                    # real systemd-timedated for the clock tests
     )
 fi
 
@@ -34,13 +38,40 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
-# Installing must leave no system service running (dbus, systemd's): while it runs, a
-# policy-rc.d of our own tells the packages' scripts not to start any.
+
+# No package may start its service (dbus, systemd's, chrony's): the tests run chronyd and
+# timedated themselves, without the right to set the clock, and a system chronyd would set it. invoke-rc.d asks policy-rc.d, and exit status
+# 101 forbids every start. A policy-rc.d already there (as in containers) is left as it is.
 policy=/usr/sbin/policy-rc.d
+own_policy=""
+remove_policy() { [ -z "$own_policy" ] || $sudo rm -f "$policy"; }
 if [ ! -e "$policy" ]; then
-    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+    printf '#!/bin/sh\n# Left by Quorvel tools/install-deps.sh while it installs.\nexit 101\n' |
+        $sudo tee "$policy" >/dev/null
     $sudo chmod 755 "$policy"
-    trap '$sudo rm -f "$policy"' EXIT
+    own_policy=1
+    trap remove_policy EXIT
 fi
+# The system's chronyd, told from the tests' own by its pid file.
+system_chronyd() {
+    [ -r /run/chrony/chronyd.pid ] && kill -0 "$(cat /run/chrony/chronyd.pid)" 2>/dev/null
+}
+chronyd_before=""
+system_chronyd && chronyd_before=1
+
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+remove_policy
+own_policy=""
+
+# Check that the install left no system chronyd running that was not running before. (Debian
+# enables chrony.service for the next boot, and chrony takes the place of systemd-timesyncd.)
+if [ -z "$chronyd_before" ] && system_chronyd; then
+    echo "install-deps: the install started the system's chronyd; stopping it" >&2
+    $sudo systemctl stop chrony.service 2>/dev/null || $sudo kill "$(cat /run/chrony/chronyd.pid)"
+    sleep 1
+    if system_chronyd; then
+        echo "install-deps: the system's chronyd is still running" >&2
+        exit 1
+    fi
+fi

@@ -62,6 +62,7 @@ private slots:
     void keepsNewestBytesWhenNobodyReads();
     void bufferMarksWhatItDrops_data();
     void bufferMarksWhatItDrops();
+    void devicePathTakesPrecedenceOverPortNumber();
 
 private:
     PseudoTerminal *m_line = nullptr;
@@ -343,6 +344,31 @@ void TestDeviceSerialPort::bufferMarksWhatItDrops()
             QVERIFY(chunks.at(c).arrivalOf(i) == byteArrival.at(at));
     }
     QVERIFY(chunks.first().lastArrival == byteArrival.at(firstKept));
+}
+
+void TestDeviceSerialPort::devicePathTakesPrecedenceOverPortNumber()
+{
+    // Port 1 names one line, the explicit path another: the path is what opens.
+    PseudoTerminal other;
+    QVERIFY(other.isValid());
+    DeviceSerialPort port;
+    port.setCommPort(1);
+    port.setDevicePath(other.path());
+    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QCOMPARE(port.deviceName(), other.path());
+    QVERIFY(m_line->send("x"));
+    QVERIFY(other.send("$1"));
+    QCOMPARE(readAtLeast(port, 2), QByteArray("$1"));
+    QCOMPARE(port.setPortOpen(false), int(SerialOk));
+
+    // A path that names no device fails to open, whatever port 1 has.
+    port.setDevicePath(QStringLiteral("/dev/quorvel-no-such-device"));
+    QVERIFY(port.setPortOpen(true) > SerialOk);
+
+    // An empty path goes back to the port number.
+    port.setDevicePath(QString());
+    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QCOMPARE(port.deviceName(), m_line->path());
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSerialPort)

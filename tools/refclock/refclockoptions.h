@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTimeZone>
+
+// How quorvel-refclock runs, as chosen on its command line.
+struct RefclockOptions
+{
+    // The conventional place of the socket: chrony's own manual and Debian's AppArmor profile
+    // for chronyd expect sources' sockets at /run/chrony.<name>.sock.
+    static inline const QString DefaultSocket = QStringLiteral("/run/chrony.quorvel.sock");
+
+    int portNumber = 0; // 1 to 4, resolved as the window resolves "ComN"; 0 with a path
+    QString devicePath; // an explicit device, such as /dev/ttyUSB0; empty with a number
+    QString socketPath = DefaultSocket;           // chrony's refclock SOCK socket
+    QTimeZone zone = QTimeZone::systemTimeZone(); // the device's local time zone
+    bool verbose = false;                         // log every frame and sample too
+    bool dateAtPoll = false; // benchmark aid: date samples at the poll, not at the "$"
+
+    // How the port is named in the log: "puerto 1" or the path.
+    QString portLabel() const;
+};
+
+// The outcome of reading a command line.
+struct ParsedRefclockOptions
+{
+    RefclockOptions options;
+    QString error;     // what is wrong with the arguments; empty when they are valid
+    bool help = false; // --help was asked for: show helpText and end
+    QString helpText;
+};
+
+// Reads the command line `arguments` (the program name first).
+ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments);
