@@ -25,7 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(description
+# The first line is the synopsis; CPack indents the rest and marks the empty line.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "show a GPS clock device's time and set the computer's clock from it\n"
     "Quorvel is a small window that sits beside a GPS clock device on a serial\n"
     "port (4800 baud, 8N1). It shows the line the device sends and the local time,\n"
@@ -33,11 +34,10 @@ set(description
     "computer's date and time from them at the press of a button, through\n"
     "systemd-timedated. Its texts are in Spanish.")
 if(TARGET quorvel-refclock)
-    string(APPEND description "\n\n"
-        "quorvel-refclock hands the device's time to chrony as a reference clock; its\n"
+    string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "\n\n"
+        "quorvel-refclock hands the device's time to chrony as a reference clock. Its\n"
         "systemd unit is installed but neither enabled nor started.")
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS chrony)
 endif()
-string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION ${description})
 
 include(CPack)
