@@ -189,6 +189,10 @@ for picture in $pictures; do
 done
 check "the window showed a frame of the device (${shown:-none} in $(ls "$work/pictures" | wc -l) repaints)" \
     test -n "$shown"
+# The first repaint came before any frame: the check must find none there.
+first=$(find "$work/pictures" -name 'output*.png' | sort | head -n 1)
+check "quorvel-framecheck finds no frame in the first repaint" bash -c \
+    "cd '$work/check' && QT_QPA_PLATFORM=minimal QT_DEBUG_BACKINGSTORE=1 '$framecheck' '$first' '$from' '$to' >/dev/null 2>&1; [ \$? -eq 1 ]"
 kill "$simulator" 2>/dev/null && wait "$simulator" 2>/dev/null || true
 simulator=""
 
