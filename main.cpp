@@ -1,6 +1,7 @@
 #include "applicationidentity.h"
 #include "caretblinktimeout.h"
 #include "clocksetting.h"
+#include "commandline.h"
 #include "deviceserialport.h"
 #include "fontfallbacks.h"
 #include "form1.h"
@@ -14,6 +15,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    readCommandLine(app); // --help, --version; ends the program on a bad argument
     addFontFallbacks();
     setApplicationIdentity();
     new CaretBlinkTimeout(&app); // owned by the application

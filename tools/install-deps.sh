@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Quorvel need, and only
-# those that are missing. Uses sudo when not run as root.
+# Installs the Debian 12 packages that building, running, packaging and testing Quorvel need,
+# and only those that are missing. Uses sudo when not run as root.
 set -euo pipefail
 
 packages=(
@@ -9,7 +9,26 @@ packages=(
     fonts-dejavu-core
     fonts-liberation2           # the clock display's font widths where MS Sans Serif is missing
 )
-if [ "${1:-}" = "--test" ]; then
+# --package: what tools/package.sh needs; --test: what the tests need, the package's
+# install test among them.
+want_package=no
+want_test=no
+for argument in "$@"; do
+    case "$argument" in
+        --package) want_package=yes ;;
+        --test) want_package=yes want_test=yes ;;
+        *) echo "usage: $0 [--package] [--test]" >&2; exit 2 ;;
+    esac
+done
+if [ "$want_package" = yes ]; then
+    packages+=(
+        dpkg-dev                    # dpkg-shlibdeps, for the package's dependencies
+        file binutils               # CPack's DEB generator: finding and splitting binaries
+        lintian
+        man-db                      # man --warnings, for the manual pages' check
+    )
+fi
+if [ "$want_test" = yes ]; then
     packages+=(
         dbus                        # private dbus-daemon for the clock tests
         systemd                     # the real systemd-timedated, run by the clock tests

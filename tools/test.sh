@@ -18,6 +18,10 @@ ctest --test-dir build --output-on-failure --label-exclude benchmark --parallel 
 echo "== Benchmarks (figures only; they do not fail on a slow machine)"
 ctest --test-dir build --label-regex benchmark --verbose
 
+echo "== The Debian package: built, checked by lintian, installed, run, removed"
+tools/package.sh
+tests/package/installtest.sh build
+
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan)"
 # -O1: a sanitized build that is still quick to run; any report fails its test.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
