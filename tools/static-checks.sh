@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs clang-tidy (checks in .clang-tidy) and cppcheck over Quorvel's own code: every source
 # file that the build compiles, taken from the build folder's compile_commands.json, except
-# tests, generated files and anything inside a build folder; then checks that the Windows-only
-# sources compile, with the MinGW-w64 cross compiler. Exits non-zero on any finding.
+# tests, generated files and anything inside a build folder; checks that every C and C++ file
+# is formatted as .clang-format says; then checks that the Windows-only sources compile, with
+# the MinGW-w64 cross compiler. Exits non-zero on any finding.
 # Usage: tools/static-checks.sh [build folder, default build]
 # The build folder must have been configured (cmake writes compile_commands.json) and built
 # (so that generated headers exist).
@@ -40,6 +41,17 @@ printf '%s\n' "${sources[@]}" |
 # Drop the counts of the warnings it suppressed in Qt's headers.
 grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' "$log" || true
 [ "$tidy_status" -eq 0 ] || { echo "clang-tidy found problems." >&2; exit 1; }
+
+echo "-- clang-format"
+# Every C and C++ file of the project, tests and tools included, must be as .clang-format
+# lays it out; generated files live in build folders, which git does not track.
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    mapfile -t formatted < <(git ls-files '*.cpp' '*.h' '*.c')
+else
+    mapfile -t formatted < <(find core serial clock ui tools tests main.cpp \
+        -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
+fi
+clang-format --dry-run -Werror "${formatted[@]}"
 
 echo "-- cppcheck"
 # Qt's own headers are left out (too slow and not ours); --library=qt tells cppcheck what
