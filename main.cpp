@@ -37,9 +37,8 @@ int main(int argc, char *argv[])
     // does: the port is closed, so that no lock file stays behind, and the program ends with
     // status 0.
     TerminationSignals endSignals;
-    QObject::connect(&endSignals, &TerminationSignals::received, &window, [&window] {
-        window.close();
-    });
+    QObject::connect(&endSignals, &TerminationSignals::received, &window,
+                     [&window] { window.close(); });
 
     if (const QScreen *screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());

@@ -83,8 +83,8 @@ void ClockSetting::onBackendFinished(ClockBackend::Outcome outcome, const QStrin
         emit finished();
         return;
     }
-    fail(tr("No se pudo poner en hora el PC.") + QLatin1String("\r\n") +
-         reason(outcome, systemText));
+    fail(tr("No se pudo poner en hora el PC.") + QLatin1String("\r\n")
+         + reason(outcome, systemText));
 }
 
 void ClockSetting::fail(const QString &text)

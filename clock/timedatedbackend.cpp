@@ -26,20 +26,20 @@ constexpr int NoTimeout = std::numeric_limits<int>::max();
 // timedated is not there to answer: not on the bus, not startable, or no bus at all.
 bool serviceMissing(const QString &error)
 {
-    return error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-           error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
-           error == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
-           error == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
-           error.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn.")) ||
-           error.startsWith(QLatin1String("org.freedesktop.systemd1."));
+    return error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+           || error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+           || error == QLatin1String("org.freedesktop.DBus.Error.Disconnected")
+           || error == QLatin1String("org.freedesktop.DBus.Error.NoServer")
+           || error.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."))
+           || error.startsWith(QLatin1String("org.freedesktop.systemd1."));
 }
 
 // polkit said no, or the user dismissed its password prompt.
 bool permissionDenied(const QString &error)
 {
-    return error == QLatin1String("org.freedesktop.DBus.Error.AccessDenied") ||
-           error == QLatin1String("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired") ||
-           error.startsWith(QLatin1String("org.freedesktop.PolicyKit1.Error."));
+    return error == QLatin1String("org.freedesktop.DBus.Error.AccessDenied")
+           || error == QLatin1String("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired")
+           || error.startsWith(QLatin1String("org.freedesktop.PolicyKit1.Error."));
 }
 
 } // namespace
@@ -62,8 +62,9 @@ void TimedatedBackend::setTime(UtcTime utc)
 
 UtcTime TimedatedBackend::currentTarget() const
 {
-    return m_target +
-           std::chrono::duration_cast<std::chrono::microseconds>(m_monotonicNow() - m_targetTaken);
+    return m_target
+           + std::chrono::duration_cast<std::chrono::microseconds>(m_monotonicNow()
+                                                                   - m_targetTaken);
 }
 
 void TimedatedBackend::send(bool interactive)

@@ -34,8 +34,9 @@ bool FrameReceiver::Tick(SerialPort *port)
 
     // Quiet: nothing arrived this tick and the text is as long as the previous tick left it
     // (an edit by the user that changed its length postpones the frame by one tick).
-    const bool received = std::any_of(chunks.cbegin(), chunks.cend(),
-                                      [](const ReceivedChunk &chunk) { return !chunk.bytes.isEmpty(); });
+    const bool received =
+        std::any_of(chunks.cbegin(), chunks.cend(),
+                    [](const ReceivedChunk &chunk) { return !chunk.bytes.isEmpty(); });
     if (received)
         append(chunks);
     else if (m_receiveText.size() == m_lastLength)

@@ -16,10 +16,10 @@ struct PortFailure
     };
 
     Kind kind = Kind::None;
-    int number = 0;     // the port number, as in "Com3"
-    QString device;     // the device the port stands for, when there is one
-    QString group;      // PermissionDenied: the group that owns the device, when known
-    QString holder;     // InUse: the name of the program that has the device open, when known
+    int number = 0;           // the port number, as in "Com3"
+    QString device;           // the device the port stands for, when there is one
+    QString group;            // PermissionDenied: the group that owns the device, when known
+    QString holder;           // InUse: the name of the program that has the device open, when known
     qint64 holderProcess = 0; // ... and its process number
-    QString systemText; // Other: the serial component's own words
+    QString systemText;       // Other: the serial component's own words
 };

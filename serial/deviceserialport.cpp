@@ -48,8 +48,9 @@ int DeviceSerialPort::setPortOpen(bool open)
         PortReader::Failure failure;
         if (onThreadOf(m_reader, [this, &failure] { return m_reader->close(&failure); }))
             return SerialOk;
-        return fail(SerialCloseFailed, PortFailure{PortFailure::Kind::Other, m_number, m_device,
-                                                   {}, {}, 0, failure.text});
+        return fail(
+            SerialCloseFailed,
+            PortFailure{PortFailure::Kind::Other, m_number, m_device, {}, {}, 0, failure.text});
     }
 
     if (m_reader->isOpen())

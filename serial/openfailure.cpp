@@ -18,8 +18,8 @@ namespace {
 #ifndef Q_OS_WIN
 
 // The folders where serial ports' lock files are kept, as QSerialPort looks for them.
-const char *const LockFolders[] = {"/var/lock",       "/etc/locks", "/var/spool/locks",
-                                   "/var/spool/uucp", "/tmp",       "/var/tmp",
+const char *const LockFolders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                   "/var/spool/uucp",   "/tmp",       "/var/tmp",
                                    "/var/lock/lockdev", "/run/lock"};
 
 // The name of group `id`, or an empty text when the system does not know it.

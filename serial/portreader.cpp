@@ -2,7 +2,6 @@
 
 #include <QTimer>
 
-
 namespace {
 
 // At most this much is read in one go, so that a flood cannot hold the reading thread.

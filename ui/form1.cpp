@@ -98,8 +98,8 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    m_messages->show(tr("Software V.2.0 Junio 2007") + QLatin1String("\r\n") +
-                     tr("Hecho por el equipo de Quorvel, 2007"));
+    m_messages->show(tr("Software V.2.0 Junio 2007") + QLatin1String("\r\n")
+                     + tr("Hecho por el equipo de Quorvel, 2007"));
     m_messages->show(tr("Hasta la próxima."));
 }
 

@@ -54,10 +54,10 @@ protected:
 
 private slots:
     void Form_Load();
-    void Combo1_Click();    // an entry of the port list was picked (not typed)
-    void Command1_Click();  // "Poner en hora el PC"
-    void Command2_Click();  // "Cerrar"
-    void Command3_Click();  // "Acerca de"
+    void Combo1_Click();   // an entry of the port list was picked (not typed)
+    void Command1_Click(); // "Poner en hora el PC"
+    void Command2_Click(); // "Cerrar"
+    void Command3_Click(); // "Acerca de"
     void Timer1_Timer();
 
 private:

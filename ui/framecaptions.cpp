@@ -24,7 +24,8 @@ QString weekdayCaption(int weekday)
 
 QString seasonCaption(bool summer)
 {
-    return summer ? QCoreApplication::translate(Context, QT_TRANSLATE_NOOP("FrameCaptions", "Verano"))
-                  : QCoreApplication::translate(Context,
-                                                QT_TRANSLATE_NOOP("FrameCaptions", "Invierno"));
+    return summer
+               ? QCoreApplication::translate(Context, QT_TRANSLATE_NOOP("FrameCaptions", "Verano"))
+               : QCoreApplication::translate(Context,
+                                             QT_TRANSLATE_NOOP("FrameCaptions", "Invierno"));
 }

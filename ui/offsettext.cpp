@@ -36,8 +36,8 @@ QString amountText(milliseconds amount)
     }
     QStringList parts;
     for (qsizetype unit = first; unit <= last; ++unit)
-        parts.append(QStringLiteral("%1 %2").arg(larger.at(unit)).arg(
-            QLatin1String(unitNames.at(unit))));
+        parts.append(
+            QStringLiteral("%1 %2").arg(larger.at(unit)).arg(QLatin1String(unitNames.at(unit))));
     parts.append(QStringLiteral("%1,%2 s")
                      .arg(milliseconds / 1000)
                      .arg(milliseconds % 1000, 3, 10, QLatin1Char('0')));

@@ -113,8 +113,8 @@ int main(int argc, char *argv[])
     FakeTimedate service(bus, answer);
     QDBusConnection registrar = bus;
     if (!registrar.registerObject(QStringLiteral("/org/freedesktop/timedate1"), &service,
-                                  QDBusConnection::ExportAllSlots) ||
-        !registrar.registerService(QStringLiteral("org.freedesktop.timedate1"))) {
+                                  QDBusConnection::ExportAllSlots)
+        || !registrar.registerService(QStringLiteral("org.freedesktop.timedate1"))) {
         std::fprintf(stderr, "fake-timedated: %s\n", qPrintable(registrar.lastError().message()));
         return 1;
     }

@@ -46,11 +46,11 @@ public:
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
-        log(message.interface() + QLatin1Char('.') + message.member() + QLatin1Char(' ') +
-            message.path());
+        log(message.interface() + QLatin1Char('.') + message.member() + QLatin1Char(' ')
+            + message.path());
         const bool onUnit = message.path().startsWith(UnitPathPrefix);
-        if (onUnit && message.interface() == PropertiesInterface &&
-            message.member() == QLatin1String("GetAll")) {
+        if (onUnit && message.interface() == PropertiesInterface
+            && message.member() == QLatin1String("GetAll")) {
             // timedated asks for all interfaces at once (""); the unit's are all there are.
             const QString asked = message.arguments().value(0).toString();
             QVariantMap properties;
@@ -58,8 +58,8 @@ public:
                 properties = unitProperties(message.path());
             return connection.send(message.createReply(QVariant::fromValue(properties)));
         }
-        if (onUnit && message.interface() == PropertiesInterface &&
-            message.member() == QLatin1String("Get")) {
+        if (onUnit && message.interface() == PropertiesInterface
+            && message.member() == QLatin1String("Get")) {
             const QVariant value =
                 unitProperties(message.path()).value(message.arguments().value(1).toString());
             if (value.isValid())
@@ -123,8 +123,8 @@ int main(int argc, char *argv[])
     }
 
     Systemd1StandIn manager(parser.value(activeState), parser.value(log));
-    if (!bus.registerVirtualObject(Root, &manager, QDBusConnection::SubPath) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.systemd1"))) {
+    if (!bus.registerVirtualObject(Root, &manager, QDBusConnection::SubPath)
+        || !bus.registerService(QStringLiteral("org.freedesktop.systemd1"))) {
         std::fprintf(stderr, "systemd1-standin: %s\n", qPrintable(bus.lastError().message()));
         return 1;
     }

@@ -69,37 +69,27 @@ void TestClockSetting::nothingToSet_data()
     const QStringList none;
     const QStringList invalid{Invalid};
     QTest::newRow("time empty") << "06/15/2007"
-                                << ""
-                                << true << none;
+                                << "" << true << none;
     QTest::newRow("date empty") << ""
-                                << "12:00:00"
-                                << true << none;
+                                << "12:00:00" << true << none;
     QTest::newRow("both empty") << ""
-                                << ""
-                                << true << none;
+                                << "" << true << none;
     QTest::newRow("blank date") << "   "
-                                << "12:00:00"
-                                << true << invalid;
+                                << "12:00:00" << true << invalid;
     QTest::newRow("blank time") << "06/15/2007"
-                                << " "
-                                << true << invalid;
+                                << " " << true << invalid;
     QTest::newRow("the window's placeholders") << "mm/dd/aaaa"
                                                << "hh:mm:ss" << false << invalid;
     QTest::newRow("impossible date") << "02/30/2007"
-                                     << "12:00:00"
-                                     << false << invalid;
+                                     << "12:00:00" << false << invalid;
     QTest::newRow("impossible time") << "06/15/2007"
-                                     << "24:00:00"
-                                     << true << invalid;
+                                     << "24:00:00" << true << invalid;
     QTest::newRow("day-first date") << "15/06/2007"
-                                    << "12:00:00"
-                                    << true << invalid;
+                                    << "12:00:00" << true << invalid;
     QTest::newRow("skipped spring hour") << "03/25/2007"
-                                         << "02:30:00"
-                                         << true << invalid;
+                                         << "02:30:00" << true << invalid;
     QTest::newRow("before 1970") << "06/15/1960"
-                                 << "12:00:00"
-                                 << true << invalid;
+                                 << "12:00:00" << true << invalid;
 }
 
 void TestClockSetting::nothingToSet()
@@ -140,35 +130,29 @@ void TestClockSetting::setsShownTimePlusFrameAge_data()
         return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
     };
     QTest::newRow("fresh frame") << "06/15/2007"
-                                 << "12:00:00"
-                                 << true << 0 << utc(2007, 6, 15, 10, 0, 0);
-    QTest::newRow("arrival after now counts as no age") << "06/15/2007"
-                                                        << "12:00:00" << true << -1
-                                                        << utc(2007, 6, 15, 10, 0, 0);
+                                 << "12:00:00" << true << 0 << utc(2007, 6, 15, 10, 0, 0);
+    QTest::newRow("arrival after now counts as no age")
+        << "06/15/2007"
+        << "12:00:00" << true << -1 << utc(2007, 6, 15, 10, 0, 0);
     QTest::newRow("frame read at the next poll")
         << "06/15/2007"
-        << "12:00:00"
-        << true << 250 << utc(2007, 6, 15, 10, 0, 0, 250);
+        << "12:00:00" << true << 250 << utc(2007, 6, 15, 10, 0, 0, 250);
     QTest::newRow("device silent for a minute")
         << "06/15/2007"
-        << "12:00:00"
-        << true << 61500 << utc(2007, 6, 15, 10, 1, 1, 500);
+        << "12:00:00" << true << 61500 << utc(2007, 6, 15, 10, 1, 1, 500);
     QTest::newRow("age carries into the new year")
         << "12/31/2007"
-        << "23:59:59"
-        << false << 2000 << utc(2007, 12, 31, 23, 0, 1);
+        << "23:59:59" << false << 2000 << utc(2007, 12, 31, 23, 0, 1);
     QTest::newRow("winter") << "01/15/2007"
-                            << "12:00:00"
-                            << false << 0 << utc(2007, 1, 15, 11, 0, 0);
-    QTest::newRow("repeated autumn hour, summer") << "10/28/2007"
-                                                  << "02:30:00"
-                                                  << true << 0 << utc(2007, 10, 28, 0, 30, 0);
-    QTest::newRow("repeated autumn hour, winter") << "10/28/2007"
-                                                  << "02:30:00"
-                                                  << false << 0 << utc(2007, 10, 28, 1, 30, 0);
+                            << "12:00:00" << false << 0 << utc(2007, 1, 15, 11, 0, 0);
+    QTest::newRow("repeated autumn hour, summer")
+        << "10/28/2007"
+        << "02:30:00" << true << 0 << utc(2007, 10, 28, 0, 30, 0);
+    QTest::newRow("repeated autumn hour, winter")
+        << "10/28/2007"
+        << "02:30:00" << false << 0 << utc(2007, 10, 28, 1, 30, 0);
     QTest::newRow("one-digit fields") << "6/1/2007"
-                                      << "9:05:07"
-                                      << true << 0 << utc(2007, 6, 1, 7, 5, 7);
+                                      << "9:05:07" << true << 0 << utc(2007, 6, 1, 7, 5, 7);
 }
 
 void TestClockSetting::setsShownTimePlusFrameAge()
@@ -201,8 +185,8 @@ void TestClockSetting::refusalIsReported_data()
         << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
     QTest::newRow("automatic sync")
         << ClockBackend::Outcome::AutomaticSync << "Automatic time synchronization is enabled"
-        << QStringList{NotSet +
-                       QStringLiteral("La sincronización automática de la hora está activada.")};
+        << QStringList{NotSet
+                       + QStringLiteral("La sincronización automática de la hora está activada.")};
     QTest::newRow("other refusal: the service's own words, said to be its")
         << ClockBackend::Outcome::Refused << "Failed to update context: No route to host"
         << QStringList{NotSet
@@ -210,7 +194,8 @@ void TestClockSetting::refusalIsReported_data()
                                         "Failed to update context: No route to host")};
     QTest::newRow("other refusal without words")
         << ClockBackend::Outcome::Refused << ""
-        << QStringList{NotSet + QStringLiteral("El servicio de hora del sistema rechazó el cambio.")};
+        << QStringList{NotSet
+                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio.")};
 }
 
 void TestClockSetting::refusalIsReported()

@@ -34,9 +34,8 @@ void TestDeviceOffset::offset_data()
 
     QTest::newRow("device and computer agree") << "12:00:00"
                                                << "06/15/2007" << true << 0 << qint64(0) << true;
-    QTest::newRow("device 2.5 s ahead")
-        << "12:00:00"
-        << "06/15/2007" << true << -2500 << qint64(2500000) << true;
+    QTest::newRow("device 2.5 s ahead") << "12:00:00"
+                                        << "06/15/2007" << true << -2500 << qint64(2500000) << true;
     QTest::newRow("device behind") << "11:59:59"
                                    << "06/15/2007" << true << 4 << qint64(-1004000) << true;
     QTest::newRow("arrival long after the pair was read")
@@ -45,9 +44,9 @@ void TestDeviceOffset::offset_data()
     QTest::newRow("winter flag outside the repeated hour changes nothing")
         << "12:00:00"
         << "06/15/2007" << false << 0 << qint64(0) << true;
-    QTest::newRow("three days ahead") << "12:00:00"
-                                      << "06/18/2007" << true << 0
-                                      << qint64(3) * 24 * 3600 * 1000000 << true;
+    QTest::newRow("three days ahead")
+        << "12:00:00"
+        << "06/18/2007" << true << 0 << qint64(3) * 24 * 3600 * 1000000 << true;
     QTest::newRow("impossible date") << "12:00:00"
                                      << "02/30/2007" << true << 0 << qint64(0) << false;
     QTest::newRow("skipped spring hour") << "02:30:00"
@@ -81,8 +80,9 @@ void TestDeviceOffset::clockPairReadsBothClocksTogether()
     // computer's clock may be slewed, never by more than half a millisecond a second).
     const auto monotonic = second.monotonic - first.monotonic;
     const auto real = second.real - first.real;
-    QVERIFY(std::chrono::abs(real - std::chrono::duration_cast<std::chrono::microseconds>(monotonic))
-            <= 1ms);
+    QVERIFY(
+        std::chrono::abs(real - std::chrono::duration_cast<std::chrono::microseconds>(monotonic))
+        <= 1ms);
     QCOMPARE(first.realTimeOf(first.monotonic), first.real);
     QCOMPARE(first.realTimeOf(first.monotonic + 1500ms), first.real + 1500ms);
 }

@@ -46,10 +46,9 @@ UtcTime computerNow()
 void setFromDeviceTime(ClockSetting &setting, const QDateTime &deviceTime)
 {
     const QDateTime local = deviceTime.toLocalTime();
-    setting.setFromFrame(Frame{local.toString(QStringLiteral("hh:mm:ss")),
-                               local.toString(QStringLiteral("MM/dd/yyyy")),
-                               local.date().dayOfWeek(), local.isDaylightTime(),
-                               MonotonicClock::now()});
+    setting.setFromFrame(Frame{
+        local.toString(QStringLiteral("hh:mm:ss")), local.toString(QStringLiteral("MM/dd/yyyy")),
+        local.date().dayOfWeek(), local.isDaylightTime(), MonotonicClock::now()});
 }
 
 QList<ClockCall> systemClockChanges(const QList<ClockCall> &calls)
@@ -136,8 +135,8 @@ void TestRealTimedated::initTestCase()
     }
     if (!unproven.isEmpty())
         m_skipReason = QStringLiteral("a clock guard could not be proven, so the real "
-                                      "systemd-timedated is not run: ") +
-                       unproven.join(QStringLiteral("; "));
+                                      "systemd-timedated is not run: ")
+                       + unproven.join(QStringLiteral("; "));
 }
 
 void TestRealTimedated::rootCallerSetsTheClockOnceToTheDevicesTime_data()

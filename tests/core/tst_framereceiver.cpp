@@ -77,7 +77,8 @@ void TestFrameReceiver::ticks_data()
     QTest::newRow("quiet first tick takes nothing")
         << QStringList{""} << "." << InitialText << none;
     QTest::newRow("input on every tick: no frame, text grows")
-        << QStringList{FrameLine, FrameLine, FrameLine} << "..." << InitialText + FrameLine + FrameLine + FrameLine << none;
+        << QStringList{FrameLine, FrameLine, FrameLine} << "..."
+        << InitialText + FrameLine + FrameLine + FrameLine << none;
     QTest::newRow("two frames before a quiet tick: the later wins")
         << QStringList{QStringLiteral("$01:02:03,01/01/2007,1,0\r\n") + FrameLine, ""} << ".F"
         << FrameText << FrameShown;
@@ -100,8 +101,8 @@ void TestFrameReceiver::ticks_data()
         << QStringList{QStringLiteral("$12:00:00,06/1"), ""} << ".."
         << InitialText + "$12:00:00,06/1" << none;
     QTest::newRow("partial next frame after a whole one waits for its line end")
-        << QStringList{FrameLine + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""} << "...F"
-        << QStringLiteral("13:00:00,06/15/2007,5,1")
+        << QStringList{FrameLine + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""}
+        << "...F" << QStringLiteral("13:00:00,06/15/2007,5,1")
         << QStringLiteral("13:00:00|06/15/2007|5|summer");
     QTest::newRow("characters after the line end are not part of the frame")
         << QStringList{FrameLine + "zz", ""} << ".F" << FrameText << FrameShown;
@@ -188,7 +189,8 @@ void TestFrameReceiver::framesSplitEveryWay_data()
     }
     for (qsizetype cut = 1; cut + 1 < FrameLine.size(); ++cut)
         QTest::addRow("three pieces at %d", int(cut))
-            << QStringList{FrameLine.left(cut), FrameLine.mid(cut, 1), FrameLine.mid(cut + 1), ""} << "...F";
+            << QStringList{FrameLine.left(cut), FrameLine.mid(cut, 1), FrameLine.mid(cut + 1), ""}
+            << "...F";
 }
 
 void TestFrameReceiver::framesSplitEveryWay()

@@ -105,8 +105,8 @@ void BenchClockAccuracy::settingFollowsTheDevice()
     }
     const double span =
         double(std::chrono::duration_cast<std::chrono::milliseconds>(MonotonicClock::now() - begin)
-                   .count()) /
-        1000.0;
+                   .count())
+        / 1000.0;
     QCOMPARE(program.messagesShown(), QStringList());
     QVERIFY(program.fallback.asked.isEmpty());
 

@@ -161,8 +161,8 @@ void BenchIdleCost::idleCost()
     }
     const double seconds = double(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - begin)
-                                      .count()) /
-                           1000.0;
+                                      .count())
+                           / 1000.0;
     QVERIFY2(hasOpen(measured[0].process->processId(), device), "quorvel lost the device");
     QCOMPARE(timedated.calls().size(), 0);
 

@@ -5,8 +5,8 @@
 
 #include <QDateTime>
 #include <QLabel>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
@@ -101,8 +101,8 @@ void TestEndToEnd::everyFrameShowsWholeAndOnTime()
     std::optional<qint64> previous;
     for (const ProgramOnSimulator::Shown &shown : std::as_const(program.shown)) {
         const std::optional<qint64> second = frameSecond(shown, program.offset());
-        QVERIFY2(second, qPrintable(QStringLiteral("not a frame the device sent lately: ") +
-                                    describe(shown)));
+        QVERIFY2(second, qPrintable(QStringLiteral("not a frame the device sent lately: ")
+                                    + describe(shown)));
         if (previous)
             QVERIFY2(*second == *previous + 1,
                      qPrintable(QStringLiteral("after the frame of second %1 came %2")
@@ -162,8 +162,8 @@ void TestEndToEnd::settingTheClockMakesOneCallWithTheDeviceTime()
     QCOMPARE(calls[0].relative, false);
     QCOMPARE(calls[0].interactive, true);
     const qint64 deviceAtCall =
-        calls[0].receivedUsec +
-        std::chrono::duration_cast<std::chrono::microseconds>(Offset).count();
+        calls[0].receivedUsec
+        + std::chrono::duration_cast<std::chrono::microseconds>(Offset).count();
     const qint64 errorUsec = calls[0].usecUtc - deviceAtCall;
     QVERIFY2(std::abs(errorUsec) < 250'000,
              qPrintable(QStringLiteral("set %1 ms away from the device's time")
@@ -200,8 +200,8 @@ void TestEndToEnd::offsetLineReadsHowFarBehindTheComputerIs()
     for (const QString &text : std::as_const(read)) {
         const QRegularExpressionMatch match = pattern.match(text);
         QVERIFY2(match.hasMatch(), qPrintable(text));
-        const auto shown = std::chrono::milliseconds(match.captured(1).toInt() * 1000
-                                                     + match.captured(2).toInt());
+        const auto shown =
+            std::chrono::milliseconds(match.captured(1).toInt() * 1000 + match.captured(2).toInt());
         QVERIFY2(std::chrono::abs(shown - Ahead) <= 10ms, qPrintable(text));
     }
 }

@@ -25,7 +25,8 @@ QStringList lockFilesOf(const QString &device)
     name.replace(u'/', u'_');
     QStringList found;
     for (const char *folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
-        const QFileInfo lock(QDir(QString::fromLatin1(folder)).filePath(QStringLiteral("LCK..") + name));
+        const QFileInfo lock(
+            QDir(QString::fromLatin1(folder)).filePath(QStringLiteral("LCK..") + name));
         if (lock.exists())
             found.append(lock.canonicalFilePath());
     }
@@ -40,7 +41,8 @@ bool startProgram(QProcess &program, const QString &device, const QStringList &w
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QUORVEL_COM1"), device);
-    environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quorvel.frames.info=true"));
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                       QStringLiteral("quorvel.frames.info=true"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // No clock service is asked anything here; a bus address that leads nowhere keeps it so.
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
@@ -67,8 +69,7 @@ bool showsWithin(QProcess &program, const QByteArray &text, std::chrono::millise
 // Whether the program has opened `device` within `time`.
 bool opensWithin(const QProcess &program, const QString &device, std::chrono::milliseconds time)
 {
-    return QTest::qWaitFor([&] { return hasOpen(program.processId(), device); },
-                           int(time.count()));
+    return QTest::qWaitFor([&] { return hasOpen(program.processId(), device); }, int(time.count()));
 }
 
 } // namespace
@@ -114,10 +115,11 @@ void TestProgramEnds::signalClosesThePortAndEndsWithStatusZero()
     const QByteArray path = line.path().toLocal8Bit();
     QCOMPARE(::chmod(path.constData(), 0666), 0);
     QProcess second;
-    QVERIFY(startProgram(second, line.path(),
-                         {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
-                          QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
-                          QStringLiteral("--inh-caps=-all"), QStringLiteral("--bounding-set=-all")}));
+    QVERIFY(
+        startProgram(second, line.path(),
+                     {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
+                      QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
+                      QStringLiteral("--inh-caps=-all"), QStringLiteral("--bounding-set=-all")}));
     QVERIFY2(opensWithin(second, line.path(), 15s),
              "a user's program could not open the device after the first one ended");
     const QByteArray frame("12:00:00,06/15/2007,5,1");

@@ -43,9 +43,9 @@ QByteArray SoakStream::frame()
     m_deviceClock = m_deviceClock.addSecs(ClockStep);
     const QDate day = m_deviceClock.date();
     const bool summer = day.month() >= 4 && day.month() <= 10;
-    return whole(m_deviceClock.toString(QStringLiteral("hh:mm:ss,MM/dd/yyyy,")) +
-                 QString::number(day.dayOfWeek()) +
-                 (summer ? QLatin1String(",1") : QLatin1String(",0")));
+    return whole(m_deviceClock.toString(QStringLiteral("hh:mm:ss,MM/dd/yyyy,"))
+                 + QString::number(day.dayOfWeek())
+                 + (summer ? QLatin1String(",1") : QLatin1String(",0")));
 }
 
 QByteArray SoakStream::brokenFrame()

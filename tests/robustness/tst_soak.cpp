@@ -179,8 +179,7 @@ void TestSoak::noiseAndFramesForMegabytes()
           qlonglong((residentEnd - residentWarm) / 1024));
 
     // The clean frame is shown, and nothing the flood brought ever showed as a time.
-    QCOMPARE(window.receiveText(),
-             QString::fromLatin1(CleanFrame.mid(1, CleanFrame.size() - 3)));
+    QCOMPARE(window.receiveText(), QString::fromLatin1(CleanFrame.mid(1, CleanFrame.size() - 3)));
     QCOMPARE(wrongShown, QStringList());
     QVERIFY2(longestReceiveText <= FrameReceiver::MaxReceiveLength,
              "the receive text grew beyond its bound");

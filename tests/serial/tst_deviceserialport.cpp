@@ -1,8 +1,8 @@
 #include "deviceserialport.h"
 #include "markerdating.h"
+#include "portreader.h"
 #include "processusage.h"
 #include "pseudoterminal.h"
-#include "portreader.h"
 #include "receivedbuffer.h"
 
 #include <QEventLoop>
@@ -185,7 +185,7 @@ void TestDeviceSerialPort::lineDoesNotWakeThePollsThread()
 
 void TestDeviceSerialPort::markerDatedWhileThePollsThreadIsBusy_data()
 {
-    QTest::addColumn<int>("busyMs"); // of every 100 ms poll period
+    QTest::addColumn<int>("busyMs");       // of every 100 ms poll period
     QTest::addColumn<QByteArray>("noise"); // sent before each frame
     QTest::addColumn<int>("pauseMs");      // between the noise and the frame
     QTest::addColumn<int>("medianLimitUs");

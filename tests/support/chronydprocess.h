@@ -68,10 +68,11 @@ inline QString clockCapabilityOf(const QByteArray &status)
 inline QString unavailableReason()
 {
     for (const char *program : {"chronyd", "chronyc", "setpriv"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty() &&
-            QStandardPaths::findExecutable(QString::fromLatin1(program),
-                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-                .isEmpty())
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()
+            && QStandardPaths::findExecutable(
+                   QString::fromLatin1(program),
+                   {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
+                   .isEmpty())
             return QStringLiteral("%1 is not installed (Debian packages chrony, util-linux)")
                 .arg(QString::fromLatin1(program));
     }
@@ -80,8 +81,8 @@ inline QString unavailableReason()
     // The guard itself, tried on a harmless program first.
     QProcess probe;
     probe.start(QStringLiteral("setpriv"),
-                withoutClockCapability() +
-                    QStringList{QStringLiteral("cat"), QStringLiteral("/proc/self/status")});
+                withoutClockCapability()
+                    + QStringList{QStringLiteral("cat"), QStringLiteral("/proc/self/status")});
     if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
         return QStringLiteral("setpriv cannot drop CAP_SYS_TIME here");
     const QString held = clockCapabilityOf(probe.readAllStandardOutput());
@@ -107,8 +108,8 @@ inline quint16 freeUdpPort()
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     quint16 port = 0;
-    if (::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+    if (::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length) == 0)
         port = ntohs(address.sin_port);
     ::close(probe);
     return port;
@@ -123,12 +124,12 @@ inline std::optional<double> queryOverNtp(quint16 port, int timeoutSeconds, QStr
     QProcess query;
     query.setProcessChannelMode(QProcess::MergedChannels);
     query.start(QStringLiteral("setpriv"),
-                withoutClockCapability() +
-                    QStringList{chronydPath(), QStringLiteral("-Q"), QStringLiteral("-t"),
-                                QString::number(timeoutSeconds),
-                                QStringLiteral("server 127.0.0.1 port %1 iburst minpoll -4 "
-                                               "maxpoll -4 maxsamples 6")
-                                    .arg(port)});
+                withoutClockCapability()
+                    + QStringList{chronydPath(), QStringLiteral("-Q"), QStringLiteral("-t"),
+                                  QString::number(timeoutSeconds),
+                                  QStringLiteral("server 127.0.0.1 port %1 iburst minpoll -4 "
+                                                 "maxpoll -4 maxsamples 6")
+                                      .arg(port)});
     query.waitForFinished((timeoutSeconds + 10) * 1000);
     const QString printed = QString::fromLocal8Bit(query.readAll());
     if (output)
@@ -168,8 +169,8 @@ public:
         const QString commandFolder = m_folder.filePath(QStringLiteral("cmd"));
         QDir().mkpath(commandFolder);
         if (const passwd *user = ::getpwnam("_chrony"))
-            if (::chown(QFile::encodeName(commandFolder).constData(), user->pw_uid, user->pw_gid) !=
-                0)
+            if (::chown(QFile::encodeName(commandFolder).constData(), user->pw_uid, user->pw_gid)
+                != 0)
                 return fail(QStringLiteral("cannot hand the command folder to _chrony"));
         ::chmod(QFile::encodeName(commandFolder).constData(), 0770);
 
@@ -192,10 +193,10 @@ public:
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setWorkingDirectory(m_folder.path());
         m_process.start(QStringLiteral("setpriv"),
-                        Chronyd::withoutClockCapability() +
-                            QStringList{Chronyd::chronydPath(), QStringLiteral("-x"),
-                                        QStringLiteral("-d"), QStringLiteral("-f"),
-                                        file.fileName()});
+                        Chronyd::withoutClockCapability()
+                            + QStringList{Chronyd::chronydPath(), QStringLiteral("-x"),
+                                          QStringLiteral("-d"), QStringLiteral("-f"),
+                                          file.fileName()});
         if (!m_process.waitForStarted(10000))
             return fail(QStringLiteral("setpriv chronyd did not start"));
 

@@ -23,8 +23,8 @@ namespace ClockGuards {
 inline QStringList withoutSysTime(const QStringList &command)
 {
     return QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-sys_time"),
-                       QStringLiteral("--inh-caps=-sys_time"), QStringLiteral("--")} +
-           command;
+                       QStringLiteral("--inh-caps=-sys_time"), QStringLiteral("--")}
+           + command;
 }
 
 inline QStringList underSeccomp(const QStringList &command)
@@ -37,8 +37,8 @@ inline QStringList withRecorder(const QStringList &command, const QString &callL
 {
     return QStringList{QStringLiteral("env"),
                        QStringLiteral("LD_PRELOAD=" CLOCK_CALL_RECORDER_PATH),
-                       QStringLiteral("QUORVEL_CLOCK_CALL_LOG=") + callLog} +
-           command;
+                       QStringLiteral("QUORVEL_CLOCK_CALL_LOG=") + callLog}
+           + command;
 }
 
 // All three: the command runs without CAP_SYS_TIME, under the filter, with the recorder.
@@ -55,8 +55,8 @@ template <typename Wrap> QMap<QString, QString> probe(const QStringList &checks,
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(command.first(), command.mid(1));
-    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0)
         return results;
     const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
     for (const QByteArray &line : lines) {
@@ -162,15 +162,15 @@ inline QString proveRecorder()
 
     // The values the probe passed, as the recorder logged them.
     const QList<ClockCall> calls = readClockCalls(log);
-    const bool logged = calls.size() == 6 && calls[0].name == "clock_settime" &&
-                        calls[0].field("sec") == 1234567 && calls[0].field("nsec") == 2000000000 &&
-                        calls[1].name == "settimeofday" && calls[1].field("sec") == 7654321 &&
-                        calls[1].field("usec") == 2000000 && calls[2].name == "adjtimex" &&
-                        calls[2].field("offset") == 4242 && calls[3].name == "ntp_adjtime" &&
-                        calls[3].field("modes") == 0x8000 && calls[4].name == "clock_adjtime" &&
-                        calls[4].field("clock") == 0 && calls[5].name == "rtc_set_time" &&
-                        calls[5].field("year") == 107 && calls[5].field("mday") == 15 &&
-                        calls[5].field("real") > 0;
+    const bool logged = calls.size() == 6 && calls[0].name == "clock_settime"
+                        && calls[0].field("sec") == 1234567 && calls[0].field("nsec") == 2000000000
+                        && calls[1].name == "settimeofday" && calls[1].field("sec") == 7654321
+                        && calls[1].field("usec") == 2000000 && calls[2].name == "adjtimex"
+                        && calls[2].field("offset") == 4242 && calls[3].name == "ntp_adjtime"
+                        && calls[3].field("modes") == 0x8000 && calls[4].name == "clock_adjtime"
+                        && calls[4].field("clock") == 0 && calls[5].name == "rtc_set_time"
+                        && calls[5].field("year") == 107 && calls[5].field("mday") == 15
+                        && calls[5].field("real") > 0;
     return logged ? QString()
                   : QStringLiteral("with the recorder: the log does not hold the %1 calls' values")
                         .arg(calls.size());

@@ -33,8 +33,8 @@ public:
             return false;
         m_process.setProgram(QStringLiteral(FAKE_TIMEDATED_PATH));
         m_process.setArguments(
-            QStringList{QStringLiteral("--address"), address, QStringLiteral("--log"), logPath()} +
-            options);
+            QStringList{QStringLiteral("--address"), address, QStringLiteral("--log"), logPath()}
+            + options);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
         if (!m_process.waitForStarted(10000))

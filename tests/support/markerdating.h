@@ -19,10 +19,11 @@
 // compares the arrival the reception core gives each frame taken with when its "$" was
 // written. With `noise`, the device sends those bytes at the line's pace `pause` before each
 // frame. Returns one error per frame taken (positive: dated late).
-inline QList<std::chrono::microseconds>
-markerDatingErrors(SerialPort *port, PseudoTerminal *line, int frames,
-                   std::chrono::milliseconds busyPerPoll, const QByteArray &noise = {},
-                   std::chrono::milliseconds pause = {})
+inline QList<std::chrono::microseconds> markerDatingErrors(SerialPort *port, PseudoTerminal *line,
+                                                           int frames,
+                                                           std::chrono::milliseconds busyPerPoll,
+                                                           const QByteArray &noise = {},
+                                                           std::chrono::milliseconds pause = {})
 {
     using namespace std::chrono_literals;
     constexpr auto Period = 300ms; // between the starts of two frames
@@ -84,7 +85,8 @@ markerDatingErrors(SerialPort *port, PseudoTerminal *line, int frames,
                 return std::chrono::abs(arrival - a) < std::chrono::abs(arrival - b);
             });
         if (nearest != markersSent.cend())
-            errors.append(std::chrono::duration_cast<std::chrono::microseconds>(arrival - *nearest));
+            errors.append(
+                std::chrono::duration_cast<std::chrono::microseconds>(arrival - *nearest));
     }
     return errors;
 }

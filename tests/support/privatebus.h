@@ -35,12 +35,13 @@ public:
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:dir=)" +
-            m_dir.path().toUtf8() +
+  <listen>unix:dir=)"
+            + m_dir.path().toUtf8() +
             R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
-)" + QByteArray(users == Users::Anyone ? "    <allow user=\"*\"/>\n" : "") +
+)" + QByteArray(users == Users::Anyone ? "    <allow user=\"*\"/>\n" : "")
+            +
             R"(    <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>
@@ -49,10 +50,10 @@ public:
 )");
         file.close();
         // Other users reach the socket only through a folder they may enter.
-        if (users == Users::Anyone &&
-            !QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                     QFile::ExeOwner | QFile::ExeGroup |
-                                                     QFile::ExeOther))
+        if (users == Users::Anyone
+            && !QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner
+                                                        | QFile::ExeOwner | QFile::ExeGroup
+                                                        | QFile::ExeOther))
             return false;
 
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));

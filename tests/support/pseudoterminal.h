@@ -49,8 +49,8 @@ public:
     // Plays the device: sends `bytes` to whoever has the device open.
     bool send(const QByteArray &bytes)
     {
-        return m_controller >= 0 &&
-               ::write(m_controller, bytes.constData(), size_t(bytes.size())) == bytes.size();
+        return m_controller >= 0
+               && ::write(m_controller, bytes.constData(), size_t(bytes.size())) == bytes.size();
     }
 
     // Plays a device that sends faster than the program reads: sends all of `bytes`, waiting
@@ -68,8 +68,8 @@ public:
                 continue;
             }
             pollfd writable{m_controller, POLLOUT, 0};
-            if (::poll(&writable, 1, int(timeout.count())) <= 0 ||
-                (writable.revents & POLLOUT) == 0)
+            if (::poll(&writable, 1, int(timeout.count())) <= 0
+                || (writable.revents & POLLOUT) == 0)
                 return false;
         }
         return sent == bytes.size();

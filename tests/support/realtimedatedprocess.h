@@ -116,8 +116,8 @@ private:
     QString guardsOnTheService() const
     {
         const QString proc = QStringLiteral("/proc/%1/").arg(m_timedated.processId());
-        if (QFileInfo(proc + QStringLiteral("exe")).canonicalFilePath() !=
-            QFileInfo(executable()).canonicalFilePath())
+        if (QFileInfo(proc + QStringLiteral("exe")).canonicalFilePath()
+            != QFileInfo(executable()).canonicalFilePath())
             return QStringLiteral("the process on the bus is not systemd-timedated");
         QFile status(proc + QStringLiteral("status"));
         QFile maps(proc + QStringLiteral("maps"));

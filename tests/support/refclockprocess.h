@@ -33,8 +33,8 @@ public:
             m_process.setArguments(QStringList{QStringLiteral("--bounding-set=-all"),
                                                QStringLiteral("--inh-caps=-all"),
                                                QStringLiteral("--no-new-privs"),
-                                               QStringLiteral(QUORVEL_REFCLOCK)} +
-                                   arguments);
+                                               QStringLiteral(QUORVEL_REFCLOCK)}
+                                   + arguments);
         } else {
             m_process.setProgram(QStringLiteral(QUORVEL_REFCLOCK));
             m_process.setArguments(arguments);

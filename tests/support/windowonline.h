@@ -40,9 +40,9 @@ inline void pickEntry(QComboBox *combo, int index, const std::function<void()> &
 
 // The window on the real serial port, reading a device behind "Com1": a pseudo-terminal of
 // its own that the test plays the device on (plugIn(), send(), pull(); POSIX only), or one
-// that another program plays (nameDevice(), for quorvel-sim). QUORVEL_COM1 is set for it and put back as it
-// was when the rig goes, whatever the test did in between. Messages are recorded; every call
-// to the port passes through `port`, which can run something between two steps.
+// that another program plays (nameDevice(), for quorvel-sim). QUORVEL_COM1 is set for it and put
+// back as it was when the rig goes, whatever the test did in between. Messages are recorded; every
+// call to the port passes through `port`, which can run something between two steps.
 class WindowOnLine
 {
 public:
@@ -73,7 +73,6 @@ public:
         return device->isValid();
     }
 
-
     // The device goes away: the other side of the line closes, and so does our own handle.
     void pull()
     {
@@ -81,7 +80,10 @@ public:
         device->closeDeviceSide();
     }
 
-    bool send(const QByteArray &bytes) { return device->send(bytes); }
+    bool send(const QByteArray &bytes)
+    {
+        return device->send(bytes);
+    }
 #endif
 
     bool portIsOpen()
@@ -95,7 +97,10 @@ public:
     {
         return form.findChild<T *>(name);
     }
-    QTimer *timer1() const { return control<QTimer>(QStringLiteral("Timer1")); }
+    QTimer *timer1() const
+    {
+        return control<QTimer>(QStringLiteral("Timer1"));
+    }
 
     // Label1, Label3, Label5 and Label7.
     QStringList labels() const
@@ -106,7 +111,10 @@ public:
         return texts;
     }
 
-    QString receiveText() const { return form.findChild<ReceiveWindow *>()->receiveText(); }
+    QString receiveText() const
+    {
+        return form.findChild<ReceiveWindow *>()->receiveText();
+    }
 
     // Picks entry `index` of the port list; see pickEntry().
     void pick(int index, const std::function<void()> &justBefore = {})

@@ -64,9 +64,9 @@ void BenchRefclock::chronysEstimate()
     START_CHRONYD(noisy.chronyd, noisy.refclockSocket());
     START_CHRONYD(atPoll.chronyd, atPoll.refclockSocket());
     QVERIFY(atMarker.plug(device));
-    QVERIFY(
-        noisy.plug(device + QStringList{QStringLiteral("--noise"), QStringLiteral("--malformed"),
-                                        QStringLiteral("--split")}));
+    QVERIFY(noisy.plug(device
+                       + QStringList{QStringLiteral("--noise"), QStringLiteral("--malformed"),
+                                     QStringLiteral("--split")}));
     QVERIFY(atPoll.plug(device));
     QVERIFY(atMarker.startRefclock({verbose}));
     QVERIFY(noisy.startRefclock({verbose}));

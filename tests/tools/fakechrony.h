@@ -31,8 +31,9 @@ public:
         std::memcpy(address.sun_path, m_path.constData(), size_t(m_path.size()));
         ::unlink(address.sun_path);
         m_socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (m_socket < 0 ||
-            ::bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        if (m_socket < 0
+            || ::bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                   != 0) {
             close();
             return false;
         }

@@ -38,8 +38,8 @@ public:
         refclock.stopWith(SIGTERM);
         const QStringList lines = refclock.lines();
         for (const QString &line : lines) {
-            if (!line.contains(QStringLiteral("Muestra ")) &&
-                !line.contains(QStringLiteral("Trama ")))
+            if (!line.contains(QStringLiteral("Muestra "))
+                && !line.contains(QStringLiteral("Trama ")))
                 qInfo().noquote() << line;
         }
         unplug();
@@ -71,8 +71,8 @@ public:
     bool startRefclock(const QStringList &extra = {})
     {
         return refclock.start(QStringList{QStringLiteral("--port"), devicePath(),
-                                          QStringLiteral("--socket"), refclockSocket()} +
-                              extra);
+                                          QStringLiteral("--socket"), refclockSocket()}
+                              + extra);
     }
 
     // The offsets of the samples the refclock logged as sent (it runs with --verbose), in

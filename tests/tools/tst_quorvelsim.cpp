@@ -576,8 +576,8 @@ void TestQuorvelSim::splitFramesSpanPolls()
                  frame.text.constData());
         nanoseconds longestPause(0);
         for (qsizetype i = 1; i < frame.size(); ++i) {
-            longestPause = std::max(longestPause, line.arrivals.at(frame.position + i) -
-                                                      line.arrivals.at(frame.position + i - 1));
+            longestPause = std::max(longestPause, line.arrivals.at(frame.position + i)
+                                                      - line.arrivals.at(frame.position + i - 1));
         }
         // The simulator pauses 250 ms, so a reader polling every 100 ms sees a quiet poll;
         // a reader kept waiting by a busy machine sees less.

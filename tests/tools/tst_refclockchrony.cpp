@@ -128,9 +128,9 @@ void TestRefclockChrony::noisyBrokenSplitLine()
 {
     RefclockChain chain;
     START_CHRONYD(chain.chronyd, chain.refclockSocket());
-    QVERIFY(
-        chain.plug(Device + QStringList{QStringLiteral("--noise"), QStringLiteral("--malformed"),
-                                        QStringLiteral("--split")}));
+    QVERIFY(chain.plug(Device
+                       + QStringList{QStringLiteral("--noise"), QStringLiteral("--malformed"),
+                                     QStringLiteral("--split")}));
     QVERIFY(chain.startRefclock({QStringLiteral("--verbose")}));
     VERIFY_ESTIMATE(chain, 20000);
 

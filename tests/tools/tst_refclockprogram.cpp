@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <thread>
 #include <QThread>
+#include <thread>
 
 #include <algorithm>
 #include <chrono>

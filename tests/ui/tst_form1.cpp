@@ -24,10 +24,10 @@ namespace {
 
 const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString Unavailable = QStringLiteral("Puerto no disponible");
-const QStringList Controls{"Text1",    "Frame1", "Label1", "Label2",  "Label3",   "Label4",
-                           "Label5",   "Label6", "Label7", "Label8",  "Combo1",   "Command1",
-                           "Command2", "OLE1",   "Label9", "Label10", "Command3", "Label11",
-                           "LabelOffset"};
+const QStringList Controls{"Text1",   "Frame1",   "Label1",   "Label2",     "Label3",
+                           "Label4",  "Label5",   "Label6",   "Label7",     "Label8",
+                           "Combo1",  "Command1", "Command2", "OLE1",       "Label9",
+                           "Label10", "Command3", "Label11",  "LabelOffset"};
 
 // A window with a scripted port and recorded messages, not shown.
 struct Fixture

@@ -46,20 +46,19 @@ void TestOffsetLine::showsTheOffsetAtTheMarker_data()
 
     QTest::newRow("device on time") << "12:00:00"
                                     << "06/15/2007" << 5 << 0 << "El PC va en hora";
-    QTest::newRow("device 2.5 s ahead") << "12:00:00"
-                                        << "06/15/2007" << 5 << -2500
-                                        << "El PC va 2,500 s atrasado";
+    QTest::newRow("device 2.5 s ahead")
+        << "12:00:00"
+        << "06/15/2007" << 5 << -2500 << "El PC va 2,500 s atrasado";
     QTest::newRow("the $ arrived after the clocks were read")
         << "12:00:01"
         << "06/15/2007" << 5 << 1004 << "El PC va 0,004 s adelantado";
     QTest::newRow("an hour behind") << "11:00:00"
-                                    << "06/15/2007" << 5 << 0
-                                    << "El PC va 1 h 0,000 s adelantado";
+                                    << "06/15/2007" << 5 << 0 << "El PC va 1 h 0,000 s adelantado";
     QTest::newRow("impossible date") << "12:00:00"
                                      << "02/30/2007" << 5 << 0 << "Hora del equipo no válida";
-    QTest::newRow("hour skipped in spring") << "02:30:00"
-                                            << "03/25/2007" << 7 << 0
-                                            << "Hora del equipo no válida";
+    QTest::newRow("hour skipped in spring")
+        << "02:30:00"
+        << "03/25/2007" << 7 << 0 << "Hora del equipo no válida";
     QTest::newRow("weekday of another day")
         << "12:00:00"
         << "06/15/2007" << 4 << 0
@@ -79,7 +78,8 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
     QFETCH(QString, text);
 
     QLabel label;
-    OffsetLine line(&label, [] { return Clocks; }, madrid);
+    OffsetLine line(
+        &label, [] { return Clocks; }, madrid);
     line.show(frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs)));
     QCOMPARE(label.text(), text);
 }
@@ -87,7 +87,8 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
 void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
 {
     QLabel label(QStringLiteral("left from before"));
-    OffsetLine line(&label, [] { return Clocks; }, madrid);
+    OffsetLine line(
+        &label, [] { return Clocks; }, madrid);
     QCOMPARE(label.text(), QString());
 
     // Frames a second apart keep the line; once they stop, it empties after three seconds.
@@ -102,7 +103,8 @@ void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
 void TestOffsetLine::readableThroughAccessibility()
 {
     QLabel label;
-    OffsetLine line(&label, [] { return Clocks; }, madrid);
+    OffsetLine line(
+        &label, [] { return Clocks; }, madrid);
     line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then - 2500ms));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
     QVERIFY(accessible);

@@ -23,19 +23,19 @@ void TestOffsetText::text_data()
     QTest::newRow("computer behind") << s(2.5) << true << "El PC va 2,500 s atrasado";
     QTest::newRow("computer ahead") << s(-0.004) << true << "El PC va 0,004 s adelantado";
     QTest::newRow("exactly right") << qint64(0) << true << "El PC va en hora";
-    QTest::newRow("just under half a millisecond behind") << qint64(499) << true
-                                                            << "El PC va en hora";
-    QTest::newRow("just under half a millisecond ahead") << qint64(-499) << true
-                                                           << "El PC va en hora";
-    QTest::newRow("half a millisecond behind rounds up") << qint64(500) << true
-                                                           << "El PC va 0,001 s atrasado";
-    QTest::newRow("half a millisecond ahead rounds up") << qint64(-500) << true
-                                                          << "El PC va 0,001 s adelantado";
-    QTest::newRow("rounded to the millisecond") << qint64(1234567) << true
-                                                << "El PC va 1,235 s atrasado";
+    QTest::newRow("just under half a millisecond behind")
+        << qint64(499) << true << "El PC va en hora";
+    QTest::newRow("just under half a millisecond ahead")
+        << qint64(-499) << true << "El PC va en hora";
+    QTest::newRow("half a millisecond behind rounds up")
+        << qint64(500) << true << "El PC va 0,001 s atrasado";
+    QTest::newRow("half a millisecond ahead rounds up")
+        << qint64(-500) << true << "El PC va 0,001 s adelantado";
+    QTest::newRow("rounded to the millisecond")
+        << qint64(1234567) << true << "El PC va 1,235 s atrasado";
     QTest::newRow("just under a minute") << s(59.999) << true << "El PC va 59,999 s atrasado";
-    QTest::newRow("rounds up into a minute") << qint64(59999600) << true
-                                             << "El PC va 1 min 0,000 s atrasado";
+    QTest::newRow("rounds up into a minute")
+        << qint64(59999600) << true << "El PC va 1 min 0,000 s atrasado";
     QTest::newRow("hours and minutes, no seconds")
         << s(3720) << true << "El PC va 1 h 2 min 0,000 s atrasado";
     QTest::newRow("days, zero minutes between hours and seconds")
@@ -48,8 +48,8 @@ void TestOffsetText::text_data()
         << s(86400 + 300) << true << "El PC va 1 d 0 h 5 min 0,000 s atrasado";
     QTest::newRow("an hour and some seconds")
         << -s(3600 + 7) << true << "El PC va 1 h 0 min 7,000 s adelantado";
-    QTest::newRow("no time named") << std::numeric_limits<qint64>::min() << true
-                                   << "Hora del equipo no válida";
+    QTest::newRow("no time named")
+        << std::numeric_limits<qint64>::min() << true << "Hora del equipo no válida";
     QTest::newRow("weekday contradicts the date")
         << s(2.5) << false
         << "El PC va 2,500 s atrasado (el día de la semana no coincide con la fecha)";

@@ -228,12 +228,11 @@ void TestPortSelection::failureSaysWhy()
                                     .arg(QCoreApplication::applicationName())
                                     .arg(QCoreApplication::applicationPid());
     QCOMPARE(messages.shown.size(), 1);
-    QCOMPARE(messages.shown.first(),
-             QStringLiteral("Puerto no disponible\r\n")
-                 + QString(why)
-                       .replace(QLatin1String("%1"), device)
-                       .replace(QLatin1String("%2"), group)
-                       .replace(QLatin1String("%3"), thisProcess));
+    QCOMPARE(messages.shown.first(), QStringLiteral("Puerto no disponible\r\n")
+                                         + QString(why)
+                                               .replace(QLatin1String("%1"), device)
+                                               .replace(QLatin1String("%2"), group)
+                                               .replace(QLatin1String("%3"), thisProcess));
 #endif
 }
 

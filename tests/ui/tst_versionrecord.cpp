@@ -30,8 +30,8 @@ private:
 
 void TestVersionRecord::initTestCase()
 {
-    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
-                                                     QLatin1Char('/') + QUORVEL_PROGRAM_NAME);
+    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()
+                                                     + QLatin1Char('/') + QUORVEL_PROGRAM_NAME);
     QVERIFY2(QFileInfo::exists(program), qPrintable(program));
     m_program = program.toStdWString();
 

@@ -103,8 +103,9 @@ void DeviceLine::dropUnread()
     int queued = 0;
     if (ioctl(m_device, FIONREAD, &queued) != 0)
         return;
-    const bool nobodyRead = m_sentSinceCheck > 0 && (queued >= m_queuedAtCheck + m_sentSinceCheck ||
-                                                     queued >= FullDeviceQueue);
+    const bool nobodyRead =
+        m_sentSinceCheck > 0
+        && (queued >= m_queuedAtCheck + m_sentSinceCheck || queued >= FullDeviceQueue);
     if (nobodyRead && tcflush(m_device, TCIFLUSH) == 0)
         queued = 0;
     m_queuedAtCheck = queued;

@@ -8,8 +8,8 @@ QByteArray fields(const QDateTime &time, const QByteArray &weekday, const QByteA
     const QTime clock = time.time();
     return QString::asprintf("%02d:%02d:%02d,%02d/%02d/%04d,", clock.hour(), clock.minute(),
                              clock.second(), date.month(), date.day(), date.year())
-               .toLatin1() +
-           weekday + ',' + summer;
+               .toLatin1()
+           + weekday + ',' + summer;
 }
 
 QByteArray weekdayOf(const QDateTime &time)
