@@ -91,7 +91,7 @@ for module in QtCore QtGui QtWidgets QtSerialPort QtTest; do
     qt_flags+=(-isystem "$qt_include/$module")
 done
 project_flags=()
-for folder in core serial clock ui tests/support; do
+for folder in core serial clock ui tools/scriptedport tests/support; do
     project_flags+=(-I"$root/$folder")
 done
 # Tests include what moc makes of them; its output matters to linking only, so empty files
