@@ -12,12 +12,27 @@
 #include <QEventLoop>
 #include <QList>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+
+// How far behind the device the offset line "El PC va 2,500 s atrasado" says the computer is;
+// nothing for any other text.
+inline std::optional<std::chrono::milliseconds> computerBehind(const QString &offsetLine)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^El PC va (\\d+),(\\d{3}) s atrasado$"));
+    const QRegularExpressionMatch match = pattern.match(offsetLine);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return std::chrono::milliseconds(match.captured(1).toLongLong() * 1000
+                                     + match.captured(2).toLongLong());
+}
 
 // The computer's realtime clock, the one quorvel-sim and the fake timedated go by.
 inline std::chrono::nanoseconds realtimeNow()
@@ -64,6 +79,7 @@ public:
     {
         std::chrono::nanoseconds seen; // realtime clock
         QStringList labels;            // Label1, Label3, Label5, Label7
+        QString offsetLine;            // LabelOffset
     };
 
     ProgramOnSimulator() = default;
@@ -153,7 +169,8 @@ private:
     {
         const QStringList now = window->labels();
         if (shown.isEmpty() ? now != m_initial : now != shown.last().labels)
-            shown.append(Shown{realtimeNow(), now});
+            shown.append(Shown{realtimeNow(), now,
+                               window->control<QLabel>(QStringLiteral("LabelOffset"))->text()});
     }
 
     std::chrono::milliseconds m_offset{0};
