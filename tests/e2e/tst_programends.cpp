@@ -1,6 +1,7 @@
 // The program itself ends cleanly when asked to: SIGTERM, SIGINT and SIGHUP close its port as
 // "Cerrar" does, so that no lock file stays behind and the next program, of any user, can open
 // the device; and a lock file left by a crash does not keep the port from opening again.
+#include "lockfiles.h"
 #include "processusage.h"
 #include "pseudoterminal.h"
 
@@ -15,24 +16,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Where QSerialPort keeps the lock file of `device`, as it names it.
-QStringList lockFilesOf(const QString &device)
-{
-    QString name = device;
-    if (name.startsWith(QLatin1String("/dev/")))
-        name.remove(0, 5);
-    name.replace(u'/', u'_');
-    QStringList found;
-    for (const char *folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
-        const QFileInfo lock(
-            QDir(QString::fromLatin1(folder)).filePath(QStringLiteral("LCK..") + name));
-        if (lock.exists())
-            found.append(lock.canonicalFilePath());
-    }
-    found.removeDuplicates();
-    return found;
-}
 
 // The program on "Com1" = `device`, offscreen, run through `wrapper` (a command and its
 // arguments put in front, such as setpriv) when one is given. It logs the frames it shows,
@@ -103,13 +86,13 @@ void TestProgramEnds::signalClosesThePortAndEndsWithStatusZero()
     QProcess first;
     QVERIFY(startProgram(first, line.path()));
     QVERIFY2(opensWithin(first, line.path(), 15s), "the program did not open the device");
-    QVERIFY2(!lockFilesOf(line.path()).isEmpty(), "QSerialPort keeps no lock file here");
+    QVERIFY2(!existingLockFiles(line.path()).isEmpty(), "QSerialPort keeps no lock file here");
 
     QCOMPARE(::kill(pid_t(first.processId()), signal), 0);
     QVERIFY(first.waitForFinished(10000));
     QCOMPARE(first.exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.exitCode(), 0);
-    QCOMPARE(lockFilesOf(line.path()), QStringList());
+    QCOMPARE(existingLockFiles(line.path()), QStringList());
 
     // Another user, without any capability, opens the same device next.
     const QByteArray path = line.path().toLocal8Bit();
@@ -128,7 +111,7 @@ void TestProgramEnds::signalClosesThePortAndEndsWithStatusZero()
     QCOMPARE(::kill(pid_t(second.processId()), SIGTERM), 0);
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 0);
-    QCOMPARE(lockFilesOf(line.path()), QStringList());
+    QCOMPARE(existingLockFiles(line.path()), QStringList());
 }
 
 void TestProgramEnds::lockFileOfACrashIsStale()
@@ -140,7 +123,7 @@ void TestProgramEnds::lockFileOfACrashIsStale()
     QVERIFY2(opensWithin(crashed, line.path(), 15s), "the program did not open the device");
     crashed.kill(); // SIGKILL: nothing closes the port
     QVERIFY(crashed.waitForFinished(10000));
-    QVERIFY2(!lockFilesOf(line.path()).isEmpty(), "the crash left no lock file to test with");
+    QVERIFY2(!existingLockFiles(line.path()).isEmpty(), "the crash left no lock file to test with");
 
     QProcess next;
     QVERIFY(startProgram(next, line.path()));
@@ -149,7 +132,7 @@ void TestProgramEnds::lockFileOfACrashIsStale()
     QCOMPARE(::kill(pid_t(next.processId()), SIGTERM), 0);
     QVERIFY(next.waitForFinished(10000));
     QCOMPARE(next.exitCode(), 0);
-    QCOMPARE(lockFilesOf(line.path()), QStringList());
+    QCOMPARE(existingLockFiles(line.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestProgramEnds)
