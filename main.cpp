@@ -1,13 +1,13 @@
-#include "applicationidentity.h"
-#include "caretblinktimeout.h"
-#include "clocksetting.h"
-#include "commandline.h"
-#include "deviceserialport.h"
-#include "fontfallbacks.h"
-#include "form1.h"
-#include "messageboxmessages.h"
-#include "platformclockbackend.h"
-#include "terminationsignals.h"
+#include "clock/clocksetting.h"
+#include "clock/platformclockbackend.h"
+#include "core/terminationsignals.h"
+#include "serial/deviceserialport.h"
+#include "ui/applicationidentity.h"
+#include "ui/caretblinktimeout.h"
+#include "ui/commandline.h"
+#include "ui/fontfallbacks.h"
+#include "ui/form1.h"
+#include "ui/messageboxmessages.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "utctime.h"
+#include "frametime/utctime.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "clocksetting.h"
+#include "clock/clocksetting.h"
 
-#include "frameinstant.h"
+#include "frametime/frameinstant.h"
 
 #include <QCoreApplication>
 

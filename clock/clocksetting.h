@@ -1,9 +1,9 @@
 #pragma once
 
-#include "clockbackend.h"
-#include "frame.h"
-#include "monotonicclock.h"
-#include "usermessages.h"
+#include "clock/clockbackend.h"
+#include "core/frame.h"
+#include "core/monotonicclock.h"
+#include "core/usermessages.h"
 
 #include <QObject>
 #include <QString>

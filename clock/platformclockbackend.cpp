@@ -1,12 +1,12 @@
-#include "platformclockbackend.h"
+#include "clock/platformclockbackend.h"
 
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
-#include "windowsclockbackend.h"
+#include "clock/windowsclockbackend.h"
 #else
-#include "settimebackend.h"
-#include "timedatedbackend.h"
+#include "clock/settimebackend.h"
+#include "clock/timedatedbackend.h"
 #endif
 
 ClockBackend *createPlatformClockBackend(QObject *parent)

@@ -1,4 +1,4 @@
-#include "timedatedbackend.h"
+#include "clock/timedatedbackend.h"
 
 #include <QDBusError>
 #include <QDBusMessage>

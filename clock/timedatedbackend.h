@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clockbackend.h"
-#include "monotonicclock.h"
+#include "clock/clockbackend.h"
+#include "core/monotonicclock.h"
 
 #include <QDBusConnection>
 

@@ -1,4 +1,4 @@
-#include "windowsclockbackend.h"
+#include "clock/windowsclockbackend.h"
 
 #include <QDateTime>
 

@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "core/frame.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monotonicclock.h"
+#include "core/monotonicclock.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,4 +1,4 @@
-#include "framereceiver.h"
+#include "core/framereceiver.h"
 
 #include <algorithm>
 

@@ -13,8 +13,8 @@
 // Nothing below the window turns a frame into words for people, and nothing reads the
 // words back.
 
-#include "frame.h"
-#include "serialport.h"
+#include "core/frame.h"
+#include "core/serialport.h"
 
 #include <QString>
 

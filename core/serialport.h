@@ -1,7 +1,7 @@
 #pragma once
 
-#include "monotonicclock.h"
-#include "portfailure.h"
+#include "core/monotonicclock.h"
+#include "core/portfailure.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "terminationsignals.h"
+#include "core/terminationsignals.h"
 
 #include <QSocketNotifier>
 

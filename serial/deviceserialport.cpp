@@ -1,8 +1,8 @@
-#include "deviceserialport.h"
+#include "serial/deviceserialport.h"
 
-#include "openfailure.h"
-#include "portdevice.h"
-#include "portreader.h"
+#include "serial/openfailure.h"
+#include "serial/portdevice.h"
+#include "serial/portreader.h"
 
 namespace {
 

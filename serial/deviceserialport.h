@@ -1,7 +1,7 @@
 #pragma once
 
-#include "receivedbuffer.h"
-#include "serialport.h"
+#include "core/serialport.h"
+#include "serial/receivedbuffer.h"
 
 #include <QObject>
 #include <QString>

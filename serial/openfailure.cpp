@@ -1,4 +1,4 @@
-#include "openfailure.h"
+#include "serial/openfailure.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "portfailure.h"
+#include "core/portfailure.h"
 
 #include <QSerialPort>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "portdevice.h"
+#include "serial/portdevice.h"
 
 #include <QSerialPortInfo>
 

@@ -1,4 +1,4 @@
-#include "portreader.h"
+#include "serial/portreader.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receivedbuffer.h"
+#include "serial/receivedbuffer.h"
 
 #include <QObject>
 #include <QSerialPort>

@@ -1,4 +1,4 @@
-#include "receivedbuffer.h"
+#include "serial/receivedbuffer.h"
 
 #include <QMutexLocker>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serialport.h"
+#include "core/serialport.h"
 
 #include <QList>
 #include <QMutex>

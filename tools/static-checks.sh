@@ -3,7 +3,8 @@
 # file that the build compiles, taken from the build folder's compile_commands.json, except
 # tests, generated files and anything inside a build folder; checks that every C and C++ file
 # is formatted as .clang-format says; then checks that the Windows-only sources compile, with
-# the MinGW-w64 cross compiler. Exits non-zero on any finding.
+# the MinGW-w64 cross compiler; and that no include goes up the layers of the README's layout
+# table. Exits non-zero on any finding.
 # Usage: tools/static-checks.sh [build folder, default build]
 # The build folder must have been configured (cmake writes compile_commands.json) and built
 # (so that generated headers exist).
@@ -31,7 +32,7 @@ echo "Checking ${#sources[@]} source files."
 echo "-- clang-tidy"
 # Our headers are checked through the sources that include them; generated headers and
 # those of Qt and the system are not.
-header_filter="^$root/(core|serial|clock|ui|tools)/"
+header_filter="^$root/(core|serial|frametime|clock|ui|refclock|tools)/"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 tidy_status=0
@@ -48,15 +49,16 @@ echo "-- clang-format"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     mapfile -t formatted < <(git ls-files '*.cpp' '*.h' '*.c')
 else
-    mapfile -t formatted < <(find core serial clock ui tools tests main.cpp \
+    mapfile -t formatted < <(find core serial frametime clock ui refclock tools tests main.cpp \
         -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
 fi
 clang-format --dry-run -Werror "${formatted[@]}"
 
 echo "-- cppcheck"
 # Qt's own headers are left out (too slow and not ours); --library=qt tells cppcheck what
-# Qt's macros mean. Include folders are the folders of the sources.
-mapfile -t includes < <(printf '%s\n' "${sources[@]}" | xargs -n 1 dirname | sort -u | sed 's/^/-I/')
+# Qt's macros mean. The include root is the project's folder, and the build folder for
+# generated headers.
+includes=(-I"$root" -I"$root/$build")
 cppcheck --quiet --error-exitcode=1 --std=c++17 --language=c++ --library=qt \
     --enable=warning,style,performance,portability --inline-suppr \
     --suppress=missingIncludeSystem --suppress=unusedFunction \
@@ -75,8 +77,8 @@ if ! command -v "$mingw" >/dev/null; then
     exit 1
 fi
 mapfile -t windows_sources < <(
-    grep -rl -E 'Q_OS_WIN|<windows\.h>|"windowsclockbackend\.h"' --include='*.cpp' \
-        core serial clock ui tools tests main.cpp | sort
+    grep -rl -E 'Q_OS_WIN|<windows\.h>|windowsclockbackend\.h"' --include='*.cpp' \
+        core serial frametime clock ui refclock tools tests main.cpp | sort
 )
 qt_windows=$(tools/windows/qt.sh)
 if [ -n "$qt_windows" ]; then
@@ -90,10 +92,7 @@ qt_flags=(-isystem "$qt_include")
 for module in QtCore QtGui QtWidgets QtSerialPort QtTest; do
     qt_flags+=(-isystem "$qt_include/$module")
 done
-project_flags=()
-for folder in core serial clock ui tools/scriptedport tests/support; do
-    project_flags+=(-I"$root/$folder")
-done
+project_flags=(-I"$root")
 # Tests include what moc makes of them; its output matters to linking only, so empty files
 # stand in for it.
 moc_stand_ins=$(mktemp -d)
@@ -109,5 +108,35 @@ printf '%s\n' "${windows_sources[@]}" |
         -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB -DQT_TESTLIB_LIB \
         -DQUORVEL_PROGRAM_NAME='"Quorvel2.exe"' "${project_flags[@]}" "${qt_flags[@]}" {} ||
     { echo "The Windows sources do not compile." >&2; exit 1; }
+
+echo "-- Layers (the README's layout table)"
+# Each row of the table names a folder (or file) and the folders it may include from; a
+# project include names its folder ("core/frame.h"). A file belongs to the row of the longest
+# folder that holds it, and may include from its own folder and those the row names.
+mapfile -t layers < <(
+    sed -n '/^## Layout/,/^## /p' README.md |
+        awk -F'|' '/^\| `/ { gsub(/[` ]/, "", $2); gsub(/[` ]/, "", $4); print $2 " " $4 }'
+)
+[ ${#layers[@]} -gt 0 ] || { echo "No layout table in README.md." >&2; exit 1; }
+layer_status=0
+while IFS= read -r file; do
+    row="" allowed=""
+    for layer in "${layers[@]}"; do
+        folder=${layer%% *}
+        case "$file" in
+        "$folder"*) [ ${#folder} -gt ${#row} ] && { row=$folder; allowed=${layer#* }; } ;;
+        esac
+    done
+    [ -n "$row" ] || { echo "$file: in no row of the layout table" >&2; layer_status=1; continue; }
+    [ "$allowed" = "everything" ] && continue
+    while IFS= read -r included; do
+        ok=no
+        for from in "$row" ${allowed//,/ }; do
+            case "$included" in "$from"*) ok=yes ;; esac
+        done
+        [ "$ok" = yes ] || { echo "$file includes $included, above it" >&2; layer_status=1; }
+    done < <(sed -n 's/^ *# *include "\([^"]*\/[^"]*\)".*/\1/p' "$file")
+done < <(git ls-files '*.cpp' '*.h' '*.c')
+[ "$layer_status" -eq 0 ] || { echo "An include goes up the layers." >&2; exit 1; }
 
 echo "Static checks found nothing."

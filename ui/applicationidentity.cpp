@@ -1,6 +1,6 @@
-#include "applicationidentity.h"
+#include "ui/applicationidentity.h"
 
-#include "programicon.h"
+#include "ui/programicon.h"
 
 #include <QGuiApplication>
 

@@ -1,4 +1,4 @@
-#include "caretblinktimeout.h"
+#include "ui/caretblinktimeout.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "fontfallbacks.h"
+#include "ui/fontfallbacks.h"
 
 #include <QFont>
 #include <QStringList>

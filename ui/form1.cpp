@@ -1,13 +1,13 @@
-#include "form1.h"
+#include "ui/form1.h"
 
-#include "clocksetting.h"
-#include "framecaptions.h"
-#include "offsetline.h"
-#include "parentcolourfill.h"
-#include "portselection.h"
-#include "programicon.h"
-#include "receivescrollbar.h"
-#include "receivewindow.h"
+#include "clock/clocksetting.h"
+#include "ui/framecaptions.h"
+#include "ui/offsetline.h"
+#include "ui/parentcolourfill.h"
+#include "ui/portselection.h"
+#include "ui/programicon.h"
+#include "ui/receivescrollbar.h"
+#include "ui/receivewindow.h"
 #include "ui_form1.h"
 
 #include <QCloseEvent>

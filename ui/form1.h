@@ -1,9 +1,9 @@
 #pragma once
 
-#include "frame.h"
-#include "framereceiver.h"
-#include "serialport.h"
-#include "usermessages.h"
+#include "core/frame.h"
+#include "core/framereceiver.h"
+#include "core/serialport.h"
+#include "core/usermessages.h"
 
 #include <QWidget>
 

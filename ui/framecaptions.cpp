@@ -1,4 +1,4 @@
-#include "framecaptions.h"
+#include "ui/framecaptions.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "messageboxmessages.h"
+#include "ui/messageboxmessages.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

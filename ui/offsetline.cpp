@@ -1,8 +1,8 @@
-#include "offsetline.h"
+#include "ui/offsetline.h"
 
-#include "deviceoffset.h"
-#include "frameinstant.h"
-#include "offsettext.h"
+#include "frametime/deviceoffset.h"
+#include "frametime/frameinstant.h"
+#include "ui/offsettext.h"
 
 #include <QLabel>
 #include <QTimer>

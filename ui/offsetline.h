@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clockpair.h"
-#include "frame.h"
+#include "core/frame.h"
+#include "frametime/clockpair.h"
 
 #include <QObject>
 #include <QTimeZone>

@@ -1,4 +1,4 @@
-#include "parentcolourfill.h"
+#include "ui/parentcolourfill.h"
 
 #include <QEvent>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "portfailuretext.h"
+#include "ui/portfailuretext.h"
 
 #include <QCoreApplication>
 

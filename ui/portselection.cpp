@@ -1,6 +1,6 @@
-#include "portselection.h"
+#include "ui/portselection.h"
 
-#include "portfailuretext.h"
+#include "ui/portfailuretext.h"
 
 #include <QCoreApplication>
 

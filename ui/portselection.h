@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serialport.h"
-#include "usermessages.h"
+#include "core/serialport.h"
+#include "core/usermessages.h"
 
 #include <QString>
 

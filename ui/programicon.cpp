@@ -1,4 +1,4 @@
-#include "programicon.h"
+#include "ui/programicon.h"
 
 QIcon programIcon()
 {

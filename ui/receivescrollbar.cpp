@@ -1,4 +1,4 @@
-#include "receivescrollbar.h"
+#include "ui/receivescrollbar.h"
 
 ReceiveScrollBar::ReceiveScrollBar(QWidget *parent) : QScrollBar(Qt::Vertical, parent) {}
 

@@ -1,4 +1,4 @@
-#include "receivewindow.h"
+#include "ui/receivewindow.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

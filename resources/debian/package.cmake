@@ -34,7 +34,7 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "date, weekday and summer or winter time of its latest frame, and sets the\n"
     "computer's date and time from them at the press of a button, through\n"
     "systemd-timedated. Its texts are in Spanish.")
-if(TARGET quorvel-refclock)
+if(QUORVEL_LINUX)
     string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "\n\n"
         "quorvel-refclock hands the device's time to chrony as a reference clock. Its\n"
         "systemd unit is installed but neither enabled nor started.")
@@ -46,6 +46,6 @@ include(CPack)
 # Everything the install rules take, for tools/package.sh to build before running cpack.
 add_custom_target(quorvel_package_contents)
 add_dependencies(quorvel_package_contents quorvel quorvel_compressed_docs)
-if(TARGET quorvel-refclock)
+if(QUORVEL_LINUX)
     add_dependencies(quorvel_package_contents quorvel-refclock)
 endif()

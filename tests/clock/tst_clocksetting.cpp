@@ -1,6 +1,6 @@
-#include "clocksetting.h"
-#include "recordingclockbackend.h"
-#include "recordingmessages.h"
+#include "clock/clocksetting.h"
+#include "tests/support/recordingclockbackend.h"
+#include "tests/support/recordingmessages.h"
 
 #include <QDateTime>
 #include <QSignalSpy>

@@ -1,10 +1,10 @@
-#include "busasuser.h"
-#include "clockguards.h"
-#include "clocksetting.h"
-#include "privatebus.h"
-#include "realtimedatedprocess.h"
-#include "recordingmessages.h"
-#include "timedatedbackend.h"
+#include "clock/clocksetting.h"
+#include "clock/timedatedbackend.h"
+#include "tests/support/busasuser.h"
+#include "tests/support/clockguards.h"
+#include "tests/support/privatebus.h"
+#include "tests/support/realtimedatedprocess.h"
+#include "tests/support/recordingmessages.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

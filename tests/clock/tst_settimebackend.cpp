@@ -1,4 +1,4 @@
-#include "settimebackend.h"
+#include "clock/settimebackend.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "faketimedatedprocess.h"
-#include "privatebus.h"
-#include "recordingclockbackend.h"
-#include "timedatedbackend.h"
+#include "clock/timedatedbackend.h"
+#include "tests/support/faketimedatedprocess.h"
+#include "tests/support/privatebus.h"
+#include "tests/support/recordingclockbackend.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,5 +1,5 @@
-#include "platformclockbackend.h"
-#include "windowsclockbackend.h"
+#include "clock/platformclockbackend.h"
+#include "clock/windowsclockbackend.h"
 
 #include <QDateTime>
 #include <QList>

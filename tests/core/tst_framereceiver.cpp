@@ -1,6 +1,6 @@
-#include "frame.h"
-#include "framereceiver.h"
-#include "scriptedserialport.h"
+#include "core/frame.h"
+#include "core/framereceiver.h"
+#include "tests/fakes/scriptedserialport.h"
 
 #include <QTest>
 

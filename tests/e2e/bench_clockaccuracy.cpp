@@ -4,8 +4,8 @@
 // timedated receives is compared with the device's time at the instant it arrived. The same is
 // printed for the naive rule of setting exactly the shown values. Prints figures; fails only
 // when the run itself cannot be made.
-#include "frameinstant.h"
-#include "programonsimulator.h"
+#include "frametime/frameinstant.h"
+#include "tests/e2e/programonsimulator.h"
 
 #include <QPushButton>
 #include <QSignalSpy>

@@ -7,11 +7,11 @@
 //
 // The program's clock setting is never used here, and its system bus is a private one with a
 // fake timedated on it all the same.
-#include "faketimedatedprocess.h"
-#include "privatebus.h"
-#include "processusage.h"
-#include "pseudoterminal.h"
-#include "simulatorprocess.h"
+#include "tests/support/faketimedatedprocess.h"
+#include "tests/support/privatebus.h"
+#include "tests/support/processusage.h"
+#include "tests/support/pseudoterminal.h"
+#include "tests/support/simulatorprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>

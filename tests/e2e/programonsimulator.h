@@ -1,12 +1,12 @@
 #pragma once
 
-#include "clocksetting.h"
-#include "faketimedatedprocess.h"
-#include "privatebus.h"
-#include "recordingclockbackend.h"
-#include "simulatorprocess.h"
-#include "timedatedbackend.h"
-#include "windowonline.h"
+#include "clock/clocksetting.h"
+#include "clock/timedatedbackend.h"
+#include "tests/support/faketimedatedprocess.h"
+#include "tests/support/privatebus.h"
+#include "tests/support/recordingclockbackend.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/support/windowonline.h"
 
 #include <QDBusConnection>
 #include <QEventLoop>

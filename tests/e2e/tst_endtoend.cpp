@@ -1,7 +1,7 @@
 // The whole program, end to end through real parts: quorvel-sim on a real pseudo-terminal,
 // the real serial port and window, and the real timedated backend talking to a fake timedated
 // on a private dbus-daemon.
-#include "programonsimulator.h"
+#include "tests/e2e/programonsimulator.h"
 
 #include <QDateTime>
 #include <QLabel>

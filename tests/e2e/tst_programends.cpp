@@ -1,9 +1,9 @@
 // The program itself ends cleanly when asked to: SIGTERM, SIGINT and SIGHUP close its port as
 // "Cerrar" does, so that no lock file stays behind and the next program, of any user, can open
 // the device; and a lock file left by a crash does not keep the port from opening again.
-#include "lockfiles.h"
-#include "processusage.h"
-#include "pseudoterminal.h"
+#include "tests/support/lockfiles.h"
+#include "tests/support/processusage.h"
+#include "tests/support/pseudoterminal.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -21,8 +21,8 @@
 // brought input, a frame taken is the text between the last "$" and the first CR LF after it
 // in what the window held, and the frame handed over is made of that text's fields.
 
-#include "framereceiver.h"
-#include "scriptedserialport.h"
+#include "core/framereceiver.h"
+#include "tests/fakes/scriptedserialport.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "soakstream.h"
+#include "tests/robustness/soakstream.h"
 
 #include <QTimeZone>
 

@@ -1,9 +1,9 @@
 // Soak: megabytes of frames, broken frames and line noise through a real pseudo-terminal into
 // the running window, then one clean frame.
-#include "processusage.h"
-#include "soakstream.h"
-#include "tickwatch.h"
-#include "windowonline.h"
+#include "tests/robustness/soakstream.h"
+#include "tests/robustness/tickwatch.h"
+#include "tests/support/processusage.h"
+#include "tests/support/windowonline.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

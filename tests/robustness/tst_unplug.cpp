@@ -1,17 +1,17 @@
 // Devices that go away: the pseudo-terminal's other side closes while a frame is half
 // received, between the steps of opening the port, and while the clock is being set; and a
 // port that another program holds.
-#include "clocksetting.h"
-#include "processusage.h"
-#include "tickwatch.h"
-#include "windowonline.h"
-#include "withoutcapabilities.h"
+#include "clock/clocksetting.h"
+#include "tests/robustness/tickwatch.h"
+#include "tests/support/processusage.h"
+#include "tests/support/windowonline.h"
+#include "tests/support/withoutcapabilities.h"
 
 #ifdef FAKE_TIMEDATED_PATH
-#include "faketimedatedprocess.h"
-#include "privatebus.h"
-#include "recordingclockbackend.h"
-#include "timedatedbackend.h"
+#include "clock/timedatedbackend.h"
+#include "tests/support/faketimedatedprocess.h"
+#include "tests/support/privatebus.h"
+#include "tests/support/recordingclockbackend.h"
 #endif
 
 #include <QDateTime>

@@ -1,9 +1,9 @@
-#include "deviceserialport.h"
-#include "markerdating.h"
-#include "portreader.h"
-#include "processusage.h"
-#include "pseudoterminal.h"
-#include "receivedbuffer.h"
+#include "serial/deviceserialport.h"
+#include "serial/portreader.h"
+#include "serial/receivedbuffer.h"
+#include "tests/support/markerdating.h"
+#include "tests/support/processusage.h"
+#include "tests/support/pseudoterminal.h"
 
 #include <QEventLoop>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
-#include "deviceserialport.h"
-#include "portdevice.h"
+#include "serial/deviceserialport.h"
+#include "serial/portdevice.h"
 #ifdef Q_OS_WIN
-#include "comportdevice.h"
+#include "tests/support/comportdevice.h"
 #endif
 
 #include <QTest>

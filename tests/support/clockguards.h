@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clockcalllog.h"
+#include "tests/support/clockcalllog.h"
 
 #include <QMap>
 #include <QProcess>

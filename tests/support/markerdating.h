@@ -1,8 +1,8 @@
 #pragma once
 
-#include "framereceiver.h"
-#include "pseudoterminal.h"
-#include "serialport.h"
+#include "core/framereceiver.h"
+#include "core/serialport.h"
+#include "tests/support/pseudoterminal.h"
 
 #include <QCoreApplication>
 #include <QList>

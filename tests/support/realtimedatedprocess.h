@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clockcalllog.h"
-#include "clockguards.h"
+#include "tests/support/clockcalllog.h"
+#include "tests/support/clockguards.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clockbackend.h"
+#include "clock/clockbackend.h"
 
 #include <QList>
 #include <QString>

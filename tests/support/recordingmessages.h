@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usermessages.h"
+#include "core/usermessages.h"
 
 #include <QStringList>
 

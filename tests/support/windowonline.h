@@ -1,12 +1,12 @@
 #pragma once
 
-#include "deviceserialport.h"
-#include "form1.h"
-#include "receivewindow.h"
-#include "recordingmessages.h"
-#include "steppedserialport.h"
+#include "serial/deviceserialport.h"
+#include "tests/support/recordingmessages.h"
+#include "tests/support/steppedserialport.h"
+#include "ui/form1.h"
+#include "ui/receivewindow.h"
 #ifdef Q_OS_UNIX
-#include "pseudoterminal.h"
+#include "tests/support/pseudoterminal.h"
 #endif
 
 #include <QAbstractItemView>

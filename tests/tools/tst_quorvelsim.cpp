@@ -1,11 +1,11 @@
-#include "deviceline.h"
-#include "duration.h"
-#include "frametext.h"
-#include "linereader.h"
-#include "pseudoterminal.h"
-#include "simoptions.h"
-#include "simulatorprocess.h"
-#include "slotplan.h"
+#include "tests/support/pseudoterminal.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/tools/linereader.h"
+#include "tools/sim/deviceline.h"
+#include "tools/sim/duration.h"
+#include "tools/sim/frametext.h"
+#include "tools/sim/simoptions.h"
+#include "tools/sim/slotplan.h"
 
 #include <QProcess>
 #include <QRegularExpression>

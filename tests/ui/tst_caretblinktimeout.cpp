@@ -1,5 +1,5 @@
-#include "caretblinktimeout.h"
-#include "paintcounter.h"
+#include "tests/support/paintcounter.h"
+#include "ui/caretblinktimeout.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>

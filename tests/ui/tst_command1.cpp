@@ -1,10 +1,10 @@
 // "Poner en hora el PC" from the click to the clock backend: what the labels show after the
 // frames that arrived decides what is set, or which message is shown.
-#include "clocksetting.h"
-#include "form1.h"
-#include "recordingclockbackend.h"
-#include "recordingmessages.h"
-#include "scriptedserialport.h"
+#include "clock/clocksetting.h"
+#include "tests/fakes/scriptedserialport.h"
+#include "tests/support/recordingclockbackend.h"
+#include "tests/support/recordingmessages.h"
+#include "ui/form1.h"
 
 #include <QDateTime>
 #include <QLabel>

@@ -1,10 +1,10 @@
-#include "form1.h"
-#include "paintcounter.h"
-#include "recordingmessages.h"
-#include "scriptedserialport.h"
-#include "windowonline.h"
+#include "tests/fakes/scriptedserialport.h"
+#include "tests/support/paintcounter.h"
+#include "tests/support/recordingmessages.h"
+#include "tests/support/windowonline.h"
+#include "ui/form1.h"
 #ifdef Q_OS_WIN
-#include "comportdevice.h"
+#include "tests/support/comportdevice.h"
 #endif
 
 #include <QAbstractItemView>

@@ -1,8 +1,8 @@
-#include "form1.h"
-#include "paintcounter.h"
-#include "receivescrollbar.h"
-#include "recordingmessages.h"
-#include "scriptedserialport.h"
+#include "tests/fakes/scriptedserialport.h"
+#include "tests/support/paintcounter.h"
+#include "tests/support/recordingmessages.h"
+#include "ui/form1.h"
+#include "ui/receivescrollbar.h"
 
 #include <QApplication>
 #include <QGroupBox>

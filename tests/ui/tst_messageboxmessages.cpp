@@ -1,5 +1,5 @@
-#include "applicationidentity.h"
-#include "messageboxmessages.h"
+#include "ui/applicationidentity.h"
+#include "ui/messageboxmessages.h"
 
 #include <QMessageBox>
 #include <QTest>

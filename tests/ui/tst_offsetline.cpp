@@ -1,4 +1,4 @@
-#include "offsetline.h"
+#include "ui/offsetline.h"
 
 #include <QAccessible>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "offsettext.h"
+#include "ui/offsettext.h"
 
 #include <QTest>
 

@@ -1,16 +1,16 @@
-#include "deviceserialport.h"
-#include "portselection.h"
-#include "recordingmessages.h"
-#include "scriptedserialport.h"
-#include "usermessages.h"
+#include "core/usermessages.h"
+#include "serial/deviceserialport.h"
+#include "tests/fakes/scriptedserialport.h"
+#include "tests/support/recordingmessages.h"
+#include "ui/portselection.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>
 #include <QTest>
 
 #ifdef Q_OS_UNIX
-#include "pseudoterminal.h"
-#include "withoutcapabilities.h"
+#include "tests/support/pseudoterminal.h"
+#include "tests/support/withoutcapabilities.h"
 
 #include <grp.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "deviceline.h"
+#include "tools/sim/deviceline.h"
 
 #include <cerrno>
 #include <cstring>

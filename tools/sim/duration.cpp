@@ -1,4 +1,4 @@
-#include "duration.h"
+#include "tools/sim/duration.h"
 
 #include <QRegularExpression>
 

@@ -1,4 +1,4 @@
-#include "frametext.h"
+#include "tools/sim/frametext.h"
 
 namespace {
 

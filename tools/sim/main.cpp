@@ -1,9 +1,9 @@
 // quorvel-sim: a simulated GPS clock device on a pseudo-terminal or a serial device.
 
-#include "deviceline.h"
-#include "pacer.h"
-#include "simoptions.h"
-#include "simulateddevice.h"
+#include "tools/sim/deviceline.h"
+#include "tools/sim/pacer.h"
+#include "tools/sim/simoptions.h"
+#include "tools/sim/simulateddevice.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "pacer.h"
+#include "tools/sim/pacer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "simoptions.h"
+#include "tools/sim/simoptions.h"
 
-#include "duration.h"
+#include "tools/sim/duration.h"
 
 #include <QCommandLineParser>
 

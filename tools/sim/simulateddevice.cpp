@@ -1,8 +1,8 @@
-#include "simulateddevice.h"
+#include "tools/sim/simulateddevice.h"
 
-#include "deviceline.h"
-#include "pacer.h"
-#include "slotplan.h"
+#include "tools/sim/deviceline.h"
+#include "tools/sim/pacer.h"
+#include "tools/sim/slotplan.h"
 
 #include <QTimeZone>
 

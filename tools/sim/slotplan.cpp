@@ -1,6 +1,6 @@
-#include "slotplan.h"
+#include "tools/sim/slotplan.h"
 
-#include "frametext.h"
+#include "tools/sim/frametext.h"
 
 namespace {
 

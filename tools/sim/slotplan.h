@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simoptions.h"
+#include "tools/sim/simoptions.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,0 +1,12 @@
+#include "frametime/deviceoffset.h"
+
+#include "frametime/frameinstant.h"
+
+std::optional<std::chrono::microseconds> deviceOffset(const Frame &frame, const QTimeZone &zone,
+                                                      const ClockPair &clocks)
+{
+    const std::optional<UtcTime> device = frameInstant(frame, zone);
+    if (!device)
+        return std::nullopt;
+    return *device - clocks.realTimeOf(frame.arrival);
+}

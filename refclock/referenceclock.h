@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/framereceiver.h"
+#include "frametime/clockpair.h"
+#include "refclock/samplesocket.h"
+
+#include <QString>
+#include <QTimeZone>
+
+#include <chrono>
+#include <functional>
+
+class RefclockLog;
+class SerialPort;
+
+// The device as chrony's reference clock. poll() runs every 100 ms, as the window's poll does:
+// it keeps the port open (one try every 2 s while the device is missing), reads it through the
+// frame rules of FrameReceiver and, for each whole frame that names an instant, sends chrony
+// one sample: the computer's time when the frame's "$" arrived and how far the device was
+// ahead of it. Frames that break the rules, dates and times that do not convert and the hour
+// skipped in spring give no sample; in the hour repeated in autumn the frame's summer flag
+// decides. Samples are dropped while chrony does not listen. The log gets one line per change
+// of state (port open, device missing or lost, chrony listening or not), never one per try.
+// It never touches the computer's clock.
+class ReferenceClock
+{
+public:
+    static constexpr std::chrono::milliseconds PollInterval{100};
+    static constexpr std::chrono::milliseconds RetryInterval{2000};
+
+    struct Settings
+    {
+        QTimeZone zone;      // the device's local time zone
+        QString portLabel;   // the port as the log names it
+        QString socketLabel; // chrony's socket as the log names it
+        bool verbose = false;
+        // Benchmark aid: date each sample at the poll that takes its frame instead of at its
+        // "$", as a program that knows nothing of arrival times would.
+        bool dateAtPoll = false;
+    };
+
+    // The port must have its number or path set; `clocks` reads the computer's clocks (tests
+    // pass a fixed pair). The port, socket and log stay the caller's.
+    ReferenceClock(SerialPort *port, SampleSocket *socket, RefclockLog *log, Settings settings,
+                   std::function<ClockPair()> clocks = &ClockPair::now);
+
+    void poll();
+
+    // Closes the port when it is open.
+    void stop();
+
+    int samplesSent() const { return m_samplesSent; }
+    int samplesDropped() const { return m_samplesDropped; }
+
+private:
+    enum class PortState { Unknown, Open, Missing, Lost };
+    enum class ChronyState { Unknown, Listening, NotListening };
+
+    void keepPortOpen();
+    void sendSample(const Frame &frame);
+    void setPortState(PortState state, int error = 0);
+    void setChronyState(ChronyState state, const QString &reason = QString());
+
+    SerialPort *m_port;
+    SampleSocket *m_socket;
+    RefclockLog *m_log;
+    Settings m_settings;
+    std::function<ClockPair()> m_clocks;
+    FrameReceiver m_receiver{QString()};
+    PortState m_portState = PortState::Unknown;
+    int m_portError = 0;
+    ChronyState m_chronyState = ChronyState::Unknown;
+    QString m_chronyReason;
+    int m_pollsUntilRetry = 0;
+    int m_samplesSent = 0;
+    int m_samplesDropped = 0;
+};

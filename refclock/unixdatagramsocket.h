@@ -1,0 +1,24 @@
+#pragma once
+
+#include "refclock/samplesocket.h"
+
+#include <QByteArray>
+#include <QString>
+
+// A Unix datagram socket that sends to the socket chrony binds at `path`. It addresses every
+// datagram to the path anew, so that a chrony that was restarted (and bound a new socket
+// there) receives the next sample with nothing to reconnect.
+class UnixDatagramSocket : public SampleSocket
+{
+public:
+    explicit UnixDatagramSocket(const QString &path);
+    ~UnixDatagramSocket() override;
+    UnixDatagramSocket(const UnixDatagramSocket &) = delete;
+    UnixDatagramSocket &operator=(const UnixDatagramSocket &) = delete;
+
+    Result send(const QByteArray &datagram, QString *reason) override;
+
+private:
+    QByteArray m_path;
+    int m_socket = -1;
+};

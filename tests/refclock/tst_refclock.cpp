@@ -1,0 +1,448 @@
+#include "refclock/chronysample.h"
+#include "refclock/refclockoptions.h"
+#include "refclock/referenceclock.h"
+#include "refclock/unixdatagramsocket.h"
+#include "tests/fakes/scriptedserialport.h"
+#include "tests/refclock/fakesamplesocket.h"
+#include "tests/refclock/recordingrefclocklog.h"
+
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using std::chrono::microseconds;
+
+namespace {
+
+// A sample as chrony reads it (refclock_sock.c), byte for byte.
+struct DecodedSample
+{
+    qint64 seconds = 0;
+    qint64 micro = 0;
+    double offset = 0;
+    int pulse = -1;
+    int leap = -1;
+    int magic = 0;
+};
+
+DecodedSample decode(const QByteArray &bytes)
+{
+    DecodedSample sample;
+    if (bytes.size() != 40)
+        return sample;
+    std::memcpy(&sample.seconds, bytes.constData(), 8);
+    std::memcpy(&sample.micro, bytes.constData() + 8, 8);
+    std::memcpy(&sample.offset, bytes.constData() + 16, 8);
+    std::memcpy(&sample.pulse, bytes.constData() + 24, 4);
+    std::memcpy(&sample.leap, bytes.constData() + 28, 4);
+    std::memcpy(&sample.magic, bytes.constData() + 36, 4);
+    return sample;
+}
+
+UtcTime utc(const QString &isoDateTime)
+{
+    const QDateTime when = QDateTime::fromString(isoDateTime, Qt::ISODateWithMs);
+    return UtcTime(microseconds(when.toMSecsSinceEpoch() * 1000));
+}
+
+const QTimeZone Madrid("Europe/Madrid");
+
+// A reference clock on a scripted port and a fake chrony, with the computer's clocks fixed at
+// `now` (real time) and its monotonic reading `monotonicNow`.
+struct Rig
+{
+    ScriptedSerialPort port;
+    FakeSampleSocket socket;
+    RecordingRefclockLog log;
+    MonotonicTime monotonicNow = MonotonicClock::now();
+    UtcTime now;
+    std::unique_ptr<ReferenceClock> clock;
+
+    explicit Rig(UtcTime realNow = utc(QStringLiteral("2007-06-15T10:00:00.450Z")),
+                 bool dateAtPoll = false)
+        : now(realNow)
+    {
+        port.open = false;
+        clock = std::make_unique<ReferenceClock>(
+            &port, &socket, &log,
+            ReferenceClock::Settings{Madrid, QStringLiteral("puerto 1"),
+                                     QStringLiteral("/run/chrony.quorvel.sock"), false, dateAtPoll},
+            [this] {
+                return ClockPair{monotonicNow, now};
+            });
+    }
+
+    void polls(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            clock->poll();
+    }
+
+    // Has the device send `line`, its "$" arriving `age` before the clocks' reading, and
+    // polls until the frame is taken (the next poll is quiet).
+    void frame(const QString &line, std::chrono::milliseconds age = 200ms)
+    {
+        port.chunks = QStringList{line, QString()};
+        port.chunkArrival = {monotonicNow - age, monotonicNow};
+        polls(2);
+    }
+
+    int opens() const { return int(port.calls.count(QStringLiteral("open"))); }
+};
+
+} // namespace
+
+class TestRefclock : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void options_data();
+    void options();
+    void badOptions_data();
+    void badOptions();
+    void sampleLayout_data();
+    void sampleLayout();
+    void samplesFromFrames_data();
+    void samplesFromFrames();
+    void dateAtPollStampsThePoll();
+    void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
+    void portThatFailsToReadIsOpenedAgain();
+    void chronyNotListeningIsLoggedOnce();
+    void stopClosesThePort();
+    void unixSocketReachesChronyAfterRestart();
+};
+
+void TestRefclock::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("socket");
+    QTest::addColumn<QByteArray>("zone"); // empty: the computer's
+    QTest::addColumn<bool>("verbose");
+    QTest::addColumn<bool>("dateAtPoll");
+
+    const QString conventional = QStringLiteral("/run/chrony.quorvel.sock");
+    QTest::newRow("port number") << QStringList{"--port", "1"} << 1 << QString() << conventional
+                                 << QByteArray() << false << false;
+    QTest::newRow("window's name") << QStringList{"--port", "Com4"} << 4 << QString()
+                                   << conventional << QByteArray() << false << false;
+    QTest::newRow("device path, everything set")
+        << QStringList{"--port", "/dev/ttyUSB0",     "--socket", "/tmp/q.sock",
+                       "--zone", "America/New_York", "--verbose"}
+        << 0 << QStringLiteral("/dev/ttyUSB0") << QStringLiteral("/tmp/q.sock")
+        << QByteArray("America/New_York") << true << false;
+    QTest::newRow("= form, benchmark aid")
+        << QStringList{"--port=3", "--date-at-poll"} << 3 << QString() << conventional
+        << QByteArray() << false << true;
+}
+
+void TestRefclock::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, number);
+    QFETCH(QString, device);
+    QFETCH(QString, socket);
+    QFETCH(QByteArray, zone);
+    QFETCH(bool, verbose);
+    QFETCH(bool, dateAtPoll);
+
+    const ParsedRefclockOptions parsed =
+        parseRefclockOptions(QStringList{QStringLiteral("quorvel-refclock")} + arguments);
+    QCOMPARE(parsed.error, QString());
+    QVERIFY(!parsed.help);
+    QCOMPARE(parsed.options.portNumber, number);
+    QCOMPARE(parsed.options.devicePath, device);
+    QCOMPARE(parsed.options.socketPath, socket);
+    QCOMPARE(parsed.options.zone.id(), zone.isEmpty() ? QTimeZone::systemTimeZone().id() : zone);
+    QCOMPARE(parsed.options.verbose, verbose);
+    QCOMPARE(parsed.options.dateAtPoll, dateAtPoll);
+}
+
+void TestRefclock::badOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("no port") << QStringList{"--socket", "/tmp/q.sock"};
+    QTest::newRow("port 0") << QStringList{"--port", "0"};
+    QTest::newRow("port 5") << QStringList{"--port", "5"};
+    QTest::newRow("device name without path") << QStringList{"--port", "ttyUSB0"};
+    QTest::newRow("port without value") << QStringList{"--port"};
+    QTest::newRow("unknown zone") << QStringList{"--port", "1", "--zone", "Mars/Olympus"};
+    QTest::newRow("empty socket") << QStringList{"--port", "1", "--socket", ""};
+    QTest::newRow("socket path too long")
+        << QStringList{"--port", "1", "--socket", "/tmp/" + QString(103, u'x')};
+    QTest::newRow("stray argument") << QStringList{"--port", "1", "now"};
+    QTest::newRow("unknown option") << QStringList{"--port", "1", "--set-clock"};
+}
+
+void TestRefclock::badOptions()
+{
+    QFETCH(QStringList, arguments);
+    const ParsedRefclockOptions parsed =
+        parseRefclockOptions(QStringList{QStringLiteral("quorvel-refclock")} + arguments);
+    QVERIFY(!parsed.error.isEmpty());
+    QVERIFY(!parsed.help);
+}
+
+void TestRefclock::sampleLayout_data()
+{
+    QTest::addColumn<qint64>("systemMicro"); // since 1970
+    QTest::addColumn<qint64>("offsetMicro");
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<qint64>("micro");
+    QTest::addColumn<double>("offset");
+
+    QTest::newRow("device 0.25 s ahead") << Q_INT64_C(1181901600250000) << Q_INT64_C(250000)
+                                         << Q_INT64_C(1181901600) << Q_INT64_C(250000) << 0.25;
+    QTest::newRow("device 0.25 s behind") << Q_INT64_C(1181901600250000) << Q_INT64_C(-250000)
+                                          << Q_INT64_C(1181901600) << Q_INT64_C(250000) << -0.25;
+    QTest::newRow("device 3 days ahead") << Q_INT64_C(1181901600000001) << Q_INT64_C(259200000000)
+                                         << Q_INT64_C(1181901600) << Q_INT64_C(1) << 259200.0;
+    QTest::newRow("before 1970: microseconds stay positive")
+        << Q_INT64_C(-1500000) << Q_INT64_C(1) << Q_INT64_C(-2) << Q_INT64_C(500000) << 1e-6;
+}
+
+void TestRefclock::sampleLayout()
+{
+    QFETCH(qint64, systemMicro);
+    QFETCH(qint64, offsetMicro);
+    QFETCH(qint64, seconds);
+    QFETCH(qint64, micro);
+    QFETCH(double, offset);
+
+    const QByteArray bytes =
+        ChronySample::encode(UtcTime(microseconds(systemMicro)), microseconds(offsetMicro));
+    QCOMPARE(bytes.size(), 40);
+    QCOMPARE(ChronySample::size(), 40);
+    const DecodedSample sample = decode(bytes);
+    QCOMPARE(sample.seconds, seconds);
+    QCOMPARE(sample.micro, micro);
+    QCOMPARE(sample.offset, offset);
+    QCOMPARE(sample.pulse, 0);
+    QCOMPARE(sample.leap, 0);
+    QCOMPARE(sample.magic, 0x534f434b);
+    // The padding is zero, as chrony's own senders leave it.
+    QCOMPARE(bytes.mid(32, 4), QByteArray(4, '\0'));
+}
+
+void TestRefclock::samplesFromFrames_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("computerNow"); // the computer's clock when the frame is taken
+    QTest::addColumn<bool>("sample");
+    QTest::addColumn<QString>("arrival"); // the computer's clock at the "$"
+    QTest::addColumn<double>("offset");   // how far the device is ahead, in seconds
+
+    // The "$" arrives 200 ms before the frame is taken.
+    QTest::newRow("summer, device 0.25 s behind")
+        << "$12:00:00,06/15/2007,5,1\r\n"
+        << "2007-06-15T10:00:00.450Z" << true << "2007-06-15T10:00:00.250Z" << -0.25;
+    QTest::newRow("winter, device 3 days ahead")
+        << "$09:30:00,01/18/2007,4,0\r\n"
+        << "2007-01-15T08:29:59.700Z" << true << "2007-01-15T08:29:59.500Z" << 259200.5;
+    QTest::newRow("autumn hour twice, summer flag")
+        << "$02:30:00,10/28/2007,7,1\r\n"
+        << "2007-10-28T00:30:00.200Z" << true << "2007-10-28T00:30:00.000Z" << 0.0;
+    QTest::newRow("autumn hour twice, winter flag")
+        << "$02:30:00,10/28/2007,7,0\r\n"
+        << "2007-10-28T00:30:00.200Z" << true << "2007-10-28T00:30:00.000Z" << 3600.0;
+    QTest::newRow("hour skipped in spring") << "$02:30:00,03/25/2007,7,0\r\n"
+                                            << "2007-03-25T01:30:00.200Z" << false << "" << 0.0;
+    QTest::newRow("impossible date") << "$12:00:00,02/30/2007,5,0\r\n"
+                                     << "2007-03-02T11:00:00.200Z" << false << "" << 0.0;
+    QTest::newRow("garbled time") << "$0H:4F:3A,06/15/2007,5,1\r\n"
+                                  << "2007-06-15T10:00:00.200Z" << false << "" << 0.0;
+    QTest::newRow("summer field missing") << "$12:00:00,06/15/2007,5\r\n"
+                                          << "2007-06-15T10:00:00.200Z" << false << "" << 0.0;
+    QTest::newRow("all fields empty") << "$,,,\r\n"
+                                      << "2007-06-15T10:00:00.200Z" << false << "" << 0.0;
+    QTest::newRow("cut short") << "$07:4"
+                               << "2007-06-15T10:00:00.200Z" << false << "" << 0.0;
+}
+
+void TestRefclock::samplesFromFrames()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, computerNow);
+    QFETCH(bool, sample);
+    QFETCH(QString, arrival);
+    QFETCH(double, offset);
+
+    Rig rig(utc(computerNow));
+    rig.polls(1); // opens the port
+    rig.frame(line);
+    QCOMPARE(rig.socket.attempts, sample ? 1 : 0);
+    if (!sample)
+        return;
+    QCOMPARE(rig.socket.received.size(), 1);
+    const DecodedSample sent = decode(rig.socket.received.constFirst());
+    const qint64 expected = utc(arrival).time_since_epoch().count();
+    QCOMPARE(sent.seconds * 1'000'000 + sent.micro, expected);
+    QCOMPARE(sent.offset, offset);
+    QCOMPARE(sent.magic, ChronySample::Magic);
+}
+
+void TestRefclock::dateAtPollStampsThePoll()
+{
+    // The naive rule takes the poll's time as the frame's: 200 ms late here.
+    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")), true);
+    rig.polls(1);
+    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    QCOMPARE(rig.socket.received.size(), 1);
+    const DecodedSample sent = decode(rig.socket.received.constFirst());
+    QCOMPARE(sent.seconds * 1'000'000 + sent.micro,
+             utc(QStringLiteral("2007-06-15T10:00:00.450Z")).time_since_epoch().count());
+    QCOMPARE(sent.offset, -0.45);
+}
+
+void TestRefclock::opensAgainEveryTwoSecondsAndLogsOnlyChanges()
+{
+    Rig rig;
+    rig.port.failOpen = SerialNoDevice;
+    rig.polls(1);
+    QCOMPARE(rig.opens(), 1);
+    QCOMPARE(rig.log.lines.size(), 1); // missing
+
+    // One try every 20 polls of 100 ms; no line for a try that fails the same way.
+    rig.polls(19);
+    QCOMPARE(rig.opens(), 1);
+    rig.polls(1);
+    QCOMPARE(rig.opens(), 2);
+    rig.polls(60);
+    QCOMPARE(rig.opens(), 5);
+    QCOMPARE(rig.log.lines.size(), 1);
+
+    // The device is there but cannot be opened: that is a change.
+    rig.port.failOpen = SerialOpenFailed;
+    rig.polls(20);
+    QCOMPARE(rig.log.lines.size(), 2);
+
+    rig.port.failOpen = SerialOk;
+    rig.polls(20);
+    QVERIFY(rig.port.open);
+    QCOMPARE(rig.log.lines.size(), 3); // open
+    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    QCOMPARE(rig.socket.received.size(), 1);
+    QCOMPARE(rig.log.lines.size(), 4); // chrony listening
+
+    // Pulled out: one line, and at once a try to open it again.
+    rig.port.open = false;
+    rig.port.failOpen = SerialNoDevice;
+    const int opensBefore = rig.opens();
+    rig.polls(1);
+    QCOMPARE(rig.opens(), opensBefore + 1);
+    QCOMPARE(rig.log.lines.size(), 5);
+    rig.polls(100);
+    QCOMPARE(rig.opens(), opensBefore + 6);
+    QCOMPARE(rig.log.lines.size(), 5);
+
+    // Back.
+    rig.port.failOpen = SerialOk;
+    rig.polls(20);
+    QVERIFY(rig.port.open);
+    QCOMPARE(rig.log.lines.size(), 6);
+    rig.frame(QStringLiteral("$12:00:01,06/15/2007,5,1\r\n"));
+    QCOMPARE(rig.socket.received.size(), 2);
+    QCOMPARE(rig.log.lines.size(), 6);
+}
+
+void TestRefclock::portThatFailsToReadIsOpenedAgain()
+{
+    Rig rig;
+    rig.polls(1);
+    QVERIFY(rig.port.open);
+    rig.port.failInput = SerialReadFailed;
+    rig.polls(1);
+    QCOMPARE(rig.port.calls.count(QStringLiteral("close")), 1);
+    QCOMPARE(rig.opens(), 2);
+    rig.port.failInput = SerialOk;
+    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    QCOMPARE(rig.socket.received.size(), 1);
+}
+
+void TestRefclock::chronyNotListeningIsLoggedOnce()
+{
+    Rig rig;
+    rig.polls(1);
+    QCOMPARE(rig.log.lines.size(), 1); // open
+    rig.socket.results = {SampleSocket::NotListening, SampleSocket::NotListening,
+                          SampleSocket::Failed,       SampleSocket::Sent,
+                          SampleSocket::Sent,         SampleSocket::NotListening};
+    const QStringList states = {"dropped", "dropped", "dropped", "sent", "sent", "dropped"};
+    const QList<int> lines = {2, 2, 2, 3, 3, 4};
+    for (qsizetype i = 0; i < states.size(); ++i) {
+        rig.frame(QStringLiteral("$12:00:%1,06/15/2007,5,1\r\n").arg(i, 2, 10, QLatin1Char('0')));
+        QCOMPARE(rig.socket.attempts, i + 1);
+        QCOMPARE(rig.log.lines.size(), lines.at(i));
+    }
+    QCOMPARE(rig.clock->samplesSent(), 2);
+    QCOMPARE(rig.clock->samplesDropped(), 4);
+    // The device is read all along.
+    QCOMPARE(rig.port.chunks.size(), 0);
+}
+
+void TestRefclock::stopClosesThePort()
+{
+    Rig rig;
+    rig.polls(1);
+    QVERIFY(rig.port.open);
+    rig.clock->stop();
+    QVERIFY(!rig.port.open);
+}
+
+void TestRefclock::unixSocketReachesChronyAfterRestart()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("chrony.sock"));
+    UnixDatagramSocket socket(path);
+    const QByteArray sample = ChronySample::encode(UtcTime(1s), 250ms);
+    QString reason;
+
+    // No socket at the path: chrony is not running.
+    QCOMPARE(socket.send(sample, &reason), SampleSocket::NotListening);
+    QVERIFY(!reason.isEmpty());
+
+    // chrony binds the path, as its refclock SOCK driver does.
+    const auto bindChrony = [&path] {
+        const int receiver = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+        ::unlink(address.sun_path);
+        if (::bind(receiver, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(receiver);
+            return -1;
+        }
+        return receiver;
+    };
+    int chrony = bindChrony();
+    QVERIFY(chrony >= 0);
+    QCOMPARE(socket.send(sample, &reason), SampleSocket::Sent);
+    char buffer[64];
+    QCOMPARE(::recv(chrony, buffer, sizeof buffer, MSG_DONTWAIT), ssize_t(40));
+    QCOMPARE(QByteArray(buffer, 40), sample);
+
+    // chrony ends and leaves its socket file behind: nobody listens there.
+    ::close(chrony);
+    QCOMPARE(socket.send(sample, &reason), SampleSocket::NotListening);
+
+    // chrony is back on a new socket at the same path: the next sample reaches it.
+    chrony = bindChrony();
+    QVERIFY(chrony >= 0);
+    QCOMPARE(socket.send(sample, &reason), SampleSocket::Sent);
+    QCOMPARE(::recv(chrony, buffer, sizeof buffer, MSG_DONTWAIT), ssize_t(40));
+    ::close(chrony);
+}
+
+QTEST_GUILESS_MAIN(TestRefclock)
+#include "tst_refclock.moc"
