@@ -17,7 +17,6 @@ enum SerialError : int {
     SerialOpenFailed = 2,  // the device exists but could not be opened (busy, no rights)
     SerialPortIsOpen = 3,  // the operation needs the port closed
     SerialNotOpen = 4,     // the operation needs the port open
-    SerialReadFailed = 5,  // the device failed while reading
     SerialCloseFailed = 6, // the device failed while closing
 };
 

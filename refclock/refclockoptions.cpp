@@ -1,8 +1,10 @@
 #include "refclock/refclockoptions.h"
 
+#include "core/portnumber.h"
+#include "refclock/unixdatagramsocket.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 namespace {
 
@@ -14,11 +16,10 @@ QString tr(const char *text)
 // Reads --port: "1" to "4" (or "Com1" to "Com4"), or a device path.
 QString readPort(const QString &value, RefclockOptions &options)
 {
-    static const QRegularExpression number(QStringLiteral("^(?:com)?([1-4])$"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = number.match(value);
-    if (match.hasMatch()) {
-        options.portNumber = match.captured(1).toInt();
+    // A bare number stands for its port's name.
+    const qint16 number = listedPortNumber(value.size() == 1 ? PortNamePrefix + value : value);
+    if (number != 0) {
+        options.portNumber = number;
         return {};
     }
     if (value.startsWith(u'/')) {
@@ -93,9 +94,9 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         return result;
     if (parser.isSet(socket)) {
         options.socketPath = parser.value(socket);
-        // A Unix socket's path holds at most 107 bytes.
-        if (options.socketPath.isEmpty() || options.socketPath.toLocal8Bit().size() > 107) {
-            result.error = tr("--socket necesita una ruta de 1 a 107 bytes");
+        if (options.socketPath.isEmpty()
+            || options.socketPath.toLocal8Bit().size() > MaxSocketPathBytes) {
+            result.error = tr("--socket necesita una ruta de 1 a %1 bytes").arg(MaxSocketPathBytes);
             return result;
         }
     }

@@ -24,7 +24,7 @@ SampleSocket::Result UnixDatagramSocket::send(const QByteArray &datagram, QStrin
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (m_socket < 0 || m_path.isEmpty() || m_path.size() >= qsizetype(sizeof address.sun_path)) {
+    if (m_socket < 0 || m_path.isEmpty() || m_path.size() > MaxSocketPathBytes) {
         if (reason)
             *reason = m_socket < 0 ? QString::fromLocal8Bit(std::strerror(errno))
                                    : QCoreApplication::translate("UnixDatagramSocket",

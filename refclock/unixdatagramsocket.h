@@ -5,6 +5,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/un.h>
+
+// The longest path a Unix socket's address holds, in bytes: sun_path less its ending zero.
+inline constexpr qsizetype MaxSocketPathBytes = sizeof(sockaddr_un::sun_path) - 1;
+
 // A Unix datagram socket that sends to the socket chrony binds at `path`. It addresses every
 // datagram to the path anew, so that a chrony that was restarted (and bound a new socket
 // there) receives the next sample with nothing to reconnect.

@@ -22,7 +22,6 @@ DeviceSerialPort::DeviceSerialPort(QObject *parent)
     m_thread.setObjectName(QStringLiteral("serial port reader"));
     m_reader->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
-    connect(m_reader, &PortReader::deviceLost, this, &DeviceSerialPort::deviceLost);
     m_thread.start();
 }
 

@@ -22,9 +22,6 @@ class DeviceSerialPort : public QObject, public SerialPort
     Q_OBJECT
 
 public:
-    // Most bytes kept between two reads.
-    static constexpr qsizetype ReceiveBufferSize = ReceivedBuffer::Capacity;
-
     explicit DeviceSerialPort(QObject *parent = nullptr);
     ~DeviceSerialPort() override;
 
@@ -38,13 +35,6 @@ public:
     // next open on; an empty path goes back to the port number.
     void setDevicePath(const QString &path) { m_devicePath = path; }
 
-    // The device the port is open on, or was last opened on.
-    QString deviceName() const { return m_device; }
-
-signals:
-    // The device went away while the port was open; the port is now closed.
-    void deviceLost();
-
 private:
     // Records why an operation failed and returns its error number.
     int fail(int error, const PortFailure &why);
@@ -54,6 +44,6 @@ private:
     PortReader *m_reader; // lives on m_thread
     qint16 m_number = 0;
     QString m_devicePath; // when set, the device to open whatever the port number
-    QString m_device;
+    QString m_device;     // the device the port is open on, or was last opened on
     PortFailure m_lastFailure;
 };

@@ -109,5 +109,4 @@ void PortReader::closeLostDevice()
     m_gathering->stop();
     m_port->close();
     m_port->clearError();
-    emit deviceLost();
 }

@@ -15,7 +15,7 @@ class QTimer;
 // The serial port on the reading thread: it does nothing but wait for bytes and date them the
 // moment they arrive, so that a busy window cannot delay the dating of a frame's "$". What
 // it reads goes into a ReceivedBuffer, which the poll empties. A device that goes away closes
-// the port here, and deviceLost() tells the owner.
+// the port here, which the owner reads as closed.
 //
 // The thread is woken by the first byte of a burst, which it dates exactly, and then lets the
 // rest of the burst gather for a while before it reads it all at once: a frame costs about
@@ -51,17 +51,15 @@ public:
     // byte has not ended when the gathered bytes are read.
     static constexpr std::chrono::milliseconds Gathering{52};
 
-signals:
-    // The device went away while the port was open; the port is now closed.
-    void deviceLost();
-
 private:
     void noticeArrival();
     void takeBytes();
     void handleError(QSerialPort::SerialPortError error);
     void closeLostDevice();
 
+    // Both are children of this object, which deletes them.
     QSerialPort *m_port;
+    // cppcheck-suppress unsafeClassCanLeak
     QTimer *m_gathering;
     ReceivedBuffer *m_received;
     std::atomic<bool> m_open{false};

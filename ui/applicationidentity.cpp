@@ -1,5 +1,6 @@
 #include "ui/applicationidentity.h"
 
+#include "core/version.h"
 #include "ui/programicon.h"
 
 #include <QGuiApplication>
@@ -7,7 +8,7 @@
 void setApplicationIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Quorvel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QLatin1String(RecordedVersion));
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quorvel.Quorvel"));
     QGuiApplication::setWindowIcon(programIcon());
 }

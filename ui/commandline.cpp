@@ -1,5 +1,7 @@
 #include "ui/commandline.h"
 
+#include "core/version.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -32,7 +34,7 @@ void readCommandLine(const QCoreApplication &application)
     // Handles --help, --help-all and unknown options as Qt does, then ends the program.
     parser.process(application);
     if (parser.isSet(version)) {
-        std::printf("quorvel %s\n", QUORVEL_VERSION);
+        std::printf("quorvel %s\n", PackageVersion);
         std::exit(EXIT_SUCCESS);
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include "clock/clocksetting.h"
+#include "core/version.h"
 #include "ui/framecaptions.h"
 #include "ui/offsetline.h"
 #include "ui/parentcolourfill.h"
@@ -29,6 +30,7 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 {
     m_ui->setupUi(this);
     setWindowIcon(programIcon());
+    m_ui->Label10->setText(tr("Quorvel version %1 Junio 2007").arg(QLatin1String(ShownVersion)));
 
     // A scroll bar that does not repaint while the receive text has nothing to scroll; Text1
     // keeps the scroll bar policy the form gives it.
@@ -98,8 +100,8 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    m_messages->show(tr("Software V.2.0 Junio 2007") + QLatin1String("\r\n")
-                     + tr("Hecho por el equipo de Quorvel, 2007"));
+    m_messages->show(tr("Software %1 Junio 2007").arg(QLatin1String(ShownVersion))
+                     + QLatin1String("\r\n") + tr("Hecho por el equipo de Quorvel, 2007"));
     m_messages->show(tr("Hasta la próxima."));
 }
 

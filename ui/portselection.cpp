@@ -1,19 +1,9 @@
 #include "ui/portselection.h"
 
+#include "core/portnumber.h"
 #include "ui/portfailuretext.h"
 
 #include <QCoreApplication>
-
-qint16 portNumberOf(const QString &listText)
-{
-    constexpr qsizetype NumberPosition = 3; // the fourth character: "Com1"
-    if (listText.size() <= NumberPosition)
-        return 0;
-    const QChar digit = listText.at(NumberPosition);
-    if (digit < u'0' || digit > u'9')
-        return 0;
-    return static_cast<qint16>(digit.unicode() - u'0');
-}
 
 void selectPort(const QString &listText, SerialPort *port,
                 const PollIntervalSetter &setPollInterval, UserMessages *messages)
@@ -35,7 +25,7 @@ void selectPort(const QString &listText, SerialPort *port,
     record(port->setPortOpen(true));
     setPollInterval(PollInterval);
 
-    if (failure <= SerialOk)
+    if (failure == SerialOk)
         return;
     // One message: the failure, then on a line of its own why, when the port knows.
     QString text = QCoreApplication::translate("PortSelection", "Puerto no disponible");

@@ -14,10 +14,6 @@ using PollIntervalSetter = std::function<void(std::chrono::milliseconds)>;
 // The poll interval that port selection starts.
 inline constexpr std::chrono::milliseconds PollInterval{100};
 
-// The port number that a port list text names: the value of its fourth character when that
-// is a decimal digit ("Com3" is 3), otherwise 0 (also for texts shorter than four).
-qint16 portNumberOf(const QString &listText);
-
 // Picks the port that `listText` names: closes the open port, sets the new number, opens the
 // port and starts polling every 100 ms. Every step runs even when an earlier one failed; when
 // any failed, the user is told once, "Puerto no disponible", with why on a second line when

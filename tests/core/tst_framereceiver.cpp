@@ -214,9 +214,9 @@ void TestFrameReceiver::closedOrFailingPortChangesNothing_data()
 
     const QStringList askOnly{QStringLiteral("portOpen")};
     QTest::newRow("closed") << false << int(SerialOk) << int(SerialOk) << askOnly;
-    QTest::newRow("asking fails") << true << int(SerialReadFailed) << int(SerialOk) << askOnly;
+    QTest::newRow("asking fails") << true << int(SerialNotOpen) << int(SerialOk) << askOnly;
     QTest::newRow("reading fails")
-        << true << int(SerialOk) << int(SerialReadFailed)
+        << true << int(SerialOk) << int(SerialNotOpen)
         << QStringList{QStringLiteral("portOpen"), QStringLiteral("input")};
 }
 

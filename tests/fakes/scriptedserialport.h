@@ -35,10 +35,10 @@ public:
     int setPortOpen(bool wanted) override
     {
         calls.append(wanted ? QStringLiteral("open") : QStringLiteral("close"));
-        const int failure = wanted ? failOpen : failClose;
-        if (failure == SerialOk || !wanted)
+        const int result = wanted ? failOpen : failClose;
+        if (result == SerialOk || !wanted)
             open = wanted;
-        return failure;
+        return result;
     }
 
     int setCommPort(qint16 wanted) override

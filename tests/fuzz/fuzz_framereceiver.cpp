@@ -329,8 +329,8 @@ private:
         m_port.calls.clear();
         m_port.chunks.clear();
         m_port.open = how != 0;
-        m_port.failPortOpen = how == 1 ? SerialReadFailed : SerialOk;
-        m_port.failInput = how == 2 ? SerialReadFailed : SerialOk;
+        m_port.failPortOpen = how == 1 ? SerialNotOpen : SerialOk;
+        m_port.failInput = how == 2 ? SerialNotOpen : SerialOk;
 
         const QString textBefore = m_receiver.ReceiveText();
         const std::optional<Frame> frameBefore = m_receiver.LastFrame();

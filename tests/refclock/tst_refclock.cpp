@@ -360,7 +360,7 @@ void TestRefclock::portThatFailsToReadIsOpenedAgain()
     Rig rig;
     rig.polls(1);
     QVERIFY(rig.port.open);
-    rig.port.failInput = SerialReadFailed;
+    rig.port.failInput = SerialNotOpen;
     rig.polls(1);
     QCOMPARE(rig.port.calls.count(QStringLiteral("close")), 1);
     QCOMPARE(rig.opens(), 2);

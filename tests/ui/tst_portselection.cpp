@@ -1,3 +1,4 @@
+#include "core/portnumber.h"
 #include "core/usermessages.h"
 #include "serial/deviceserialport.h"
 #include "tests/fakes/scriptedserialport.h"
@@ -66,7 +67,7 @@ void TestPortSelection::steps_data()
     QTest::newRow("closed, all succeed") << false << 0 << 0 << 0 << 0 << fromClosed << true;
     QTest::newRow("open, closed first") << true << 0 << 0 << 0 << 0 << fromOpen << true;
     QTest::newRow("asking fails: closes all the same")
-        << false << int(SerialReadFailed) << 0 << 0 << 0 << fromOpen + QStringList{message} << true;
+        << false << int(SerialNotOpen) << 0 << 0 << 0 << fromOpen + QStringList{message} << true;
     QTest::newRow("close fails") << true << 0 << int(SerialCloseFailed) << 0 << 0
                                  << fromOpen + QStringList{message} << true;
     QTest::newRow("setting the number fails") << false << 0 << 0 << int(SerialPortIsOpen) << 0
@@ -74,7 +75,7 @@ void TestPortSelection::steps_data()
     QTest::newRow("open fails: polling still starts")
         << true << 0 << 0 << 0 << int(SerialNoDevice) << fromOpen + QStringList{message} << false;
     QTest::newRow("every step fails: one message")
-        << true << int(SerialReadFailed) << int(SerialCloseFailed) << int(SerialPortIsOpen)
+        << true << int(SerialNotOpen) << int(SerialCloseFailed) << int(SerialPortIsOpen)
         << int(SerialOpenFailed) << fromOpen + QStringList{message} << false;
 }
 

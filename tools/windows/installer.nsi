@@ -1,5 +1,7 @@
 ; The Windows installer of Quorvel2, for makensis (NSIS 3, Debian package nsis):
-;   makensis -DSTAGE=<folder> -DFILES=<files.nsh> -DICON=<quorvel.ico> -DOUTFILE=<setup.exe>
+;   makensis -DSTAGE=<folder> -DFILES=<files.nsh> -DICON=<quorvel.ico> -DVERSION=<1.00>
+;            -DOUTFILE=<setup.exe>
+; VERSION is the version of the Windows version record (tools/windows/version.sh).
 ; STAGE holds what is installed (the program, the Qt and MinGW runtime DLLs, the Qt plugins);
 ; FILES, written by installer.sh, defines the macros that install and remove those very files,
 ; one by one, so that the uninstaller removes nothing it did not install.
@@ -12,7 +14,6 @@ RequestExecutionLevel admin
 !include "${FILES}"
 
 !define PRODUCT "Quorvel2"
-!define VERSION "1.00"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 
 Name "${PRODUCT} ${VERSION}"

@@ -82,7 +82,7 @@ files=$work/files.nsh
 
 echo "-- makensis"
 makensis -V2 -NOCD -DSTAGE="$stage" -DFILES="$files" -DICON="$root/resources/quorvel.ico" \
-    -DOUTFILE="$setup" "$here/installer.nsi"
+    -DVERSION="$("$here/version.sh" "$build")" -DOUTFILE="$setup" "$here/installer.nsi"
 ls -l "$setup"
 
 echo "-- installing under wine (silent)"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds Quorvel2.exe (with its icon and version record) and the tests that can run on
 # Windows, runs the tests under wine64 in a wine prefix of its own, then makes the installer
-# build/windows/Quorvel2-1.00-setup.exe and tests it under wine. Exits non-zero when anything
+# build/windows/Quorvel2-<version>-setup.exe (1.00) and tests it under wine. Exits non-zero when anything
 # fails.
 #   tools/windows/test.sh
 # The Qt for MinGW comes from ../shared/qt-mingw/qt6-mingw-6.4.2.tar.xz beside the project,
@@ -95,7 +95,7 @@ ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" || status=1
 tested=$(date +%s)
 
 echo "== Windows: installer"
-"$here/installer.sh" "$build" "$qt" "$out/Quorvel2-1.00-setup.exe" || status=1
+"$here/installer.sh" "$build" "$qt" "$out/Quorvel2-$("$here/version.sh" "$build")-setup.exe" || status=1
 "$wine" --server -w # no wine process is left running
 installed=$(date +%s)
 
