@@ -10,7 +10,7 @@
 namespace {
 
 constexpr DWORD RetryMs = 1000;        // after the pipe went away or was not there
-constexpr DWORD RefusedRetryMs = 5000; // after a server that is not the service
+constexpr DWORD RefusedRetryMs = 5000; // after a server that is not the service, or garbage
 
 enum class Read { Record, Stopped, Broken };
 
@@ -59,19 +59,21 @@ void note(const Provider &provider, Said *said, int what, DWORD process, WORD ty
     provider.log(type, text);
 }
 
-// Reads samples until the pipe breaks or the provider stops; true when it stops.
-bool readSamples(Provider &provider, HANDLE pipe, OVERLAPPED *overlapped, Said *said)
+enum class End { Stopped, Lost, Garbled };
+
+// Reads samples until the pipe breaks, it carries something else, or the provider stops.
+End readSamples(Provider &provider, HANDLE pipe, OVERLAPPED *overlapped, Said *said)
 {
     for (;;) {
         SamplePipe::Message message;
         switch (readRecord(pipe, provider.stopEvent(), overlapped, &message)) {
         case Read::Stopped:
-            return true;
+            return End::Stopped;
         case Read::Broken:
             note(provider, said, Lost, 0, EVENTLOG_WARNING_TYPE,
                  L"Se perdió la conexión con el servicio quorvel-refclock; se reintenta cada "
                  L"segundo.");
-            return false;
+            return End::Lost;
         case Read::Record:
             break;
         }
@@ -86,7 +88,7 @@ bool readSamples(Provider &provider, HANDLE pipe, OVERLAPPED *overlapped, Said *
         case RecordCheck::NotAMessage:
             note(provider, said, Garbled, 0, EVENTLOG_ERROR_TYPE,
                  L"quorvel-refclock envía datos que no son muestras: se cierra la conexión.");
-            return false;
+            return End::Garbled;
         }
     }
 }
@@ -144,7 +146,10 @@ void run(Provider &provider)
                               static_cast<unsigned long>(check.serverProcess));
                 note(provider, &said, Connected, check.serverProcess, EVENTLOG_INFORMATION_TYPE,
                      text);
-                stopped = readSamples(provider, pipe, &overlapped, &said);
+                const End end = readSamples(provider, pipe, &overlapped, &said);
+                stopped = end == End::Stopped;
+                if (end == End::Garbled)
+                    retry = RefusedRetryMs;
             } else {
                 refuse(provider, &said, check);
                 retry = RefusedRetryMs;

@@ -21,7 +21,8 @@ namespace {
 constexpr wchar_t NextBurstEvent[] = L"quorvel-timeprovider-test-next-burst";
 constexpr long long Dispersion = 20000; // 2 ms: the service's own estimate
 // The first burst: the offsets around OFFSET spread by 30 (root mean square), the last exactly
-// OFFSET. The second, after the stand-in's time jump, on a new pipe: OFFSET2 three times.
+// OFFSET, then one out of bounds. After the stand-in's time jump, a connection that carries
+// garbage, then one with OFFSET2 three times.
 constexpr int Burst[] = {30, -30, 30, -30, 30, -30, 30, 0};
 
 HANDLE g_stop = nullptr;
@@ -33,10 +34,12 @@ bool waitOrStop(HANDLE event, DWORD ms)
     return WaitForMultipleObjects(event != nullptr ? 2 : 1, waits, FALSE, ms) == WAIT_OBJECT_0 + 1;
 }
 
-bool send(HANDLE pipe, long long offset, unsigned sequence)
+// Writes one sample, `ageSeconds` old; a `magic` other than SamplePipe::Magic makes it garbage.
+bool send(HANDLE pipe, long long offset, unsigned sequence, unsigned long long ageSeconds = 0,
+          std::uint32_t magic = SamplePipe::Magic)
 {
     SamplePipe::Message message = {};
-    message.magic = SamplePipe::Magic;
+    message.magic = magic;
     message.version = SamplePipe::Version;
     message.size = sizeof(message);
     message.sequence = sequence;
@@ -45,11 +48,16 @@ bool send(HANDLE pipe, long long offset, unsigned sequence)
     FILETIME now;
     GetSystemTimePreciseAsFileTime(&now);
     message.systemTime =
-        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime)
+        - ageSeconds * 10000000;
     std::memcpy(message.source, "COM3", 5);
+    OVERLAPPED overlapped = {};
     DWORD written = 0;
-    return WriteFile(pipe, &message, sizeof(message), &written, nullptr)
-           && written == sizeof(message);
+    const bool sent = (WriteFile(pipe, &message, sizeof(message), nullptr, &overlapped)
+                       || GetLastError() == ERROR_IO_PENDING)
+                      && GetOverlappedResult(pipe, &overlapped, &written, TRUE);
+    Sleep(20);
+    return sent && written == sizeof(message);
 }
 
 // The pipe as the service makes it, connected to its client; null when stopped.
@@ -87,19 +95,23 @@ void serve(long long offset, long long offset2)
     if (pipe == nullptr)
         return;
     unsigned sequence = 0;
-    for (int step : Burst) {
+    for (int step : Burst)
         send(pipe, offset + step, ++sequence);
-        Sleep(20);
-    }
+    send(pipe, 777, ++sequence, 120); // measured too long ago: dropped
     HANDLE next = OpenEventW(SYNCHRONIZE, FALSE, NextBurstEvent);
     if (next != nullptr && waitOrStop(next, INFINITE)) {
-        // The pipe goes away and comes back: the provider reconnects.
+        // The pipe goes away and comes back with a record that is not a sample: the provider
+        // leaves, and nothing after it on that connection counts.
         CloseHandle(pipe);
         pipe = servePipe();
-        for (int i = 0; pipe != nullptr && i < 3; ++i) {
-            send(pipe, offset2, ++sequence);
-            Sleep(20);
+        send(pipe, 555, ++sequence, 0, 0);
+        for (int i = 0; pipe != nullptr && i < 250 && send(pipe, 555, ++sequence); ++i) {
         }
+        // Then the good samples, on the connection after.
+        CloseHandle(pipe);
+        pipe = servePipe();
+        for (int i = 0; pipe != nullptr && i < 3; ++i)
+            send(pipe, offset2, ++sequence);
     }
     if (next != nullptr)
         CloseHandle(next);

@@ -21,6 +21,8 @@ namespace {
 HANDLE g_alerted = nullptr;
 volatile LONG g_pollAsked = 0;
 volatile LONG g_refusals = 0;
+volatile LONG g_outOfBounds = 0;
+volatile LONG g_garbled = 0;
 int g_failures = 0;
 
 void check(bool ok, const char *what)
@@ -60,6 +62,10 @@ HRESULT WINAPI logEvent(WORD type, WCHAR *provider, WCHAR *message)
     std::printf("log %u %ls: %ls\n", type, provider, message);
     if (type == EVENTLOG_ERROR_TYPE && std::wcsstr(message, L"Rechazado") != nullptr)
         InterlockedIncrement(&g_refusals);
+    if (type == EVENTLOG_WARNING_TYPE && std::wcsstr(message, L"fuera de l") != nullptr)
+        InterlockedIncrement(&g_outOfBounds);
+    if (type == EVENTLOG_ERROR_TYPE && std::wcsstr(message, L"no son muestras") != nullptr)
+        InterlockedIncrement(&g_garbled);
     return S_OK;
 }
 
@@ -173,6 +179,7 @@ void sampleRun(long long offset, unsigned long long dispersion, long long offset
     LARGE_INTEGER alertTime;
     check(alerted(60000, &alertTime), "alerted to the first sample");
     expectSample(offset, dispersion, alertTime, openTick);
+    check(g_outOfBounds > 0, "a sample measured too long ago is dropped, and said so");
 
     const LONG asked = g_pollAsked;
     command(TPC_PollIntervalChanged, nullptr, "TPC_PollIntervalChanged");
@@ -199,6 +206,7 @@ void sampleRun(long long offset, unsigned long long dispersion, long long offset
     HANDLE next = OpenEventW(EVENT_MODIFY_STATE, FALSE, nextEvent);
     check(next != nullptr && SetEvent(next), "the service is told to reconnect");
     check(alerted(30000, &alertTime), "alerted again after the pipe came back");
+    check(g_garbled > 0, "a record that is not a sample closes the connection, and is said");
     // Only the new connection's samples count, the spread too.
     expectSample(offset2, dispersion2, alertTime, openTick);
     if (next != nullptr)
