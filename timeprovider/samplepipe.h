@@ -5,12 +5,15 @@
 // so that both sides include it.
 //
 // The service creates the pipe as its first and only instance (PIPE_ACCESS_OUTBOUND |
-// FILE_FLAG_FIRST_PIPE_INSTANCE, one instance) and writes one Message per sample, each with a
-// single WriteFile. The provider is the only client. It reads the pipe as a stream of Message
-// records (byte read mode, so that it needs no more than read access to the pipe), checks that
-// the process serving the pipe is the running service quorvel-refclock, drops a message whose
-// values are outside the bounds below, and leaves and reconnects when a record is not a
-// Message at all (magic, version or size).
+// FILE_FLAG_FIRST_PIPE_INSTANCE, PIPE_REJECT_REMOTE_CLIENTS, one instance; the default security
+// lets the Time service, running as LOCAL SERVICE, read it) and writes one Message per sample,
+// each with a single WriteFile, never waiting on a reader that does not read (overlapped
+// writes; a sample is dropped while one is still pending).
+//
+// The provider is the only client. It reads the pipe as a stream of Message records (byte read
+// mode, so that it needs no more than read access), checks that the process serving the pipe
+// is the running service quorvel-refclock, drops a message whose values are outside the bounds
+// below, and leaves (and comes back 5 s later) when a record is not a Message at all.
 
 #include <cstddef>
 #include <cstdint>
