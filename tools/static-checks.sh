@@ -80,6 +80,7 @@ mapfile -t windows_sources < <(
     grep -rl -E 'Q_OS_WIN|<windows\.h>|windowsclockbackend\.h"' --include='*.cpp' \
         core serial frametime clock ui refclock tools tests main.cpp | sort
 )
+windows_sources+=(timeprovider/*.cpp) # the Time service provider DLL: all of it is Win32
 qt_windows=$(tools/windows/qt.sh)
 if [ -n "$qt_windows" ]; then
     qt_include=$qt_windows/include
@@ -101,6 +102,7 @@ for source in "${windows_sources[@]}"; do
     : >"$moc_stand_ins/$(basename "${source%.cpp}").moc"
 done
 project_flags+=(-I"$moc_stand_ins")
+project_flags+=(-I"$root") # includes that name their folder from the project root
 echo "${windows_sources[*]}"
 printf '%s\n' "${windows_sources[@]}" |
     xargs -P "$(nproc)" -I{} "$mingw" -fsyntax-only -std=c++17 -Wall -Wextra -Wpedantic -Werror \
