@@ -22,8 +22,8 @@ for argument in "$@"; do
 done
 if [ "$want_package" = yes ]; then
     packages+=(
-        dpkg-dev                    # dpkg-shlibdeps, for the package's dependencies
-        file binutils               # CPack's DEB generator: finding and splitting binaries
+        dpkg-dev                    # dpkg-buildpackage
+        debhelper                   # dh and its helpers (debian/rules), the -dbgsym packages
         lintian
         man-db                      # man --warnings, for the manual pages' check
     )

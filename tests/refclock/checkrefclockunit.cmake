@@ -1,6 +1,6 @@
 # Checks quorvel-refclock's systemd unit: systemd accepts it, its sandbox rates as little
-# exposed, it keeps no capability and never sets the clock; and cmake --install puts program and
-# unit in place, the unit naming the installed program.
+# exposed, it keeps no capability and never sets the clock; and cmake --install puts program,
+# unit and settings in place, the unit naming the installed program.
 #   cmake -DANALYZE=<systemd-analyze> -DUNIT=<unit naming the built program> -DBUILD=<build dir>
 #         -DWORK=<empty folder> -P checkrefclockunit.cmake
 if(NOT ANALYZE)
@@ -45,6 +45,16 @@ endif()
 set(installed ${prefix}/lib/systemd/system/quorvel-refclock.service)
 if(NOT EXISTS ${prefix}/bin/quorvel-refclock OR NOT EXISTS ${installed})
     message(FATAL_ERROR "cmake --install did not put program and unit in place:\n${output}")
+endif()
+# The settings, under the prefix too: chrony's refclock line and the service's options.
+foreach(settings etc/chrony/conf.d/quorvel.conf etc/default/quorvel-refclock)
+    if(NOT EXISTS ${prefix}/${settings})
+        message(FATAL_ERROR "cmake --install did not put ${settings} in place:\n${output}")
+    endif()
+endforeach()
+file(STRINGS ${prefix}/etc/chrony/conf.d/quorvel.conf refclockLine REGEX "^refclock ")
+if(NOT refclockLine MATCHES "^refclock SOCK /run/chrony\\.quorvel\\.sock ")
+    message(FATAL_ERROR "quorvel.conf's refclock line is \"${refclockLine}\"")
 endif()
 file(STRINGS ${installed} execStart REGEX "^ExecStart=")
 if(NOT execStart STREQUAL "ExecStart=${prefix}/bin/quorvel-refclock $QUORVEL_REFCLOCK_OPTS")
