@@ -12,14 +12,4 @@
 // (seteuid applies to all of its threads, including Qt's D-Bus thread that makes the
 // connection), and is back to what it was when this returns. Needs root. The bus must let that
 // user in (PrivateBus::Users::Anyone). Not connected when any step fails.
-inline QDBusConnection connectToBusAsUser(const QString &address, const QString &name, uid_t uid)
-{
-    const uid_t own = geteuid();
-    if (seteuid(uid) != 0)
-        return QDBusConnection(name);
-    QDBusConnection bus = QDBusConnection::connectToBus(address, name);
-    if (seteuid(own) != 0)
-        qFatal("could not return to user %u after connecting as user %u", unsigned(own),
-               unsigned(uid));
-    return bus;
-}
+QDBusConnection connectToBusAsUser(const QString &address, const QString &name, uid_t uid);

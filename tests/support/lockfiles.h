@@ -7,19 +7,4 @@
 
 // The lock files that QSerialPort keeps for `device` while it has it open, as it names them
 // ("/dev/ttyUSB0": LCK..ttyUSB0, "/tmp/x/device": LCK.._tmp_x_device), that exist now.
-inline QStringList existingLockFiles(const QString &device)
-{
-    QString name = device;
-    if (name.startsWith(QLatin1String("/dev/")))
-        name.remove(0, 5);
-    name.replace(u'/', u'_');
-    QStringList found;
-    for (const char *folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
-        const QFileInfo lock(
-            QDir(QString::fromLatin1(folder)).filePath(QStringLiteral("LCK..") + name));
-        if (lock.exists())
-            found.append(lock.canonicalFilePath());
-    }
-    found.removeDuplicates();
-    return found;
-}
+QStringList existingLockFiles(const QString &device);

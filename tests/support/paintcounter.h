@@ -9,15 +9,10 @@
 class PaintCounter : public QObject
 {
 public:
-    explicit PaintCounter(QWidget *widget) : QObject(widget) { widget->installEventFilter(this); }
+    explicit PaintCounter(QWidget *widget);
 
     int count = 0;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return QObject::eventFilter(watched, event);
-    }
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };

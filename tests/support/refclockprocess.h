@@ -16,86 +16,31 @@ class RefclockProcess
 {
 public:
     RefclockProcess() = default;
-    ~RefclockProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    ~RefclockProcess();
     RefclockProcess(const RefclockProcess &) = delete;
     RefclockProcess &operator=(const RefclockProcess &) = delete;
 
-    bool start(const QStringList &arguments)
-    {
-        if (::geteuid() == 0) {
-            m_process.setProgram(QStringLiteral("setpriv"));
-            m_process.setArguments(QStringList{QStringLiteral("--bounding-set=-all"),
-                                               QStringLiteral("--inh-caps=-all"),
-                                               QStringLiteral("--no-new-privs"),
-                                               QStringLiteral(QUORVEL_REFCLOCK)}
-                                   + arguments);
-        } else {
-            m_process.setProgram(QStringLiteral(QUORVEL_REFCLOCK));
-            m_process.setArguments(arguments);
-        }
-        // The log is what is waited for.
-        m_process.setReadChannel(QProcess::StandardError);
-        m_process.start();
-        return m_process.waitForStarted(10000);
-    }
+    bool start(const QStringList &arguments);
 
     qint64 processId() const { return m_process.processId(); }
 
     // Every line logged so far.
-    QStringList lines()
-    {
-        m_process.waitForReadyRead(0);
-        m_pending += QString::fromLocal8Bit(m_process.readAllStandardError());
-        qsizetype end = 0;
-        while ((end = m_pending.indexOf(u'\n')) >= 0) {
-            m_lines.append(m_pending.left(end));
-            m_pending.remove(0, end + 1);
-        }
-        return m_lines;
-    }
+    QStringList lines();
 
     // The lines that contain `text`.
     QStringList linesWith(const QString &text) { return lines().filter(text); }
 
     // Waits up to `timeoutMs` until `count` lines contain `text`.
-    bool waitForLines(const QString &text, int count, int timeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (linesWith(text).size() < count) {
-            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
-                return false;
-            m_process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
-        }
-        return true;
-    }
+    bool waitForLines(const QString &text, int count, int timeoutMs);
 
     // Lets the program run for `ms` while its log is read.
-    void runFor(int ms)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning)
-            m_process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
-        lines();
-    }
+    void runFor(int ms);
 
     // Sends `signal` and returns the exit code, or -1 when it did not end normally within 5 s.
-    int stopWith(int signal)
-    {
-        const qint64 id = m_process.processId();
-        if (id <= 0 || ::kill(pid_t(id), signal) != 0 || !m_process.waitForFinished(5000))
-            return -1;
-        lines();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
+    int stopWith(int signal);
 
     // Everything logged, for the test's output (where sanitizer reports are looked for too).
-    QString log() { return lines().join(u'\n') + u'\n' + m_pending; }
+    QString log();
 
 private:
     QProcess m_process;

@@ -12,37 +12,19 @@
 class SteppedSerialPort : public SerialPort
 {
 public:
-    explicit SteppedSerialPort(SerialPort *port) : m_port(port) {}
+    explicit SteppedSerialPort(SerialPort *port);
 
     QString after;
     std::function<void()> between;
 
-    int portOpen(bool *open) override
-    {
-        return step(QStringLiteral("portOpen"), m_port->portOpen(open));
-    }
-    int setPortOpen(bool open) override
-    {
-        return step(open ? QStringLiteral("open") : QStringLiteral("close"),
-                    m_port->setPortOpen(open));
-    }
-    int setCommPort(qint16 number) override
-    {
-        return step(QStringLiteral("setCommPort"), m_port->setCommPort(number));
-    }
+    int portOpen(bool *open) override;
+    int setPortOpen(bool open) override;
+    int setCommPort(qint16 number) override;
     int input(QList<ReceivedChunk> *chunks) override { return m_port->input(chunks); }
     PortFailure lastFailure() const override { return m_port->lastFailure(); }
 
 private:
-    int step(const QString &name, int result)
-    {
-        if (name == after && between) {
-            const std::function<void()> once = std::move(between);
-            between = nullptr;
-            once();
-        }
-        return result;
-    }
+    int step(const QString &name, int result);
 
     SerialPort *m_port;
 };

@@ -26,17 +26,7 @@ inline const QStringList DisplayLabels{QStringLiteral("Label1"), QStringLiteral(
 
 // Picks entry `index` of a port list as a user does: opens the list and clicks the entry.
 // `justBefore` runs when the list is open, right before the click.
-inline void pickEntry(QComboBox *combo, int index, const std::function<void()> &justBefore = {})
-{
-    combo->showPopup();
-    QAbstractItemView *view = combo->view();
-    QTRY_VERIFY(view->isVisible());
-    const QRect entry = view->visualRect(view->model()->index(index, 0));
-    if (justBefore)
-        justBefore();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, entry.center());
-    QTRY_VERIFY(!view->isVisible());
-}
+void pickEntry(QComboBox *combo, int index, const std::function<void()> &justBefore = {});
 
 // The window on the real serial port, reading a device behind "Com1": a pseudo-terminal of
 // its own that the test plays the device on (plugIn(), send(), pull(); POSIX only), or one
@@ -46,18 +36,8 @@ inline void pickEntry(QComboBox *combo, int index, const std::function<void()> &
 class WindowOnLine
 {
 public:
-    explicit WindowOnLine(ClockSetting *clock = nullptr)
-        : m_hadCom1(qEnvironmentVariableIsSet(Com1)), m_savedCom1(qgetenv(Com1)),
-          form(&port, &messages, clock)
-    {
-    }
-    ~WindowOnLine()
-    {
-        if (m_hadCom1)
-            qputenv(Com1, m_savedCom1);
-        else
-            qunsetenv(Com1);
-    }
+    explicit WindowOnLine(ClockSetting *clock = nullptr);
+    ~WindowOnLine();
     WindowOnLine(const WindowOnLine &) = delete;
     WindowOnLine &operator=(const WindowOnLine &) = delete;
 
@@ -66,32 +46,15 @@ public:
 
 #ifdef Q_OS_UNIX
     // A new device appears behind "Com1".
-    bool plugIn()
-    {
-        device = std::make_unique<PseudoTerminal>();
-        nameDevice(device->path());
-        return device->isValid();
-    }
+    bool plugIn();
 
     // The device goes away: the other side of the line closes, and so does our own handle.
-    void pull()
-    {
-        device->hangUp();
-        device->closeDeviceSide();
-    }
+    void pull();
 
-    bool send(const QByteArray &bytes)
-    {
-        return device->send(bytes);
-    }
+    bool send(const QByteArray &bytes);
 #endif
 
-    bool portIsOpen()
-    {
-        bool open = false;
-        serial.portOpen(&open);
-        return open;
-    }
+    bool portIsOpen();
 
     template <typename T = QWidget> T *control(const QString &name) const
     {
@@ -103,24 +66,12 @@ public:
     }
 
     // Label1, Label3, Label5 and Label7.
-    QStringList labels() const
-    {
-        QStringList texts;
-        for (const QString &name : DisplayLabels)
-            texts.append(control<QLabel>(name)->text());
-        return texts;
-    }
+    QStringList labels() const;
 
-    QString receiveText() const
-    {
-        return form.findChild<ReceiveWindow *>()->receiveText();
-    }
+    QString receiveText() const;
 
     // Picks entry `index` of the port list; see pickEntry().
-    void pick(int index, const std::function<void()> &justBefore = {})
-    {
-        pickEntry(control<QComboBox>(QStringLiteral("Combo1")), index, justBefore);
-    }
+    void pick(int index, const std::function<void()> &justBefore = {});
 
 private:
     static constexpr const char *Com1 = "QUORVEL_COM1";

@@ -13,20 +13,8 @@
 class WithoutCapabilities
 {
 public:
-    explicit WithoutCapabilities(std::initializer_list<int> capabilities)
-    {
-        if (syscall(SYS_capget, &m_header, m_saved) != 0)
-            return;
-        __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
-        for (const int capability : capabilities)
-            lowered[capability / 32].effective &= ~(1U << (capability % 32));
-        m_active = syscall(SYS_capset, &m_header, lowered) == 0;
-    }
-    ~WithoutCapabilities()
-    {
-        if (m_active)
-            syscall(SYS_capset, &m_header, m_saved);
-    }
+    explicit WithoutCapabilities(std::initializer_list<int> capabilities);
+    ~WithoutCapabilities();
     WithoutCapabilities(const WithoutCapabilities &) = delete;
     WithoutCapabilities &operator=(const WithoutCapabilities &) = delete;
 
