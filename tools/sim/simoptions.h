@@ -30,9 +30,8 @@ struct SimOptions
     std::optional<quint32> seed;         // seed of the random choices; none: a random one
     std::chrono::nanoseconds delay{0};   // from the start of a slot to its first "$"
     std::chrono::nanoseconds jitter{0};  // each slot's frames late by a random 0 to this more
-    std::chrono::nanoseconds latency{
-        0};                 // bytes reach the reader only at multiples of it; 0: at once
-    QList<ClockJump> jumps; // steps of the device's clock, in frame order
+    std::chrono::nanoseconds latency{0}; // bytes handed over at its multiples; 0: at once
+    QList<ClockJump> jumps;              // steps of the device's clock, in frame order
     qint64 freezeAfter = 0; // frames after which every frame holds the same time; 0: never
     bool verbose = false;   // log every frame on stderr
 };
