@@ -136,7 +136,7 @@ void ReferenceClock::sendSample(const Frame &frame)
         if (const std::optional<UtcTime> device = frameInstant(frame, m_settings.zone))
             offset = *device - stamp;
     } else {
-        offset = deviceOffset(frame, m_settings.zone, clocks);
+        offset = deviceOffset(frame, m_settings.zone, clocks, m_settings.delay);
     }
     if (!offset) {
         if (m_settings.verbose)

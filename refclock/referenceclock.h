@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/framereceiver.h"
+#include "core/line.h"
 #include "frametime/clockpair.h"
 #include "refclock/samplesocket.h"
 
@@ -17,15 +18,16 @@ class SerialPort;
 // it keeps the port open (one try every 2 s while the device is missing), reads it through the
 // frame rules of FrameReceiver and, for each whole frame that names an instant, sends chrony
 // one sample: the computer's time when the frame's "$" arrived and how far the device was
-// ahead of it. Frames that break the rules, dates and times that do not convert and the hour
-// skipped in spring give no sample; in the hour repeated in autumn the frame's summer flag
-// decides. Samples are dropped while chrony does not listen. The log gets one line per change
-// of state (port open, device missing or lost, chrony listening or not), never one per try.
-// It never touches the computer's clock.
+// ahead of it, by the timing model of frametime/frameinstant.h (the line's character time and
+// the device's delay taken off the arrival). Frames that break the rules, dates and times that do
+// not convert and the hour skipped in spring give no sample; in the hour repeated in autumn the
+// frame's summer flag decides. Samples are dropped while chrony does not listen. The log gets one
+// line per change of state (port open, device missing or lost, chrony listening or not), never one
+// per try. It never touches the computer's clock.
 class ReferenceClock
 {
 public:
-    static constexpr std::chrono::milliseconds PollInterval{100};
+    static constexpr std::chrono::milliseconds PollInterval = ::PollInterval; // the line's
     static constexpr std::chrono::milliseconds RetryInterval{2000};
 
     struct Settings
@@ -37,6 +39,8 @@ public:
         // Benchmark aid: date each sample at the poll that takes its frame instead of at its
         // "$", as a program that knows nothing of arrival times would.
         bool dateAtPoll = false;
+        // The device's delay from the start of its second to its "$" (0 unless calibrated).
+        std::chrono::nanoseconds delay{0};
     };
 
     // The port must have its number or path set; `clocks` reads the computer's clocks (tests

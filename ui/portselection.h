@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/line.h"
 #include "core/serialport.h"
 #include "core/usermessages.h"
 
@@ -10,9 +11,6 @@
 
 // Sets the interval of the poll timer whose ticks read the port.
 using PollIntervalSetter = std::function<void(std::chrono::milliseconds)>;
-
-// The poll interval that port selection starts.
-inline constexpr std::chrono::milliseconds PollInterval{100};
 
 // Picks the port that `listText` names: closes the open port, sets the new number, opens the
 // port and starts polling every 100 ms. Every step runs even when an earlier one failed; when

@@ -56,6 +56,10 @@ const QTimeZone Madrid("Europe/Madrid");
 
 // A reference clock on a scripted port and a fake chrony, with the computer's clocks fixed at
 // `now` (real time) and its monotonic reading `monotonicNow`.
+// The line's character time, in seconds to the microsecond: a "$" arrives that long after
+// the second it names began.
+constexpr double LineLateness = 0.002083;
+
 struct Rig
 {
     ScriptedSerialPort port;
@@ -66,14 +70,15 @@ struct Rig
     std::unique_ptr<ReferenceClock> clock;
 
     explicit Rig(UtcTime realNow = utc(QStringLiteral("2007-06-15T10:00:00.450Z")),
-                 bool dateAtPoll = false)
+                 bool dateAtPoll = false, std::chrono::nanoseconds delay = {})
         : now(realNow)
     {
         port.open = false;
         clock = std::make_unique<ReferenceClock>(
             &port, &socket, &log,
             ReferenceClock::Settings{Madrid, QStringLiteral("puerto 1"),
-                                     QStringLiteral("/run/chrony.quorvel.sock"), false, dateAtPoll},
+                                     QStringLiteral("/run/chrony.quorvel.sock"), false, dateAtPoll,
+                                     delay},
             [this] {
                 return ClockPair{monotonicNow, now};
             });
@@ -112,6 +117,7 @@ private slots:
     void sampleLayout();
     void samplesFromFrames_data();
     void samplesFromFrames();
+    void delayOfTheDeviceMovesTheSecondEarlier();
     void dateAtPollStampsThePoll();
     void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
     void portThatFailsToReadIsOpenedAgain();
@@ -287,8 +293,23 @@ void TestRefclock::samplesFromFrames()
     const DecodedSample sent = decode(rig.socket.received.constFirst());
     const qint64 expected = utc(arrival).time_since_epoch().count();
     QCOMPARE(sent.seconds * 1'000'000 + sent.micro, expected);
-    QCOMPARE(sent.offset, offset);
+    // The "$" arrived the line's character time after the device's second began: the device
+    // is that much further ahead than the arrival alone says.
+    QCOMPARE(sent.offset, offset + LineLateness);
     QCOMPARE(sent.magic, ChronySample::Magic);
+}
+
+void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
+{
+    // A device that sends its "$" 300 ms into its second was 300 ms further ahead.
+    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")), false, 300ms);
+    rig.polls(1);
+    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    QCOMPARE(rig.socket.received.size(), 1);
+    const DecodedSample sent = decode(rig.socket.received.constFirst());
+    QCOMPARE(sent.seconds * 1'000'000 + sent.micro,
+             utc(QStringLiteral("2007-06-15T10:00:00.250Z")).time_since_epoch().count());
+    QCOMPARE(sent.offset, -0.25 + 0.3 + LineLateness);
 }
 
 void TestRefclock::dateAtPollStampsThePoll()

@@ -1,6 +1,7 @@
 // "Poner en hora el PC" from the click to the clock backend: what the labels show after the
 // frames that arrived decides what is set, or which message is shown.
 #include "clock/clocksetting.h"
+#include "frametime/frameinstant.h"
 #include "tests/fakes/scriptedserialport.h"
 #include "tests/support/recordingclockbackend.h"
 #include "tests/support/recordingmessages.h"
@@ -19,10 +20,13 @@ namespace {
 
 const QString Invalid = QStringLiteral("Fecha u hora no válida.");
 
+// The time set for `isoDateTime` at the frame's "$": the line's character time later, as the
+// "$" arrives that long after the second it names began.
 UtcTime utc(const char *isoDateTime)
 {
     const QDateTime when = QDateTime::fromString(QLatin1String(isoDateTime), Qt::ISODateWithMs);
-    return UtcTime(std::chrono::milliseconds(when.toMSecsSinceEpoch()));
+    return UtcTime(std::chrono::milliseconds(when.toMSecsSinceEpoch()))
+           + std::chrono::duration_cast<std::chrono::microseconds>(markerLateness());
 }
 
 // A translation that renames the captions of the clock display.

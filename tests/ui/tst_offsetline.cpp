@@ -1,3 +1,4 @@
+#include "core/line.h"
 #include "ui/offsetline.h"
 
 #include <QAccessible>
@@ -41,7 +42,9 @@ void TestOffsetLine::showsTheOffsetAtTheMarker_data()
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("date");
     QTest::addColumn<int>("weekday");
-    QTest::addColumn<int>("arrivalMs"); // after the clocks were read
+    // The device's second began this long after the clocks were read; its "$" arrives a
+    // character time later.
+    QTest::addColumn<int>("arrivalMs");
     QTest::addColumn<QString>("text");
 
     QTest::newRow("device on time") << "12:00:00"
@@ -80,7 +83,8 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
     QLabel label;
     OffsetLine line(
         &label, [] { return Clocks; }, madrid);
-    line.show(frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs)));
+    line.show(
+        frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs) + CharacterTime));
     QCOMPARE(label.text(), text);
 }
 
@@ -92,9 +96,10 @@ void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
     QCOMPARE(label.text(), QString());
 
     // Frames a second apart keep the line; once they stop, it empties after three seconds.
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then));
+    const MonotonicTime arrival = Then + CharacterTime;
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
     QTest::qWait(1000);
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then));
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
     QTest::qWait(2500);
     QCOMPARE(label.text(), QStringLiteral("El PC va en hora"));
     QTRY_COMPARE_WITH_TIMEOUT(label.text(), QString(), 1000);
@@ -105,7 +110,8 @@ void TestOffsetLine::readableThroughAccessibility()
     QLabel label;
     OffsetLine line(
         &label, [] { return Clocks; }, madrid);
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then - 2500ms));
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5,
+                    Then - 2500ms + CharacterTime));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
     QVERIFY(accessible);
     QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("El PC va 2,500 s atrasado"));
