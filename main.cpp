@@ -42,7 +42,7 @@ int main(int argc, char *argv[])
 
     if (const QScreen *screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
-    window.start();
+    window.Form_Load();
     if (ended) // asked to end while the port selection showed its message
         return 0;
     window.show();
