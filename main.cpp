@@ -8,6 +8,7 @@
 #include "ui/fontfallbacks.h"
 #include "ui/form1.h"
 #include "ui/messageboxmessages.h"
+#include "ui/qttranslation.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -15,7 +16,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    readCommandLine(app); // --help, --version; ends the program on a bad argument
+    installQtTranslation(&app); // before --help, which Qt words
+    readCommandLine(app);       // --help, --version; ends the program on a bad argument
     addFontFallbacks();
     setApplicationIdentity();
     new CaretBlinkTimeout(&app); // owned by the application

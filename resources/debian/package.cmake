@@ -1,5 +1,5 @@
 # The Debian package (tools/package.sh): CPack's DEB generator over the install rules.
-# Its dependencies come from the installed binaries through dpkg-shlibdeps.
+# Its dependencies come from the installed binaries through dpkg-shlibdeps, and one more below.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvel <quorvel@quorvel.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts (buttons, menus, --help) in Spanish: no library, so dpkg-shlibdeps misses it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The first line is the synopsis; CPack indents the rest and marks the empty line.
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
