@@ -21,7 +21,8 @@ QString receiveTextOf(const QString &displayText)
     return text;
 }
 
-ReceiveWindow::ReceiveWindow(QPlainTextEdit *box, QObject *parent) : QObject(parent), m_box(box)
+ReceiveWindow::ReceiveWindow(QPlainTextEdit *box, QObject *parent)
+    : QObject(parent), m_box(box), m_lastTold(receiveText())
 {
     connect(m_box, &QPlainTextEdit::textChanged, this, &ReceiveWindow::takeUserEdit);
 }
@@ -38,6 +39,10 @@ QString ReceiveWindow::displayed() const
 
 void ReceiveWindow::show(const QString &receiveText)
 {
+    // Most ticks bring nothing new: an unchanged text ends here, without reading the document.
+    if (receiveText == m_lastTold)
+        return;
+    m_lastTold = receiveText;
     const QString displayText = displayTextOf(receiveText);
     const QString shown = displayed();
     if (displayText == shown)
@@ -67,6 +72,8 @@ void ReceiveWindow::show(const QString &receiveText)
 
 void ReceiveWindow::takeUserEdit()
 {
-    if (!m_writing)
-        emit edited(receiveText());
+    if (m_writing)
+        return;
+    m_lastTold = receiveText();
+    emit edited(m_lastTold);
 }

@@ -18,8 +18,8 @@ QString receiveTextOf(const QString &displayText);
 // The box is written only when what it would show has changed, and then by appending when the
 // new text merely continues the old one, so that a user selecting or editing in the box keeps
 // caret and selection while the device sends. The newest text stays in view unless the user
-// has scrolled back. Only the user's edits are told, never the writes made here. The box's
-// document is the one copy of the text kept here: what it holds is read back from it.
+// has scrolled back. Only the user's edits are told, never the writes made here. What the box
+// shows is read back from its document, not kept beside it.
 class ReceiveWindow : public QObject
 {
     Q_OBJECT
@@ -42,5 +42,8 @@ private:
     void takeUserEdit();
 
     QPlainTextEdit *m_box;
+    // The receive text last shown or edited, as told: the receiver's own, shared with it (Qt's
+    // strings share their characters), so that an unchanged text costs a comparison only.
+    QString m_lastTold;
     bool m_writing = false; // the box's changes are this object's own writes, not the user's
 };
