@@ -8,6 +8,7 @@
 #include "ui/fontfallbacks.h"
 #include "ui/form1.h"
 #include "ui/messageboxmessages.h"
+#include "ui/qttranslation.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -15,7 +16,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    readCommandLine(app); // --help, --version; ends the program on a bad argument
+    installQtTranslation(&app); // before --help, which Qt words
+    readCommandLine(app);       // --help, --version; ends the program on a bad argument
     addFontFallbacks();
     setApplicationIdentity();
     new CaretBlinkTimeout(&app); // owned by the application
@@ -42,7 +44,7 @@ int main(int argc, char *argv[])
 
     if (const QScreen *screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
-    window.start();
+    window.Form_Load();
     if (ended) // asked to end while the port selection showed its message
         return 0;
     window.show();

@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     fonts-dejavu-core
     fonts-liberation2           # the clock display's font widths where MS Sans Serif is missing
+    qt6-translations-l10n       # Qt's own texts in Spanish; the Windows installer ships its qtbase_es.qm
 )
 # --package: what tools/package.sh needs; --test: what the tests need, the package's
 # install test among them.

@@ -38,10 +38,8 @@ CaretBlinkTimeout::CaretBlinkTimeout(QObject *parent, std::chrono::milliseconds 
 bool CaretBlinkTimeout::eventFilter(QObject *watched, QEvent *event)
 {
     if (isUserInput(event->type())) {
-        if (m_stopped) {
-            m_stopped = false;
+        if (QApplication::cursorFlashTime() == 0) // stopped here
             QApplication::setCursorFlashTime(m_desktopFlashTime);
-        }
         m_idle.start();
     }
     return QObject::eventFilter(watched, event);
@@ -49,6 +47,5 @@ bool CaretBlinkTimeout::eventFilter(QObject *watched, QEvent *event)
 
 void CaretBlinkTimeout::stopBlinking()
 {
-    m_stopped = true;
     QApplication::setCursorFlashTime(0);
 }

@@ -32,5 +32,4 @@ private:
 
     int m_desktopFlashTime;
     QTimer m_idle;
-    bool m_stopped = false;
 };

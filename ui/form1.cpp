@@ -65,16 +65,6 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
 
 Form1::~Form1() = default;
 
-void Form1::start()
-{
-    Form_Load();
-}
-
-void Form1::poll()
-{
-    Timer1_Timer();
-}
-
 void Form1::Form_Load()
 {
     Combo1_Click();
@@ -95,7 +85,9 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
-    closePortAndEnd();
+    // The steps of the window's closing. The program then ends without closing the window, so
+    // they run once.
+    Form_Unload();
 }
 
 void Form1::Command3_Click()
@@ -120,15 +112,10 @@ void Form1::Timer1_Timer()
 void Form1::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
-    event->accept();
+    event->accept(); // the closing is never refused
 }
 
 void Form1::Form_Unload()
-{
-    closePortAndEnd();
-}
-
-void Form1::closePortAndEnd()
 {
     bool open = false;
     m_port->portOpen(&open);

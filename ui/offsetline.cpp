@@ -9,7 +9,7 @@
 
 OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks,
                        std::function<QTimeZone()> zone)
-    : QObject(label), m_label(label), m_clocks(std::move(clocks)), m_zone(std::move(zone)),
+    : QObject(label), m_clocks(std::move(clocks)), m_zone(std::move(zone)),
       m_stale(new QTimer(this))
 {
     m_stale->setSingleShot(true);
@@ -20,12 +20,17 @@ OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks,
 
 void OffsetLine::show(const Frame &frame)
 {
-    m_label->setText(
+    label()->setText(
         offsetText(deviceOffset(frame, m_zone(), m_clocks()), weekdayMatchesDate(frame)));
     m_stale->start();
 }
 
+QLabel *OffsetLine::label() const
+{
+    return static_cast<QLabel *>(parent());
+}
+
 void OffsetLine::clear()
 {
-    m_label->clear();
+    label()->clear();
 }

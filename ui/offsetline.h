@@ -32,9 +32,9 @@ public:
     void show(const Frame &frame);
 
 private:
+    QLabel *label() const; // the parent
     void clear();
 
-    QLabel *m_label;
     std::function<ClockPair()> m_clocks;
     std::function<QTimeZone()> m_zone;
     QTimer *m_stale;

@@ -8,10 +8,10 @@
 #include <utility>
 
 ParentColourFill::ParentColourFill(QWidget *parent, const QList<QWidget *> &widgets)
-    : QObject(parent), m_parent(parent), m_widgets(widgets)
+    : QObject(parent), m_widgets(widgets)
 {
     fill();
-    m_parent->installEventFilter(this);
+    parent->installEventFilter(this);
 }
 
 bool ParentColourFill::eventFilter(QObject *watched, QEvent *event)
@@ -24,9 +24,10 @@ bool ParentColourFill::eventFilter(QObject *watched, QEvent *event)
 
 void ParentColourFill::fill()
 {
-    QImage parentAlone(m_parent->size(), QImage::Format_ARGB32_Premultiplied);
+    auto *parent = static_cast<QWidget *>(this->parent());
+    QImage parentAlone(parent->size(), QImage::Format_ARGB32_Premultiplied);
     parentAlone.fill(Qt::transparent);
-    m_parent->render(&parentAlone, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    parent->render(&parentAlone, QPoint(), QRegion(), QWidget::DrawWindowBackground);
     for (QWidget *widget : std::as_const(m_widgets)) {
         QPalette palette = widget->palette();
         palette.setColor(widget->backgroundRole(),

@@ -26,6 +26,5 @@ protected:
 private:
     void fill();
 
-    QWidget *m_parent;
     QList<QWidget *> m_widgets;
 };

@@ -22,29 +22,40 @@ QString receiveTextOf(const QString &displayText)
 }
 
 ReceiveWindow::ReceiveWindow(QPlainTextEdit *box, QObject *parent)
-    : QObject(parent), m_box(box), m_displayText(box->toPlainText())
+    : QObject(parent), m_box(box), m_lastTold(receiveText())
 {
-    m_receiveText = receiveTextOf(m_displayText);
     connect(m_box, &QPlainTextEdit::textChanged, this, &ReceiveWindow::takeUserEdit);
+}
+
+QString ReceiveWindow::displayed() const
+{
+    // The document's characters as written, line breaks as LF. toPlainText() would also turn
+    // a no-break space (a byte the device may send) into a space, and the text shown would
+    // then never seem to continue what was written.
+    QString text = m_box->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text;
 }
 
 void ReceiveWindow::show(const QString &receiveText)
 {
-    if (receiveText == m_receiveText)
+    // Most ticks bring nothing new: an unchanged text ends here, without reading the document.
+    if (receiveText == m_lastTold)
         return;
-    m_receiveText = receiveText;
+    m_lastTold = receiveText;
     const QString displayText = displayTextOf(receiveText);
-    if (displayText == m_displayText)
+    const QString shown = displayed();
+    if (displayText == shown)
         return;
 
     QScrollBar *scrollBar = m_box->verticalScrollBar();
     bool showEnd = scrollBar->value() == scrollBar->maximum();
     m_writing = true;
-    if (displayText.startsWith(m_displayText)) {
+    if (displayText.startsWith(shown)) {
         // Appended behind the user's caret and selection, which stay where they are.
         QTextCursor end(m_box->document());
         end.movePosition(QTextCursor::End);
-        end.insertText(displayText.mid(m_displayText.size()));
+        end.insertText(displayText.mid(shown.size()));
     } else {
         // A frame was taken: the text is a new one. Keep the caret near where it was.
         const int caret = m_box->textCursor().position();
@@ -55,7 +66,6 @@ void ReceiveWindow::show(const QString &receiveText)
         showEnd = true;
     }
     m_writing = false;
-    m_displayText = displayText;
     if (showEnd)
         scrollBar->setValue(scrollBar->maximum());
 }
@@ -64,7 +74,6 @@ void ReceiveWindow::takeUserEdit()
 {
     if (m_writing)
         return;
-    m_displayText = m_box->toPlainText();
-    m_receiveText = receiveTextOf(m_displayText);
-    emit edited(m_receiveText);
+    m_lastTold = receiveText();
+    emit edited(m_lastTold);
 }

@@ -15,10 +15,11 @@ QString receiveTextOf(const QString &displayText);
 
 // Keeps a text box showing the receive text, and tells the user's edits of it.
 //
-// The box is written only when the receive text has changed, and then by appending when the
+// The box is written only when what it would show has changed, and then by appending when the
 // new text merely continues the old one, so that a user selecting or editing in the box keeps
 // caret and selection while the device sends. The newest text stays in view unless the user
-// has scrolled back. Only the user's edits are told, never the writes made here.
+// has scrolled back. Only the user's edits are told, never the writes made here. What the box
+// shows is read back from its document, not kept beside it.
 class ReceiveWindow : public QObject
 {
     Q_OBJECT
@@ -26,8 +27,8 @@ class ReceiveWindow : public QObject
 public:
     explicit ReceiveWindow(QPlainTextEdit *box, QObject *parent = nullptr);
 
-    // The receive text that the box shows.
-    QString receiveText() const { return m_receiveText; }
+    // The receive text that the box shows, with CR LF line ends.
+    QString receiveText() const { return receiveTextOf(displayed()); }
 
     // Shows `receiveText` in the box unless it shows it already.
     void show(const QString &receiveText);
@@ -37,10 +38,12 @@ signals:
     void edited(const QString &receiveText);
 
 private:
+    QString displayed() const;
     void takeUserEdit();
 
     QPlainTextEdit *m_box;
-    QString m_receiveText;
-    QString m_displayText; // what the box holds, as written here or left by the user
-    bool m_writing = false;
+    // The receive text last shown or edited, as told: the receiver's own, shared with it (Qt's
+    // strings share their characters), so that an unchanged text costs a comparison only.
+    QString m_lastTold;
+    bool m_writing = false; // the box's changes are this object's own writes, not the user's
 };

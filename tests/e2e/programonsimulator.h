@@ -129,7 +129,7 @@ public:
         // Connected after the window's own handler, so it sees the labels that tick left.
         QObject::connect(window->timer1(), &QTimer::timeout, &window->form,
                          [this] { noteDisplay(); });
-        window->form.start();
+        window->form.Form_Load();
         window->form.show();
         if (!window->portIsOpen())
             return fail(error, "the window did not open the simulated device");

@@ -105,7 +105,7 @@ void TestSoak::noiseAndFramesForMegabytes()
     WindowOnLine window;
     QVERIFY(window.plugIn());
     PseudoTerminal &line = *window.device;
-    window.form.start();
+    window.form.Form_Load();
     QCOMPARE(window.messages.shown, QStringList());
 
     QTimer *timer1 = window.timer1();

@@ -65,7 +65,7 @@ public:
 void startWithFirstFrame(Rig &rig)
 {
     QVERIFY(rig.plugIn());
-    rig.form.start();
+    rig.form.Form_Load();
     rig.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.form));
     QVERIFY(rig.portIsOpen());
@@ -310,7 +310,7 @@ void TestUnplug::portHeldByAnotherProgram()
         QVERIFY(other.open(QIODevice::ReadOnly));
     }
 
-    rig.form.start();
+    rig.form.Form_Load();
     rig.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.form));
     QCOMPARE(firstLines(rig.messages.shown), QStringList{Unavailable});

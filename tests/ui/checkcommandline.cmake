@@ -6,6 +6,8 @@ set(cases
     "--version" 0 "^quorvel ${VERSION}\n$"
     "-v" 0 "^quorvel ${VERSION}\n$"
     "--help" 0 "-v, --version"
+    # Qt's own words in it are Spanish too, whatever the desktop's language.
+    "--help" 0 "^Uso: .*\nOpciones:\n"
     "--bogus" 1 "bogus"
     "COM1" 1 "\"COM1\""
     "--version|extra" 0 "^quorvel ${VERSION}\n$"

@@ -107,8 +107,8 @@ void TestCommand1::setsTheClockFromTheLabels()
     for (const QString &frame : frames) {
         port.chunks = QStringList{frame, ""};
         port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
-        form.poll();
-        form.poll();
+        form.Timer1_Timer();
+        form.Timer1_Timer();
     }
 
     auto *button = form.findChild<QPushButton *>(QStringLiteral("Command1"));
@@ -129,8 +129,8 @@ void TestCommand1::refusalIsReportedInSpanish()
                        [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{"$12:00:00,06/15/2007,5,1\r\n", ""};
-    form.poll();
-    form.poll();
+    form.Timer1_Timer();
+    form.Timer1_Timer();
 
     QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QCOMPARE(backend.asked.size(), 1);
@@ -170,8 +170,8 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{frame, ""};
     port.chunkArrival = QList<MonotonicTime>{arrival, arrival};
-    form.poll();
-    form.poll();
+    form.Timer1_Timer();
+    form.Timer1_Timer();
     QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QCoreApplication::removeTranslator(&english);
 

@@ -54,7 +54,7 @@ struct Fixture
     // Runs the load step with polling stopped again, so that only the test's own ticks run.
     void loadWithoutPolling()
     {
-        form.start();
+        form.Form_Load();
         timer1()->stop();
         port.calls.clear();
     }
@@ -348,7 +348,7 @@ void TestForm1::frameThroughPseudoTerminal()
 #else
     WindowOnLine window;
     QVERIFY(window.plugIn());
-    window.form.start();
+    window.form.Form_Load();
     QCOMPARE(window.messages.shown, QStringList());
     QVERIFY(window.portIsOpen());
 
@@ -370,7 +370,7 @@ void TestForm1::unavailableDeviceShowsOneMessage()
 #endif
     WindowOnLine window;
     window.nameDevice(QStringLiteral("/nonexistent/quorvel-device"));
-    window.form.start();
+    window.form.Form_Load();
 
     QCOMPARE(window.messages.shown.size(), 1);
     QVERIFY(window.messages.shown.first().startsWith(Unavailable + QLatin1String("\r\n")));
@@ -399,7 +399,7 @@ void TestForm1::unavailablePortShowsOneMessageAndPollingGoesOn()
     f.port.failOpen = SerialNoDevice;
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
-    f.form.start();
+    f.form.Form_Load();
     QCOMPARE(f.messages.shown, QStringList{Unavailable});
     QVERIFY(!f.port.open);
     QVERIFY(f.timer1()->isActive());
@@ -457,9 +457,9 @@ void TestForm1::userEditIsPartOfTheReceiveText()
 
     // The edit changed the length: the first quiet tick takes nothing, the second the frame,
     // which only a CR LF line end lets through.
-    f.form.poll();
+    f.form.Timer1_Timer();
     QCOMPARE(f.text("Label1"), QStringLiteral("hh:mm:ss"));
-    f.form.poll();
+    f.form.Timer1_Timer();
     QCOMPARE(f.displayed(),
              (QStringList{"07:08:09", "12/24/2007", "Lunes", QStringLiteral("Invierno")}));
     QCOMPARE(text1->toPlainText(), QStringLiteral("07:08:09,12/24/2007,1,0"));
@@ -497,8 +497,8 @@ void TestForm1::captions()
     f.port.open = true;
     for (const QString &frame : frames) {
         f.port.chunks = QStringList{frame, ""};
-        f.form.poll();
-        f.form.poll();
+        f.form.Timer1_Timer();
+        f.form.Timer1_Timer();
     }
     QCOMPARE(f.displayed(), labels);
 }
@@ -514,8 +514,8 @@ void TestForm1::offsetLineChangesOncePerFrame()
 
     // A frame of 2007: the computer is years ahead of it.
     f.port.chunks = QStringList{FrameLine, ""};
-    f.form.poll();
-    f.form.poll();
+    f.form.Timer1_Timer();
+    f.form.Timer1_Timer();
     QVERIFY2(line->text().startsWith(QLatin1String("El PC va "))
                  && line->text().endsWith(QLatin1String(" s adelantado")),
              qPrintable(line->text()));
@@ -525,7 +525,7 @@ void TestForm1::offsetLineChangesOncePerFrame()
     QApplication::processEvents();
     auto *paints = new PaintCounter(line);
     for (int i = 0; i < 5; ++i)
-        f.form.poll();
+        f.form.Timer1_Timer();
     QApplication::processEvents();
     QCOMPARE(paints->count, 0);
 }
@@ -536,8 +536,8 @@ void TestForm1::aboutShowsTwoBoxesAndChangesNothing()
     f.port.open = true;
     f.port.chunks = QStringList{FrameLine, ""};
     f.loadWithoutPolling();
-    f.form.poll();
-    f.form.poll();
+    f.form.Timer1_Timer();
+    f.form.Timer1_Timer();
     f.port.calls.clear();
     f.timer1()->start(100ms);
     const QStringList displayed = f.displayed();
@@ -611,8 +611,8 @@ void TestForm1::clockSettingGetsTheShownDateAndTime()
     f.port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
     QCOMPARE(f.form.latestFrame(), std::nullopt);
 
-    f.form.poll();
-    f.form.poll();
+    f.form.Timer1_Timer();
+    f.form.Timer1_Timer();
 
     const std::optional<Frame> shown = f.form.latestFrame();
     QVERIFY(shown);

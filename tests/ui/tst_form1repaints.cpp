@@ -44,7 +44,7 @@ struct Fixture
     {
         port.chunks = QStringList{chunk};
         const int before = text1Paints->count;
-        form.poll();
+        form.Timer1_Timer();
         return QTest::qWaitFor([&] { return text1Paints->count > before; });
     }
 };

@@ -104,6 +104,12 @@ void TestReceiveWindow::writesOnlyWhatChanged()
     const int written = changes.count();
     f.window.show(QStringLiteral("abc\r\n"));
     QCOMPARE(changes.count(), written);
+    // A no-break space (byte 0xA0) stays what it is: what follows it is appended.
+    f.window.show(QStringLiteral("abc\r\n\u00a0"));
+    f.box.moveCursor(QTextCursor::Start);
+    f.window.show(QStringLiteral("abc\r\n\u00a0d"));
+    QCOMPARE(f.box.textCursor().position(), 0);
+    QCOMPARE(f.window.receiveText(), QStringLiteral("abc\r\n\u00a0d"));
     QCOMPARE(edits.count(), 0);
 }
 

@@ -53,13 +53,13 @@ int main(int argc, char *argv[])
     port.chunkArrival = {now - std::chrono::milliseconds(second.msecsTo(deviceNow))};
     ConsoleMessages messages;
     Form1 window(&port, &messages, nullptr);
-    window.start();
+    window.Form_Load();
     window.show();
 
     // Tick until the frame shows; a quiet tick after it takes it.
     const QLabel *time = window.findChild<QLabel *>(QStringLiteral("Label1"));
     for (int tick = 0; tick < 10 && time->text() != frameTime; ++tick)
-        window.poll();
+        window.Timer1_Timer();
     if (time->text() != frameTime) {
         QTextStream(stderr) << "the frame did not show" << Qt::endl;
         return 1;

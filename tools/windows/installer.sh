@@ -2,8 +2,9 @@
 # Makes the Windows installer with NSIS and tests it under wine.
 #   tools/windows/installer.sh BUILD QT SETUP
 # BUILD: the cross-build folder (holds Quorvel2.exe); QT: the Qt for MinGW; SETUP: the
-# installer to write. The installer holds the program, the Qt DLLs and plugins it needs, the
-# MinGW runtime DLLs, a Start-menu entry with the program's icon, and an uninstaller.
+# installer to write. The installer holds the program, the Qt DLLs and plugins it needs, Qt's
+# Spanish translation, the MinGW runtime DLLs, a Start-menu entry with the program's icon, and
+# an uninstaller.
 # The test needs WINEPREFIX (a prefix made by tools/windows/test.sh, with wine's headless
 # display driver): it installs silently, starts the installed program on the real Windows
 # platform plugin, asks it to close as Windows does (WM_CLOSE, through taskkill), checks that
@@ -36,6 +37,10 @@ echo "-- staging"
 rm -rf "$stage"
 mkdir -p "$stage/platforms" "$stage/styles"
 cp "$build/Quorvel2.exe" "$stage/"
+# Qt's own texts in Spanish, beside the program, where it looks for them. The Qt for MinGW has
+# no translations; a .qm file is the same on every system, so Debian's serves
+# (qt6-translations-l10n).
+cp /usr/share/qt6/translations/qtbase_es.qm "$stage/"
 # The platform plugin for Windows and the native look; PNG pictures and the .ico are read by
 # QtGui itself and need no image plugin.
 cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
