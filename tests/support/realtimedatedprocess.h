@@ -31,10 +31,11 @@ public:
     RealTimedatedProcess(const RealTimedatedProcess &) = delete;
     RealTimedatedProcess &operator=(const RealTimedatedProcess &) = delete;
 
-    // Starts the stand-in, reporting the NTP unit's ActiveState as `ntpActiveState`, then
-    // timedated, and waits until timedated owns org.freedesktop.timedate1 on `bus`. Empty on
-    // success, otherwise what went wrong.
-    QString start(const QString &address, const QDBusConnection &bus, const QString &ntpActiveState)
+    // Starts the stand-in, reporting the NTP unit's ActiveState as `ntpActiveState` after
+    // `standInDelayMs`, then timedated, and waits until timedated owns org.freedesktop.timedate1
+    // on `bus`. Empty on success, otherwise what went wrong.
+    QString start(const QString &address, const QDBusConnection &bus, const QString &ntpActiveState,
+                  int standInDelayMs = 0)
     {
         if (!m_dir.isValid())
             return QStringLiteral("no temporary folder");
@@ -42,6 +43,7 @@ public:
         m_standIn.setProgram(QStringLiteral(SYSTEMD1_STANDIN_PATH));
         m_standIn.setArguments({QStringLiteral("--address"), address,
                                 QStringLiteral("--active-state"), ntpActiveState,
+                                QStringLiteral("--delay-ms"), QString::number(standInDelayMs),
                                 QStringLiteral("--log"), standInLogPath()});
         m_standIn.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_standIn.start();
