@@ -3,7 +3,7 @@
 #include "core/frame.h"
 #include "core/framereceiver.h"
 #include "core/serialport.h"
-#include "core/usermessages.h"
+#include "ui/usermessages.h"
 
 #include <QWidget>
 
@@ -11,6 +11,7 @@
 #include <optional>
 
 class ClockSetting;
+struct ClockSettingOutcome;
 class OffsetLine;
 class QTimer;
 class ReceiveWindow;
@@ -22,7 +23,8 @@ class Form1;
 // The program's one window: the port list, the clock display fed by the receive window, and
 // the three buttons. The controls and their places come from form1.ui; this class connects
 // them to the serial port, the frame reception and the clock setting, and does no more than
-// forward to those and make the captions of what they hand back.
+// forward to those, make the captions of what they hand back, and show the messages that tell
+// how a setting of the clock ended.
 //
 // The serial port, the messages and the clock setting are the caller's and must outlive the
 // window; the clock setting may be null (the button then does nothing). The poll timer Timer1
@@ -63,6 +65,7 @@ private slots:
 private:
     void Form_Unload(); // the window is closing by any means other than "Cerrar"
     void closePortAndEnd();
+    void clockSettingEnded(const ClockSettingOutcome &outcome); // what "Poner en hora el PC" did
     void showFrame(const Frame &frame);
 
     std::unique_ptr<Ui::Form1> m_ui;

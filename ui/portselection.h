@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/serialport.h"
-#include "core/usermessages.h"
+#include "ui/usermessages.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "core/usermessages.h"
 #include "serial/deviceserialport.h"
 #include "tests/fakes/scriptedserialport.h"
 #include "tests/support/recordingmessages.h"
 #include "ui/portselection.h"
+#include "ui/usermessages.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>
