@@ -26,9 +26,9 @@ public:
     // `clocks` reads, together, the monotonic clock the frame's arrival was measured on and the
     // computer's clock; `zone` gives the time zone of the device's local time, asked at each
     // setting; by default the computer's own.
-    ClockSetting(ClockBackend *backend, QObject *parent = nullptr,
-                 std::function<ClockPair()> clocks = ClockPair::now,
-                 std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
+    explicit ClockSetting(ClockBackend *backend, QObject *parent = nullptr,
+                          std::function<ClockPair()> clocks = ClockPair::now,
+                          std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
 
     // Sets the clock from `frame`. Does nothing when its time or date text is empty, or while
     // an earlier setting still waits for the system's answer. Before the first frame (no

@@ -1,5 +1,6 @@
 #include "clock/platformclockbackend.h"
 #include "clock/windowsclockbackend.h"
+#include "frametime/utctime.h"
 
 #include <QDateTime>
 #include <QList>

@@ -35,10 +35,10 @@ public:
     int setPortOpen(bool wanted) override
     {
         calls.append(wanted ? QStringLiteral("open") : QStringLiteral("close"));
-        const int failure = wanted ? failOpen : failClose;
-        if (failure == SerialOk || !wanted)
+        const int answer = wanted ? failOpen : failClose;
+        if (answer == SerialOk || !wanted)
             open = wanted;
-        return failure;
+        return answer;
     }
 
     int setCommPort(qint16 wanted) override
