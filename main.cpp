@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
 
     DeviceSerialPort port;
     MessageBoxMessages messages;
-    ClockSetting clock(createPlatformClockBackend(&app), &messages);
+    ClockSetting clock(createPlatformClockBackend(&app));
     Form1 window(&port, &messages, &clock);
     messages.setWindow(&window);
 

@@ -1,22 +1,25 @@
 #pragma once
 
-#include "frametime/utctime.h"
-
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 // The system's way of setting its clock. One call sets date and time together, in one change
-// of the clock, to a universal time; a refusal leaves the clock as it was. The answer comes
-// through finished(), possibly before setTime() returns, possibly much later (for example
-// after the system asked the user for a password); the caller waits for it before setting the
-// clock again. Failures are reported as an outcome, never thrown.
+// of the clock, by an offset: the clock is moved that far from what it reads at the moment of
+// the change. Since the device's clock and the computer's run at the same rate, the offset
+// between them stays the same however long the change waits (for example while the system asks
+// the user for a password), and the change is right whenever it is made. A refusal leaves the
+// clock as it was. The answer comes through finished(), possibly before setTimeBy() returns,
+// possibly much later; the caller waits for it before setting the clock again. Failures are
+// reported as an outcome, never thrown.
 class ClockBackend : public QObject
 {
     Q_OBJECT
 
 public:
     enum class Outcome {
-        Set,           // the clock now reads the time asked for
+        Set,           // the clock was moved by the offset asked for
         NoPermission,  // the user lacks the right, or dismissed the password prompt
         AutomaticSync, // the system keeps its clock by network time and will not be set
         Refused,       // any other refusal; the system's own text says why
@@ -25,9 +28,9 @@ public:
 
     using QObject::QObject;
 
-    // Starts setting the system clock to `utc`. The value is the one that is right at the
-    // moment of this call; an implementation that sends it on later adds the time that passed.
-    virtual void setTime(UtcTime utc) = 0;
+    // Starts moving the system clock `offset` ahead of what it reads at the moment of the
+    // change (behind, when negative).
+    virtual void setTimeBy(std::chrono::microseconds offset) = 0;
 
 signals:
     // `systemText` is the system's description of a refusal, empty otherwise.

@@ -2,41 +2,11 @@
 
 #include "frametime/frameinstant.h"
 
-#include <QCoreApplication>
+#include <algorithm>
 
-namespace {
-
-// The reason shown under "No se pudo poner en hora el PC." for a refusal. A refusal that
-// Quorvel does not know comes with the system's own words, often English: they are shown
-// after a sentence that says whose they are.
-QString reason(ClockBackend::Outcome outcome, const QString &systemText)
-{
-    switch (outcome) {
-    case ClockBackend::Outcome::NoPermission:
-        return QCoreApplication::translate("ClockSetting",
-                                           "Se necesitan permisos de administrador.");
-    case ClockBackend::Outcome::AutomaticSync:
-        return QCoreApplication::translate(
-            "ClockSetting", "La sincronización automática de la hora está activada.");
-    case ClockBackend::Outcome::Set:
-    case ClockBackend::Outcome::Refused:
-        break;
-    }
-    if (systemText.isEmpty())
-        return QCoreApplication::translate("ClockSetting",
-                                           "El servicio de hora del sistema rechazó el cambio.");
-    return QCoreApplication::translate("ClockSetting",
-                                       "El servicio de hora del sistema rechazó el cambio: %1")
-        .arg(systemText);
-}
-
-} // namespace
-
-ClockSetting::ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent,
-                           std::function<MonotonicTime()> monotonicNow,
-                           std::function<QTimeZone()> zone)
-    : QObject(parent), m_backend(backend), m_messages(messages),
-      m_monotonicNow(std::move(monotonicNow)), m_zone(std::move(zone))
+ClockSetting::ClockSetting(ClockBackend *backend, QObject *parent,
+                           std::function<ClockPair()> clocks, std::function<QTimeZone()> zone)
+    : QObject(parent), m_backend(backend), m_clocks(std::move(clocks)), m_zone(std::move(zone))
 {
     connect(m_backend, &ClockBackend::finished, this, &ClockSetting::onBackendFinished);
 }
@@ -45,8 +15,9 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
 {
     if (m_busy)
         return;
+    const ClockSettingOutcome invalid{ClockSettingOutcome::Kind::NoValidTime, {}, {}};
     if (!frame) {
-        fail(tr("Fecha u hora no válida."));
+        emit finished(invalid);
         return;
     }
     // A text of blanks is not empty: it goes on to fail conversion.
@@ -55,25 +26,26 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
 
     const std::optional<UtcTime> atSecond = frameInstant(*frame, m_zone());
     if (!atSecond) {
-        fail(tr("Fecha u hora no válida."));
+        emit finished(invalid);
         return;
     }
 
     // The frame holds the device's time when its second began: add the lateness of its "$"
-    // and what has passed since the "$" arrived, measured now, right before the value is
-    // handed over.
-    const auto age = std::max(std::chrono::nanoseconds(m_monotonicNow() - frame->arrival),
+    // and what has passed since the "$" arrived on the monotonic clock, read together with the
+    // computer's clock right before the offset between the two is handed over.
+    const ClockPair clocks = m_clocks();
+    const auto age = std::max(std::chrono::nanoseconds(clocks.monotonic - frame->arrival),
                               std::chrono::nanoseconds::zero());
-    const UtcTime now =
+    const UtcTime deviceNow =
         *atSecond
         + std::chrono::duration_cast<std::chrono::microseconds>(markerLateness(m_delay) + age);
-    if (now.time_since_epoch().count() < 0) {
-        fail(tr("Fecha u hora no válida."));
+    if (deviceNow.time_since_epoch().count() < 0) {
+        emit finished(invalid);
         return;
     }
 
     m_busy = true;
-    m_backend->setTime(now);
+    m_backend->setTimeBy(deviceNow - clocks.real);
 }
 
 void ClockSetting::onBackendFinished(ClockBackend::Outcome outcome, const QString &systemText)
@@ -81,16 +53,8 @@ void ClockSetting::onBackendFinished(ClockBackend::Outcome outcome, const QStrin
     if (!m_busy)
         return;
     m_busy = false;
-    if (outcome == ClockBackend::Outcome::Set) {
-        emit finished();
-        return;
-    }
-    fail(tr("No se pudo poner en hora el PC.") + QLatin1String("\r\n")
-         + reason(outcome, systemText));
-}
-
-void ClockSetting::fail(const QString &text)
-{
-    m_messages->show(text);
-    emit finished();
+    if (outcome == ClockBackend::Outcome::Set)
+        emit finished(ClockSettingOutcome{});
+    else
+        emit finished(ClockSettingOutcome{ClockSettingOutcome::Kind::Refused, outcome, systemText});
 }

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "clock/clockbackend.h"
+#include "clock/clocksettingoutcome.h"
 #include "core/frame.h"
-#include "core/monotonicclock.h"
-#include "core/usermessages.h"
+#include "frametime/clockpair.h"
 
 #include <QObject>
-#include <QString>
 #include <QTimeZone>
 
 #include <chrono>
@@ -16,45 +15,42 @@
 // "Poner en hora el PC": sets the computer's clock from the latest frame, whose date and time
 // the window shows. They are the device's local time when its second began, which was the
 // line's character time and the device's delay before the frame's "$" arrived
-// (frametime/frameinstant.h); the clock is set, in one change, to that time converted to
-// universal time by the computer's time zone, plus that lateness, plus the time that has
-// passed since the "$" arrived. Failures are told to the user in
-// Spanish through `messages`; success shows nothing.
+// (frametime/frameinstant.h); the device's time now is that time converted to universal time
+// by the computer's time zone, plus that lateness, plus the time that has passed since the "$"
+// arrived. The clock is moved, in one change, by
+// the device's time minus the computer's, both as they stand at one instant: an offset that
+// stays right however long the system takes to make the change. How it ended is handed back
+// as a ClockSettingOutcome, which the window puts into words.
 class ClockSetting : public QObject
 {
     Q_OBJECT
 
 public:
-    // `monotonicNow` is the clock the frame's arrival was measured on, and `zone` gives the
-    // time zone of the device's local time, asked at each setting; by default the computer's
-    // own.
-    ClockSetting(ClockBackend *backend, UserMessages *messages, QObject *parent = nullptr,
-                 std::function<MonotonicTime()> monotonicNow = MonotonicClock::now,
-                 std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
+    // `clocks` reads, together, the monotonic clock the frame's arrival was measured on and the
+    // computer's clock; `zone` gives the time zone of the device's local time, asked at each
+    // setting; by default the computer's own.
+    explicit ClockSetting(ClockBackend *backend, QObject *parent = nullptr,
+                          std::function<ClockPair()> clocks = ClockPair::now,
+                          std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
 
     // Sets the clock from `frame`. Does nothing when its time or date text is empty, or while
     // an earlier setting still waits for the system's answer. Before the first frame (no
-    // frame) there is nothing valid to set, which the user is told.
+    // frame) there is no valid time to set.
     void setFromFrame(const std::optional<Frame> &frame);
-
-    // Whether a setting waits for the system's answer.
-    bool isBusy() const { return m_busy; }
 
     // The device's delay from the start of its second to its "$" (0 unless calibrated).
     void setDeviceDelay(std::chrono::nanoseconds delay) { m_delay = delay; }
 
 signals:
-    // A setting that was started has ended, successfully or not, and any message about it
-    // has been shown. Not emitted when setFromShown() did nothing.
-    void finished();
+    // A setting that was started has ended, successfully or not, as `outcome` says. Not
+    // emitted when setFromFrame() did nothing.
+    void finished(const ClockSettingOutcome &outcome);
 
 private:
     void onBackendFinished(ClockBackend::Outcome outcome, const QString &systemText);
-    void fail(const QString &text);
 
     ClockBackend *m_backend;
-    UserMessages *m_messages;
-    std::function<MonotonicTime()> m_monotonicNow;
+    std::function<ClockPair()> m_clocks;
     std::function<QTimeZone()> m_zone;
     std::chrono::nanoseconds m_delay{0};
     bool m_busy = false;

@@ -23,6 +23,13 @@ bool holdsClockRight()
     return geteuid() == 0;
 }
 
+timespec readRealtimeClock()
+{
+    timespec value{};
+    clock_gettime(CLOCK_REALTIME, &value);
+    return value;
+}
+
 int setRealtimeClock(const timespec &value)
 {
     return clock_settime(CLOCK_REALTIME, &value) == 0 ? 0 : errno;
@@ -32,7 +39,7 @@ int setRealtimeClock(const timespec &value)
 
 RealtimeClockCalls systemRealtimeClock()
 {
-    return RealtimeClockCalls{holdsClockRight, setRealtimeClock};
+    return RealtimeClockCalls{holdsClockRight, readRealtimeClock, setRealtimeClock};
 }
 
 SetTimeBackend::SetTimeBackend(RealtimeClockCalls calls, QObject *parent)
@@ -40,17 +47,21 @@ SetTimeBackend::SetTimeBackend(RealtimeClockCalls calls, QObject *parent)
 {
 }
 
-void SetTimeBackend::setTime(UtcTime utc)
+void SetTimeBackend::setTimeBy(std::chrono::microseconds offset)
 {
     if (!m_calls.maySetClock()) {
         emit finished(Outcome::NoPermission, QString());
         return;
     }
-    const std::chrono::microseconds sinceEpoch = utc.time_since_epoch();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+    // The clock as it reads now, moved by the offset, in nanoseconds; split into whole seconds
+    // and a non-negative remainder, as clock_settime takes it.
+    const timespec now = m_calls.readRealtime();
+    const std::chrono::nanoseconds target =
+        std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) + offset;
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(target);
     timespec value{};
     value.tv_sec = time_t(seconds.count());
-    value.tv_nsec = long(std::chrono::nanoseconds(sinceEpoch - seconds).count());
+    value.tv_nsec = long((target - seconds).count());
 
     const int error = m_calls.setRealtime(value);
     if (error == 0)

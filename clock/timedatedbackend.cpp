@@ -6,14 +6,6 @@
 
 #include <limits>
 
-// What timedated does with the time that passes between our call and its setting of the clock:
-// as far as we know, it adds the time from when its method handler starts to when it sets the
-// clock. When polkit has to ask the user, the handler runs again once polkit has answered and
-// starts counting anew, so the minutes spent at the password prompt are not added. We do not
-// rely on either: an answer that took long is followed by a second, non-interactive call with
-// the time as it stands then (polkit normally keeps the authorisation for a few minutes), so
-// the clock ends right whichever way timedated counts.
-
 namespace {
 
 const QString Service = QStringLiteral("org.freedesktop.timedate1");
@@ -45,67 +37,44 @@ bool permissionDenied(const QString &error)
 } // namespace
 
 TimedatedBackend::TimedatedBackend(const QDBusConnection &bus, ClockBackend *fallback,
-                                   QObject *parent, std::function<MonotonicTime()> monotonicNow)
-    : ClockBackend(parent), m_bus(bus), m_fallback(fallback),
-      m_monotonicNow(std::move(monotonicNow))
+                                   QObject *parent)
+    : ClockBackend(parent), m_bus(bus), m_fallback(fallback)
 {
     if (m_fallback)
         connect(m_fallback, &ClockBackend::finished, this, &ClockBackend::finished);
 }
 
-void TimedatedBackend::setTime(UtcTime utc)
+void TimedatedBackend::setTimeBy(std::chrono::microseconds offset)
 {
-    m_target = utc;
-    m_targetTaken = m_monotonicNow();
-    send(true);
-}
-
-UtcTime TimedatedBackend::currentTarget() const
-{
-    return m_target
-           + std::chrono::duration_cast<std::chrono::microseconds>(m_monotonicNow()
-                                                                   - m_targetTaken);
-}
-
-void TimedatedBackend::send(bool interactive)
-{
+    m_offset = offset;
     if (!m_bus.isConnected()) {
         // No bus at all: no call can be made, and none would ever be answered.
-        onAnswer(QDBusError(QDBusError::Disconnected, m_bus.lastError().message()), interactive);
+        onAnswer(QDBusError(QDBusError::Disconnected, m_bus.lastError().message()));
         return;
     }
     QDBusMessage call =
         QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("SetTime"));
-    m_sentAt = m_monotonicNow();
-    call << qlonglong(currentTarget().time_since_epoch().count()) << false << interactive;
-    // The prompt may wait on the user; a call without it is answered at once.
-    const QDBusPendingCall pending = m_bus.asyncCall(call, interactive ? NoTimeout : -1);
+    // relative = true: timedated reads the clock when it sets it. interactive = true: polkit
+    // may ask the user for a password.
+    call << qlonglong(offset.count()) << true << true;
+    const QDBusPendingCall pending = m_bus.asyncCall(call, NoTimeout);
     auto *watcher = new QDBusPendingCallWatcher(pending, this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, interactive](QDBusPendingCallWatcher *w) {
-                w->deleteLater();
-                onAnswer(w->error(), interactive);
-            });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        onAnswer(w->error());
+    });
 }
 
-void TimedatedBackend::onAnswer(const QDBusError &error, bool interactive)
+void TimedatedBackend::onAnswer(const QDBusError &error)
 {
-    if (!interactive) {
-        // The clock was already set by the first call; this one only made it more exact.
-        emit finished(Outcome::Set, QString());
-        return;
-    }
     if (!error.isValid()) {
-        if (m_monotonicNow() - m_sentAt >= SlowAnswer)
-            send(false);
-        else
-            emit finished(Outcome::Set, QString());
+        emit finished(Outcome::Set, QString());
         return;
     }
 
     const QString name = error.name();
     if (serviceMissing(name) && m_fallback) {
-        m_fallback->setTime(currentTarget());
+        m_fallback->setTimeBy(m_offset);
     } else if (permissionDenied(name)) {
         emit finished(Outcome::NoPermission, error.message());
     } else if (name == QLatin1String("org.freedesktop.timedate1.AutomaticTimeSyncEnabled")) {

@@ -24,6 +24,13 @@ DWORD enableSystemTimePrivilege()
     return error;
 }
 
+SYSTEMTIME getSystemTime()
+{
+    SYSTEMTIME value{};
+    GetSystemTime(&value);
+    return value;
+}
+
 DWORD setSystemTime(const SYSTEMTIME &value)
 {
     return SetSystemTime(&value) ? ERROR_SUCCESS : GetLastError();
@@ -33,7 +40,7 @@ DWORD setSystemTime(const SYSTEMTIME &value)
 
 WindowsClockCalls systemWindowsClock()
 {
-    return WindowsClockCalls{enableSystemTimePrivilege, setSystemTime};
+    return WindowsClockCalls{enableSystemTimePrivilege, getSystemTime, setSystemTime};
 }
 
 WindowsClockBackend::WindowsClockBackend(WindowsClockCalls calls, QObject *parent)
@@ -41,7 +48,7 @@ WindowsClockBackend::WindowsClockBackend(WindowsClockCalls calls, QObject *paren
 {
 }
 
-void WindowsClockBackend::setTime(UtcTime utc)
+void WindowsClockBackend::setTimeBy(std::chrono::microseconds offset)
 {
     const DWORD privilegeError = m_calls.enableSystemTimePrivilege();
     if (privilegeError == ERROR_NOT_ALL_ASSIGNED || privilegeError == ERROR_PRIVILEGE_NOT_HELD) {
@@ -53,9 +60,13 @@ void WindowsClockBackend::setTime(UtcTime utc)
         return;
     }
 
-    const qint64 msecs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(utc.time_since_epoch()).count();
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    // The clock as it reads now, moved by the offset, to the millisecond SYSTEMTIME holds.
+    const SYSTEMTIME now = m_calls.getSystemTime();
+    const QDateTime read(QDate(now.wYear, now.wMonth, now.wDay),
+                         QTime(now.wHour, now.wMinute, now.wSecond, now.wMilliseconds), Qt::UTC);
+    const auto target = std::chrono::milliseconds(read.toMSecsSinceEpoch()) + offset;
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(target).count(), Qt::UTC);
     SYSTEMTIME value{};
     value.wYear = WORD(when.date().year());
     value.wMonth = WORD(when.date().month());

@@ -6,13 +6,15 @@
 
 #include <windows.h>
 
-// The two system calls that setting the clock on Windows needs. Kept apart so that tests hand
-// in recorders and the machine's clock is never touched.
+// The system calls that setting the clock on Windows needs. Kept apart so that tests hand in
+// recorders and the machine's clock is never touched.
 struct WindowsClockCalls
 {
     // Enables SE_SYSTEMTIME_NAME in the process token; returns ERROR_SUCCESS or the error code
     // (ERROR_NOT_ALL_ASSIGNED when the token does not hold the privilege).
     std::function<DWORD()> enableSystemTimePrivilege;
+    // GetSystemTime: the clock now, in universal time.
+    std::function<SYSTEMTIME()> getSystemTime;
     // SetSystemTime; returns ERROR_SUCCESS or the error code of the failure.
     std::function<DWORD(const SYSTEMTIME &)> setSystemTime;
 };
@@ -20,10 +22,11 @@ struct WindowsClockCalls
 // The real calls. They change this machine's clock: only the program itself uses them.
 WindowsClockCalls systemWindowsClock();
 
-// Sets the clock on Windows with SetSystemTime, in universal time (SetLocalTime would apply
-// the daylight-saving rule of the moment of the call, which is wrong across a change), after
-// enabling the process's SE_SYSTEMTIME_NAME privilege. Only an elevated administrator holds
-// that privilege. Answers before setTime() returns.
+// Sets the clock on Windows with SetSystemTime to the clock as GetSystemTime reads it right
+// before, plus the offset, in universal time (SetLocalTime would apply the daylight-saving rule
+// of the moment of the call, which is wrong across a change), after enabling the process's
+// SE_SYSTEMTIME_NAME privilege. Only an elevated administrator holds that privilege. Answers
+// before setTimeBy() returns.
 class WindowsClockBackend : public ClockBackend
 {
     Q_OBJECT
@@ -31,7 +34,7 @@ class WindowsClockBackend : public ClockBackend
 public:
     explicit WindowsClockBackend(WindowsClockCalls calls, QObject *parent = nullptr);
 
-    void setTime(UtcTime utc) override;
+    void setTimeBy(std::chrono::microseconds offset) override;
 
 private:
     WindowsClockCalls m_calls;

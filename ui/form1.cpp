@@ -2,6 +2,7 @@
 
 #include "clock/clocksetting.h"
 #include "core/version.h"
+#include "ui/clocksettingtext.h"
 #include "ui/framecaptions.h"
 #include "ui/offsetline.h"
 #include "ui/parentcolourfill.h"
@@ -57,6 +58,8 @@ Form1::Form1(SerialPort *port, UserMessages *messages, ClockSetting *clock, QWid
     connect(m_ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(m_timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    if (m_clock)
+        connect(m_clock, &ClockSetting::finished, this, &Form1::clockSettingEnded);
     connect(m_receiveWindow, &ReceiveWindow::edited, this,
             [this](const QString &receiveText) { m_receiver->SetReceiveText(receiveText); });
 
@@ -81,6 +84,14 @@ void Form1::Command1_Click()
 {
     if (m_clock)
         m_clock->setFromFrame(m_receiver->LastFrame());
+}
+
+void Form1::clockSettingEnded(const ClockSettingOutcome &outcome)
+{
+    // Nothing is said of a clock that was set.
+    const QString text = clockSettingText(outcome);
+    if (!text.isEmpty())
+        m_messages->show(text);
 }
 
 void Form1::Command2_Click()

@@ -3,7 +3,7 @@
 #include "core/frame.h"
 #include "core/framereceiver.h"
 #include "core/serialport.h"
-#include "core/usermessages.h"
+#include "ui/usermessages.h"
 
 #include <QWidget>
 
@@ -11,6 +11,7 @@
 #include <optional>
 
 class ClockSetting;
+struct ClockSettingOutcome;
 class OffsetLine;
 class QTimer;
 class ReceiveWindow;
@@ -50,7 +51,8 @@ class Form1;
 //
 // The controls and their places come from form1.ui; this class connects them to the serial
 // port, the frame reception and the clock setting, and does no more than forward to those and
-// make the captions of what they hand back.
+// make the captions of what they hand back, and show the messages that tell how a setting of
+// the clock ended.
 //
 // The serial port, the messages and the clock setting are the caller's and must outlive the
 // window; the clock setting may be null (the button then does nothing). Timer1 does not tick
@@ -90,6 +92,7 @@ private:
     // Closes the port if it is open and ends the program: what the window's closing and
     // "Cerrar" both do.
     void Form_Unload();
+    void clockSettingEnded(const ClockSettingOutcome &outcome); // what "Poner en hora el PC" did
     void showFrame(const Frame &frame);
 
     std::unique_ptr<Ui::Form1> m_ui;

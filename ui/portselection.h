@@ -2,7 +2,7 @@
 
 #include "core/line.h"
 #include "core/serialport.h"
-#include "core/usermessages.h"
+#include "ui/usermessages.h"
 
 #include <QString>
 

@@ -1,7 +1,6 @@
 #include "clock/clocksetting.h"
 #include "frametime/frameinstant.h"
 #include "tests/support/recordingclockbackend.h"
-#include "tests/support/recordingmessages.h"
 
 #include <QDateTime>
 #include <QSignalSpy>
@@ -11,8 +10,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString Invalid = QStringLiteral("Fecha u hora no válida.");
-const QString NotSet = QStringLiteral("No se pudo poner en hora el PC.\r\n");
+using Kind = ClockSettingOutcome::Kind;
+
+// What the computer's clock reads, in the tests that give it: 9 December 2026, 01:00 UTC.
+const UtcTime ComputerNow(std::chrono::microseconds(1796778000000000));
 
 // The time set, to the millisecond, less the line's character time by which a "$" arrives
 // after the second it names began: the device's time at its "$" (no device delay set).
@@ -30,16 +31,38 @@ Frame frame(MonotonicTime arrival)
     return Frame{QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, true, arrival};
 }
 
-// "Poner en hora el PC" with a recording backend, recorded messages, a monotonic clock that
-// stands still unless the test moves it, and Madrid as the computer's time zone.
+// The clocks read at a press: the monotonic clock at `now`, the computer's at ComputerNow.
+ClockPair clocksAt(MonotonicTime now)
+{
+    return ClockPair{now, ComputerNow};
+}
+
+// How the setting that `finished` recorded as its `index`th ended.
+ClockSettingOutcome outcomeOf(const QSignalSpy &finished, qsizetype index = 0)
+{
+    return finished.at(index).at(0).value<ClockSettingOutcome>();
+}
+
+// "Poner en hora el PC" with a recording backend, clocks that stand still unless the test
+// moves them, and Madrid as the computer's time zone.
 struct Press
 {
     RecordingClockBackend backend;
-    RecordingMessages messages;
     MonotonicTime now = MonotonicTime(1000h);
-    ClockSetting setting{&backend, &messages, nullptr, [this] { return now; },
+    UtcTime computerNow = ComputerNow;
+    ClockSetting setting{&backend, nullptr,
+                         [this] {
+                             return ClockPair{now, computerNow};
+                         },
                          [] { return QTimeZone(QByteArrayLiteral("Europe/Madrid")); }};
     QSignalSpy finished{&setting, &ClockSetting::finished};
+
+    // The instant the `index`th setting asked the clock to read: the computer's clock as the
+    // test gave it, plus the offset asked for.
+    QDateTime setTo(qsizetype index = 0) const
+    {
+        return asDateTime(ComputerNow + backend.asked.at(index));
+    }
 };
 
 } // namespace
@@ -59,6 +82,8 @@ private slots:
     void refusalIsReported_data();
     void refusalIsReported();
     void pressingTwiceSetsTwice();
+    void offsetIsTheDevicesTimeMinusTheComputersAtOneInstant_data();
+    void offsetIsTheDevicesTimeMinusTheComputersAtOneInstant();
     void pressWhileWaitingIsIgnored();
     void zoneIsReadAtEachPress();
     void computerZoneIsTheDefault();
@@ -70,10 +95,10 @@ void TestClockSetting::nothingToSet_data()
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("time");
     QTest::addColumn<bool>("summer");
-    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("invalid"); // the press ends as naming no valid time; else skipped
 
-    const QStringList none;
-    const QStringList invalid{Invalid};
+    const bool none = false;
+    const bool invalid = true;
     QTest::newRow("time empty") << "06/15/2007"
                                 << "" << true << none;
     QTest::newRow("date empty") << ""
@@ -103,15 +128,18 @@ void TestClockSetting::nothingToSet()
     QFETCH(QString, date);
     QFETCH(QString, time);
     QFETCH(bool, summer);
-    QFETCH(QStringList, messages);
+    QFETCH(bool, invalid);
 
     Press press;
     press.setting.setFromFrame(Frame{time, date, 5, summer, press.now - 1s});
     QVERIFY(press.backend.asked.isEmpty());
-    QCOMPARE(press.messages.shown, messages);
-    // Something was done (a message shown) exactly when the press was not skipped.
-    QCOMPARE(press.finished.count(), messages.isEmpty() ? 0 : 1);
-    QVERIFY(!press.setting.isBusy());
+    // Something was done (an outcome handed back) exactly when the press was not skipped.
+    QCOMPARE(press.finished.count(), invalid ? 1 : 0);
+    if (invalid)
+        QCOMPARE(outcomeOf(press.finished).kind, Kind::NoValidTime);
+    // Not left waiting: the next press with a good frame goes to the backend.
+    press.setting.setFromFrame(frame(press.now));
+    QCOMPARE(press.backend.asked.size(), 1);
 }
 
 void TestClockSetting::noFrameYetIsInvalid()
@@ -120,8 +148,8 @@ void TestClockSetting::noFrameYetIsInvalid()
     Press press;
     press.setting.setFromFrame(std::nullopt);
     QVERIFY(press.backend.asked.isEmpty());
-    QCOMPARE(press.messages.shown, QStringList{Invalid});
     QCOMPARE(press.finished.count(), 1);
+    QCOMPARE(outcomeOf(press.finished).kind, Kind::NoValidTime);
 }
 
 void TestClockSetting::setsShownTimePlusFrameAge_data()
@@ -174,9 +202,9 @@ void TestClockSetting::setsShownTimePlusFrameAge()
         Frame{time, date, 5, summer, press.now - std::chrono::milliseconds(ageMs)});
 
     QCOMPARE(press.backend.asked.size(), 1);
-    QCOMPARE(asDateTime(press.backend.asked.first()), expected);
-    QVERIFY(press.messages.shown.isEmpty());
+    QCOMPARE(press.setTo(), expected);
     QCOMPARE(press.finished.count(), 1);
+    QCOMPARE(outcomeOf(press.finished).kind, Kind::Set);
 }
 
 void TestClockSetting::addsTheLineAndTheDeviceDelay_data()
@@ -211,40 +239,37 @@ void TestClockSetting::refusalIsReported_data()
 {
     QTest::addColumn<ClockBackend::Outcome>("outcome");
     QTest::addColumn<QString>("systemText");
-    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<ClockSettingOutcome::Kind>("kind");
 
-    QTest::newRow("set") << ClockBackend::Outcome::Set << "" << QStringList();
+    QTest::newRow("set") << ClockBackend::Outcome::Set << "" << Kind::Set;
     QTest::newRow("no permission")
-        << ClockBackend::Outcome::NoPermission << "Access denied"
-        << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
-    QTest::newRow("automatic sync")
-        << ClockBackend::Outcome::AutomaticSync << "Automatic time synchronization is enabled"
-        << QStringList{NotSet
-                       + QStringLiteral("La sincronización automática de la hora está activada.")};
-    QTest::newRow("other refusal: the service's own words, said to be its")
+        << ClockBackend::Outcome::NoPermission << "Access denied" << Kind::Refused;
+    QTest::newRow("automatic sync") << ClockBackend::Outcome::AutomaticSync
+                                    << "Automatic time synchronization is enabled" << Kind::Refused;
+    QTest::newRow("other refusal: the service's own words")
         << ClockBackend::Outcome::Refused << "Failed to update context: No route to host"
-        << QStringList{NotSet
-                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio: "
-                                        "Failed to update context: No route to host")};
+        << Kind::Refused;
     QTest::newRow("other refusal without words")
-        << ClockBackend::Outcome::Refused << ""
-        << QStringList{NotSet
-                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio.")};
+        << ClockBackend::Outcome::Refused << "" << Kind::Refused;
 }
 
 void TestClockSetting::refusalIsReported()
 {
     QFETCH(ClockBackend::Outcome, outcome);
     QFETCH(QString, systemText);
-    QFETCH(QStringList, messages);
+    QFETCH(ClockSettingOutcome::Kind, kind);
 
     Press press;
     press.backend.outcome = outcome;
     press.backend.systemText = systemText;
     press.setting.setFromFrame(frame(press.now));
     QCOMPARE(press.backend.asked.size(), 1);
-    QCOMPARE(press.messages.shown, messages);
     QCOMPARE(press.finished.count(), 1);
+    // A refusal carries the backend's answer and the system's own words, as they came.
+    const ClockSettingOutcome ended = outcomeOf(press.finished);
+    QCOMPARE(ended.kind, kind);
+    QCOMPARE(ended.refusal, kind == Kind::Refused ? outcome : ClockBackend::Outcome::Set);
+    QCOMPARE(ended.systemText, kind == Kind::Refused ? systemText : QString());
 }
 
 void TestClockSetting::pressingTwiceSetsTwice()
@@ -258,12 +283,42 @@ void TestClockSetting::pressingTwiceSetsTwice()
     press.setting.setFromFrame(shown);
 
     QCOMPARE(press.backend.asked.size(), 2);
-    QCOMPARE(asDateTime(press.backend.asked[0]),
-             QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
-    QCOMPARE(asDateTime(press.backend.asked[1]),
-             QDateTime(QDate(2007, 6, 15), QTime(10, 0, 5), Qt::UTC));
-    QVERIFY(press.messages.shown.isEmpty());
+    QCOMPARE(press.setTo(0), QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
+    QCOMPARE(press.setTo(1), QDateTime(QDate(2007, 6, 15), QTime(10, 0, 5), Qt::UTC));
     QCOMPARE(press.finished.count(), 2);
+}
+
+void TestClockSetting::offsetIsTheDevicesTimeMinusTheComputersAtOneInstant_data()
+{
+    QTest::addColumn<int>("computerAheadMs");  // how far the computer's clock has moved on
+    QTest::addColumn<int>("monotonicAheadMs"); // how far the monotonic clock has, meanwhile
+
+    QTest::newRow("both clocks moved on together") << 7000 << 7000;
+    QTest::newRow("the computer's clock was set back meanwhile") << -3600000 << 7000;
+    QTest::newRow("the computer's clock jumped ahead meanwhile") << 86400000 << 7000;
+    QTest::newRow("nothing moved") << 0 << 0;
+}
+
+void TestClockSetting::offsetIsTheDevicesTimeMinusTheComputersAtOneInstant()
+{
+    // The offset handed over is the device's time now (the frame's instant plus its age on the
+    // monotonic clock) minus the computer's clock as read together with the monotonic one: a
+    // change of the computer's clock since the frame arrived does not enter the device's time.
+    QFETCH(int, computerAheadMs);
+    QFETCH(int, monotonicAheadMs);
+
+    Press press;
+    const Frame shown = frame(press.now);
+    press.now += std::chrono::milliseconds(monotonicAheadMs);
+    press.computerNow += std::chrono::milliseconds(computerAheadMs);
+    press.setting.setFromFrame(shown);
+
+    QCOMPARE(press.backend.asked.size(), 1);
+    const UtcTime device =
+        UtcTime(std::chrono::milliseconds(
+            QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC).toMSecsSinceEpoch()))
+        + std::chrono::milliseconds(monotonicAheadMs);
+    QCOMPARE(press.backend.asked[0].count(), (device - press.computerNow).count());
 }
 
 void TestClockSetting::pressWhileWaitingIsIgnored()
@@ -274,18 +329,17 @@ void TestClockSetting::pressWhileWaitingIsIgnored()
     press.backend.answerAtOnce = false;
     press.backend.outcome = ClockBackend::Outcome::NoPermission;
     press.setting.setFromFrame(frame(press.now));
-    QVERIFY(press.setting.isBusy());
     press.setting.setFromFrame(frame(press.now));
+    press.setting.setFromFrame(std::nullopt); // not even the lack of a frame is reported now
     QCOMPARE(press.backend.asked.size(), 1);
-    QVERIFY(press.messages.shown.isEmpty());
     QCOMPARE(press.finished.count(), 0);
 
     press.backend.answer();
-    QVERIFY(!press.setting.isBusy());
-    QCOMPARE(press.messages.shown,
-             QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")});
     QCOMPARE(press.finished.count(), 1);
+    QCOMPARE(outcomeOf(press.finished).kind, Kind::Refused);
+    QCOMPARE(outcomeOf(press.finished).refusal, ClockBackend::Outcome::NoPermission);
 
+    // No longer waiting: the next press starts a setting again.
     press.setting.setFromFrame(frame(press.now));
     QCOMPARE(press.backend.asked.size(), 2);
 }
@@ -295,14 +349,16 @@ void TestClockSetting::zoneIsReadAtEachPress()
     // The zone is asked for at every press, so that a change of the computer's zone while the
     // program runs is followed.
     RecordingClockBackend backend;
-    RecordingMessages messages;
     QByteArray zoneId = QByteArrayLiteral("Europe/Madrid");
     int asked = 0;
-    ClockSetting setting(&backend, &messages, nullptr, MonotonicClock::now, [&] {
-        ++asked;
-        return QTimeZone(zoneId);
-    });
-    const Frame shown = frame(MonotonicClock::now() + 1h); // no age to add
+    const MonotonicTime now = MonotonicClock::now();
+    ClockSetting setting(
+        &backend, nullptr, [now] { return clocksAt(now); },
+        [&] {
+            ++asked;
+            return QTimeZone(zoneId);
+        });
+    const Frame shown = frame(now + 1h); // no age to add
 
     setting.setFromFrame(shown);
     zoneId = QByteArrayLiteral("America/New_York");
@@ -310,9 +366,10 @@ void TestClockSetting::zoneIsReadAtEachPress()
 
     QCOMPARE(asked, 2);
     QCOMPARE(backend.asked.size(), 2);
-    QCOMPARE(asDateTime(backend.asked[0]), QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
-    QCOMPARE(asDateTime(backend.asked[1]), QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
-    QVERIFY(messages.shown.isEmpty());
+    QCOMPARE(asDateTime(ComputerNow + backend.asked[0]),
+             QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
+    QCOMPARE(asDateTime(ComputerNow + backend.asked[1]),
+             QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
 }
 
 void TestClockSetting::computerZoneIsTheDefault()
@@ -327,19 +384,25 @@ void TestClockSetting::computerZoneIsTheDefault()
     // runtime takes the system's zone, as it does on a Windows machine.
     qunsetenv("TZ");
 #endif
+    // The clocks are the computer's own too: the offset asked for, added to the computer's
+    // clock as it read around the press, gives the instant the frame names.
     RecordingClockBackend backend;
-    RecordingMessages messages;
-    ClockSetting setting(&backend, &messages);
+    ClockSetting setting(&backend);
     for (const QDate &date : {QDate(2007, 1, 15), QDate(2007, 7, 15)}) {
+        const UtcTime before = std::chrono::time_point_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now());
         setting.setFromFrame(Frame{QStringLiteral("12:00:00"),
                                    date.toString(QStringLiteral("MM/dd/yyyy")), date.dayOfWeek(),
                                    false, MonotonicClock::now() + 1h});
+        const UtcTime after = std::chrono::time_point_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now());
         QVERIFY(!backend.asked.isEmpty());
-        QCOMPARE(asDateTime(backend.asked.last()),
-                 QDateTime(date, QTime(12, 0), Qt::LocalTime).toUTC());
+        const QDateTime expected = QDateTime(date, QTime(12, 0), Qt::LocalTime).toUTC();
+        const UtcTime named(std::chrono::milliseconds(expected.toMSecsSinceEpoch()));
+        QVERIFY(named - backend.asked.last() >= before);
+        QVERIFY(named - backend.asked.last() <= after);
     }
     QCOMPARE(backend.asked.size(), 2);
-    QVERIFY(messages.shown.isEmpty());
 }
 
 void TestClockSetting::computerZoneIsReadAtEachPress()
@@ -351,9 +414,9 @@ void TestClockSetting::computerZoneIsReadAtEachPress()
     const QByteArray oldTz = qgetenv("TZ");
     const bool hadTz = qEnvironmentVariableIsSet("TZ");
     RecordingClockBackend backend;
-    RecordingMessages messages;
-    ClockSetting setting(&backend, &messages);
-    const Frame shown = frame(MonotonicClock::now() + 1h); // no age to add
+    const MonotonicTime now = MonotonicClock::now();
+    ClockSetting setting(&backend, nullptr, [now] { return clocksAt(now); });
+    const Frame shown = frame(now + 1h); // no age to add
 
     qputenv("TZ", "Europe/Madrid");
     setting.setFromFrame(shown);
@@ -365,9 +428,10 @@ void TestClockSetting::computerZoneIsReadAtEachPress()
         qunsetenv("TZ");
 
     QCOMPARE(backend.asked.size(), 2);
-    QCOMPARE(asDateTime(backend.asked[0]), QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
-    QCOMPARE(asDateTime(backend.asked[1]), QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
-    QVERIFY(messages.shown.isEmpty());
+    QCOMPARE(asDateTime(ComputerNow + backend.asked[0]),
+             QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
+    QCOMPARE(asDateTime(ComputerNow + backend.asked[1]),
+             QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
 }
 
 QTEST_GUILESS_MAIN(TestClockSetting)

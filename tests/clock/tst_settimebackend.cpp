@@ -14,7 +14,16 @@ class TestSetTimeBackend : public QObject
 private slots:
     void setTime_data();
     void setTime();
+    void offsetIsAddedToTheClockAsReadThen_data();
+    void offsetIsAddedToTheClockAsReadThen();
 };
+
+namespace {
+
+// 2007-06-15 10:00:00.250001 UTC, as clock_gettime gives it.
+constexpr timespec Reading{1181901600, 250001000};
+
+} // namespace
 
 void TestSetTimeBackend::setTime_data()
 {
@@ -43,7 +52,12 @@ void TestSetTimeBackend::setTime()
     QFETCH(QString, systemText);
 
     QList<timespec> values;
+    int reads = 0;
     RealtimeClockCalls calls{[mayset] { return mayset; },
+                             [&reads] {
+                                 ++reads;
+                                 return Reading;
+                             },
                              [&values, error](const timespec &value) {
                                  values.append(value);
                                  return error;
@@ -51,17 +65,72 @@ void TestSetTimeBackend::setTime()
     SetTimeBackend backend(calls);
     QSignalSpy finished(&backend, &ClockBackend::finished);
 
-    // 2007-06-15 10:00:00.250001 UTC
-    backend.setTime(UtcTime(std::chrono::microseconds(1181901600250001)));
+    // From 2007-06-15 10:00:00.250001 UTC, 2.5 s ahead.
+    backend.setTimeBy(std::chrono::microseconds(2500000));
 
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), outcome);
     QCOMPARE(finished[0][1].toString(), systemText);
     QCOMPARE(values.size(), called ? 1 : 0);
+    // The clock is read only to be set at once.
+    QCOMPARE(reads, called ? 1 : 0);
     if (called) {
-        QCOMPARE(qint64(values[0].tv_sec), qint64(1181901600));
-        QCOMPARE(qint64(values[0].tv_nsec), qint64(250001000));
+        QCOMPARE(qint64(values[0].tv_sec), qint64(1181901602));
+        QCOMPARE(qint64(values[0].tv_nsec), qint64(750001000));
     }
+}
+
+void TestSetTimeBackend::offsetIsAddedToTheClockAsReadThen_data()
+{
+    QTest::addColumn<qint64>("readSec");
+    QTest::addColumn<qint64>("readNsec");
+    QTest::addColumn<qint64>("offsetUsec");
+    QTest::addColumn<qint64>("setSec");
+    QTest::addColumn<qint64>("setNsec");
+
+    QTest::newRow("ahead, within the second")
+        << qint64(Reading.tv_sec) << qint64(Reading.tv_nsec) << qint64(1) << qint64(1181901600)
+        << qint64(250002000);
+    QTest::newRow("ahead, into the next second") << qint64(1181901600) << qint64(999999999)
+                                                 << qint64(1) << qint64(1181901601) << qint64(999);
+    QTest::newRow("behind, back over a second")
+        << qint64(1181901600) << qint64(250001000) << qint64(-500000) << qint64(1181901599)
+        << qint64(750001000);
+    QTest::newRow("2 hours behind") << qint64(1181901600) << qint64(123) << qint64(-7200000000)
+                                    << qint64(1181894400) << qint64(123);
+    QTest::newRow("nothing to move")
+        << qint64(1181901600) << qint64(5) << qint64(0) << qint64(1181901600) << qint64(5);
+    QTest::newRow("past 32-bit seconds")
+        << qint64(2147483647) << qint64(500000000) << qint64(600000) << qint64(2147483648)
+        << qint64(100000000);
+}
+
+void TestSetTimeBackend::offsetIsAddedToTheClockAsReadThen()
+{
+    QFETCH(qint64, readSec);
+    QFETCH(qint64, readNsec);
+    QFETCH(qint64, offsetUsec);
+    QFETCH(qint64, setSec);
+    QFETCH(qint64, setNsec);
+
+    QList<timespec> values;
+    RealtimeClockCalls calls{[] { return true; },
+                             [readSec, readNsec] {
+                                 timespec now{};
+                                 now.tv_sec = time_t(readSec);
+                                 now.tv_nsec = long(readNsec);
+                                 return now;
+                             },
+                             [&values](const timespec &value) {
+                                 values.append(value);
+                                 return 0;
+                             }};
+    SetTimeBackend backend(calls);
+    backend.setTimeBy(std::chrono::microseconds(offsetUsec));
+
+    QCOMPARE(values.size(), 1);
+    QCOMPARE(qint64(values[0].tv_sec), setSec);
+    QCOMPARE(qint64(values[0].tv_nsec), setNsec);
 }
 
 QTEST_GUILESS_MAIN(TestSetTimeBackend)

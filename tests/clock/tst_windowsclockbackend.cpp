@@ -1,5 +1,6 @@
 #include "clock/platformclockbackend.h"
 #include "clock/windowsclockbackend.h"
+#include "frametime/utctime.h"
 
 #include <QDateTime>
 #include <QList>
@@ -20,6 +21,23 @@ UtcTime utcOf(const QDateTime &when, std::chrono::microseconds extra = {})
     return UtcTime(std::chrono::milliseconds(when.toMSecsSinceEpoch())) + extra;
 }
 
+// What GetSystemTime reads, unless a test says otherwise: 9 December 2026, 01:00:00.000 UTC.
+const QDateTime Reading(QDate(2026, 12, 9), QTime(1, 0), Qt::UTC);
+
+SYSTEMTIME systemTimeOf(const QDateTime &when)
+{
+    SYSTEMTIME value{};
+    value.wYear = WORD(when.date().year());
+    value.wMonth = WORD(when.date().month());
+    value.wDayOfWeek = WORD(when.date().dayOfWeek() % 7);
+    value.wDay = WORD(when.date().day());
+    value.wHour = WORD(when.time().hour());
+    value.wMinute = WORD(when.time().minute());
+    value.wSecond = WORD(when.time().second());
+    value.wMilliseconds = WORD(when.time().msec());
+    return value;
+}
+
 // The Windows calls, recorded: what was asked, in order, with the answers the test sets.
 // SetSystemTime is never called for real.
 struct Recorder
@@ -28,12 +46,17 @@ struct Recorder
     QList<SYSTEMTIME> times;
     DWORD privilegeAnswer = ERROR_SUCCESS;
     DWORD setAnswer = ERROR_SUCCESS;
+    QDateTime reading = Reading;
 
     WindowsClockCalls calls()
     {
         return WindowsClockCalls{[this] {
                                      asked.append(QStringLiteral("privilege"));
                                      return privilegeAnswer;
+                                 },
+                                 [this] {
+                                     asked.append(QStringLiteral("read"));
+                                     return systemTimeOf(reading);
                                  },
                                  [this](const SYSTEMTIME &value) {
                                      asked.append(QStringLiteral("set"));
@@ -97,22 +120,31 @@ void TestWindowsClockBackend::setsUniversalTimeInOneCall_data()
     QTest::addColumn<QDateTime>("when");
     QTest::addColumn<int>("extraMicroseconds");
     QTest::addColumn<QList<int>>("fields"); // year month weekday day hour minute second ms
+    QTest::addColumn<QDateTime>("reading"); // what GetSystemTime reads at the change
 
     const auto at = [](int y, int mo, int d, int h, int mi, int s, int ms) {
         return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
     };
-    QTest::newRow("a Friday in summer")
-        << at(2007, 6, 15, 10, 0, 0, 250) << 0 << QList<int>{2007, 6, 5, 15, 10, 0, 0, 250};
-    QTest::newRow("Sunday is weekday 0")
-        << at(2007, 6, 17, 23, 59, 59, 0) << 0 << QList<int>{2007, 6, 0, 17, 23, 59, 59, 0};
+    QTest::newRow("a Friday in summer") << at(2007, 6, 15, 10, 0, 0, 250) << 0
+                                        << QList<int>{2007, 6, 5, 15, 10, 0, 0, 250} << Reading;
+    QTest::newRow("Sunday is weekday 0") << at(2007, 6, 17, 23, 59, 59, 0) << 0
+                                         << QList<int>{2007, 6, 0, 17, 23, 59, 59, 0} << Reading;
     QTest::newRow("Saturday is weekday 6")
-        << at(2007, 6, 16, 0, 0, 0, 0) << 0 << QList<int>{2007, 6, 6, 16, 0, 0, 0, 0};
+        << at(2007, 6, 16, 0, 0, 0, 0) << 0 << QList<int>{2007, 6, 6, 16, 0, 0, 0, 0} << Reading;
     QTest::newRow("leap day, microseconds cut to milliseconds")
-        << at(2008, 2, 29, 23, 59, 59, 999) << 999 << QList<int>{2008, 2, 5, 29, 23, 59, 59, 999};
+        << at(2008, 2, 29, 23, 59, 59, 999) << 999 << QList<int>{2008, 2, 5, 29, 23, 59, 59, 999}
+        << Reading;
     QTest::newRow("start of the epoch")
-        << at(1970, 1, 1, 0, 0, 0, 0) << 0 << QList<int>{1970, 1, 4, 1, 0, 0, 0, 0};
+        << at(1970, 1, 1, 0, 0, 0, 0) << 0 << QList<int>{1970, 1, 4, 1, 0, 0, 0, 0} << Reading;
     QTest::newRow("past 32-bit seconds")
-        << at(2038, 1, 19, 3, 14, 8, 1) << 0 << QList<int>{2038, 1, 2, 19, 3, 14, 8, 1};
+        << at(2038, 1, 19, 3, 14, 8, 1) << 0 << QList<int>{2038, 1, 2, 19, 3, 14, 8, 1} << Reading;
+    // The offset goes onto what the clock reads at the change, milliseconds and all.
+    QTest::newRow("clock read with milliseconds, device ahead into the next day")
+        << at(2026, 12, 10, 0, 0, 0, 5) << 0 << QList<int>{2026, 12, 4, 10, 0, 0, 0, 5}
+        << at(2026, 12, 9, 23, 59, 58, 505);
+    QTest::newRow("clock read with milliseconds, device behind into the previous year")
+        << at(2025, 12, 31, 23, 59, 59, 999) << 0 << QList<int>{2025, 12, 3, 31, 23, 59, 59, 999}
+        << at(2026, 1, 1, 0, 0, 1, 1);
 }
 
 void TestWindowsClockBackend::setsUniversalTimeInOneCall()
@@ -120,13 +152,16 @@ void TestWindowsClockBackend::setsUniversalTimeInOneCall()
     QFETCH(QDateTime, when);
     QFETCH(int, extraMicroseconds);
     QFETCH(QList<int>, fields);
+    QFETCH(QDateTime, reading);
 
     Recorder recorder;
+    recorder.reading = reading;
     WindowsClockBackend backend(recorder.calls());
     QSignalSpy finished(&backend, &ClockBackend::finished);
-    backend.setTime(utcOf(when, std::chrono::microseconds(extraMicroseconds)));
+    backend.setTimeBy(utcOf(when, std::chrono::microseconds(extraMicroseconds)) - utcOf(reading));
 
-    QCOMPARE(recorder.asked, (QStringList{"privilege", "set"}));
+    // The clock is read once, after the privilege and right before it is set.
+    QCOMPARE(recorder.asked, (QStringList{"privilege", "read", "set"}));
     const SYSTEMTIME &value = recorder.times.first();
     QCOMPARE((QList<int>{value.wYear, value.wMonth, value.wDayOfWeek, value.wDay, value.wHour,
                          value.wMinute, value.wSecond, value.wMilliseconds}),
@@ -171,9 +206,9 @@ void TestWindowsClockBackend::answers()
     recorder.setAnswer = setAnswer;
     WindowsClockBackend backend(recorder.calls());
     QSignalSpy finished(&backend, &ClockBackend::finished);
-    backend.setTime(utcOf(QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC)));
+    backend.setTimeBy(std::chrono::microseconds(2500000));
 
-    // Answered before setTime() returned, once.
+    // Answered before setTimeBy() returned, once.
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().at(0).value<ClockBackend::Outcome>(), outcome);
     QCOMPARE(recorder.asked.contains(QStringLiteral("set")), setCalled);

@@ -98,7 +98,7 @@ void BenchClockAccuracy::settingFollowsTheDevice()
         const QList<FakeTimedatedProcess::Call> calls = program.timedated.calls();
         QCOMPARE(calls.size(), press + 1);
         const qint64 deviceUsec = calls.last().receivedUsec + offsetUsec;
-        compensated.append(milliseconds(std::abs(calls.last().usecUtc - deviceUsec)));
+        compensated.append(milliseconds(std::abs(calls.last().setToUsec() - deviceUsec)));
         naive.append(milliseconds(std::abs(shownUtc->time_since_epoch().count() - deviceUsec)));
     }
     const double span =

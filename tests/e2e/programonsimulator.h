@@ -123,7 +123,7 @@ public:
             return fail(error, "quorvel-sim printed no device path");
 
         backend = std::make_unique<TimedatedBackend>(connection, &fallback);
-        clock = std::make_unique<ClockSetting>(backend.get(), &clockMessages);
+        clock = std::make_unique<ClockSetting>(backend.get());
         window = std::make_unique<WindowOnLine>(clock.get());
         window->nameDevice(devicePath);
         // Connected after the window's own handler, so it sees the labels that tick left.
@@ -138,8 +138,8 @@ public:
 
     std::chrono::milliseconds offset() const { return m_offset; }
 
-    // Every message shown, by the window and by the clock setting.
-    QStringList messagesShown() const { return window->messages.shown + clockMessages.shown; }
+    // Every message the window showed, those of the clock setting among them.
+    QStringList messagesShown() const { return window->messages.shown; }
 
     // The simulated device's clock now.
     std::chrono::nanoseconds deviceNow() const { return realtimeNow() + m_offset; }
@@ -152,8 +152,7 @@ public:
     FakeTimedatedProcess timedated;
     QProcess simulator;
     QString devicePath;
-    RecordingMessages clockMessages; // what the clock setting tells the user
-    RecordingClockBackend fallback;  // would set the clock if timedated were missing
+    RecordingClockBackend fallback; // would set the clock if timedated were missing
     std::unique_ptr<TimedatedBackend> backend;
     std::unique_ptr<ClockSetting> clock;
     std::unique_ptr<WindowOnLine> window;

@@ -4,10 +4,12 @@
 // every unit answers as loaded, with the active state given here. It connects only to the bus
 // named by --address.
 //
-//   systemd1-standin --address ADDRESS [--active-state STATE] [--log FILE]
+//   systemd1-standin --address ADDRESS [--active-state STATE] [--delay-ms N] [--log FILE]
 //
 // --active-state  the ActiveState of every unit (default "inactive"; "active" makes timedated
 //                 refuse to set the clock while automatic synchronisation runs)
+// --delay-ms      answer the units' properties this long after the call arrived (a busy
+//                 manager: timedated waits for it while it handles SetTime)
 // --log           append every call received to FILE, one line each:
 //                   <interface>.<member> <object path>
 //
@@ -21,6 +23,7 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFile>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <cstdio>
@@ -37,8 +40,8 @@ const QString UnitInterface = QStringLiteral("org.freedesktop.systemd1.Unit");
 class Systemd1StandIn : public QDBusVirtualObject
 {
 public:
-    Systemd1StandIn(const QString &activeState, const QString &logPath)
-        : m_activeState(activeState), m_logPath(logPath)
+    Systemd1StandIn(const QString &activeState, int delayMs, const QString &logPath)
+        : m_activeState(activeState), m_delayMs(delayMs), m_logPath(logPath)
     {
     }
 
@@ -56,7 +59,12 @@ public:
             QVariantMap properties;
             if (asked.isEmpty() || asked == UnitInterface)
                 properties = unitProperties(message.path());
-            return connection.send(message.createReply(QVariant::fromValue(properties)));
+            const QDBusMessage reply = message.createReply(QVariant::fromValue(properties));
+            if (m_delayMs <= 0)
+                return connection.send(reply);
+            QTimer::singleShot(m_delayMs, this,
+                               [connection, reply] { QDBusConnection(connection).send(reply); });
+            return true;
         }
         if (onUnit && message.interface() == PropertiesInterface
             && message.member() == QLatin1String("Get")) {
@@ -94,6 +102,7 @@ private:
     }
 
     QString m_activeState;
+    int m_delayMs;
     QString m_logPath;
 };
 
@@ -106,9 +115,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption activeState(QStringLiteral("active-state"),
                                          QStringLiteral("ActiveState of every unit."),
                                          QStringLiteral("state"), QStringLiteral("inactive"));
+    const QCommandLineOption delay(QStringLiteral("delay-ms"),
+                                   QStringLiteral("Delay of the units' properties."),
+                                   QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Call log file."),
                                  QStringLiteral("file"));
-    parser.addOptions({address, activeState, log});
+    parser.addOptions({address, activeState, delay, log});
     parser.process(app);
 
     if (!parser.isSet(address)) {
@@ -122,7 +134,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    Systemd1StandIn manager(parser.value(activeState), parser.value(log));
+    Systemd1StandIn manager(parser.value(activeState), parser.value(delay).toInt(),
+                            parser.value(log));
     if (!bus.registerVirtualObject(Root, &manager, QDBusConnection::SubPath)
         || !bus.registerService(QStringLiteral("org.freedesktop.systemd1"))) {
         std::fprintf(stderr, "systemd1-standin: %s\n", qPrintable(bus.lastError().message()));

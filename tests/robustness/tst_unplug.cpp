@@ -240,8 +240,7 @@ void TestUnplug::pulledWhileClockIsSet()
     QVERIFY(connection.isConnected());
     RecordingClockBackend fallback;
     TimedatedBackend backend(connection, &fallback);
-    RecordingMessages clockMessages;
-    ClockSetting clock(&backend, &clockMessages, nullptr, MonotonicClock::now,
+    ClockSetting clock(&backend, nullptr, ClockPair::now,
                        [] { return QTimeZone("Europe/Madrid"); });
     QSignalSpy finished(&clock, &ClockSetting::finished);
 
@@ -253,7 +252,7 @@ void TestUnplug::pulledWhileClockIsSet()
 
         QTest::mouseClick(rig.form.findChild<QPushButton *>(QStringLiteral("Command1")),
                           Qt::LeftButton);
-        QVERIFY(clock.isBusy());
+        QCOMPARE(finished.size(), 0); // the answer is still to come
         rig.pull();
         verifyCalmWithoutDevice(rig, FirstLabels);
         if (QTest::currentTestFailed())
@@ -261,13 +260,13 @@ void TestUnplug::pulledWhileClockIsSet()
 
         // The setting ends as if nothing had happened, with the time of the frame shown.
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
-        QCOMPARE(clockMessages.shown, QStringList());
+        QCOMPARE(finished[0][0].value<ClockSettingOutcome>().kind, ClockSettingOutcome::Kind::Set);
         QCOMPARE(rig.messages.shown, QStringList());
         QVERIFY(fallback.asked.isEmpty());
         const QList<FakeTimedatedProcess::Call> calls = fake.calls();
         QVERIFY(!calls.isEmpty());
         const QDateTime shown(QDate(2007, 6, 15), QTime(10, 0), QTimeZone::utc());
-        const qint64 set = calls.first().usecUtc / 1000;
+        const qint64 set = calls.first().setToUsec() / 1000;
         QVERIFY2(
             set >= shown.toMSecsSinceEpoch() && set < shown.addSecs(60).toMSecsSinceEpoch(),
             qPrintable(

@@ -14,10 +14,13 @@ public:
     // One SetTime call as the fake received it.
     struct Call
     {
-        qint64 usecUtc = 0;
+        qint64 usecUtc = 0; // the time to set, or with `relative` the offset to move the clock by
         bool relative = true;
         bool interactive = false;
         qint64 receivedUsec = 0; // the fake's realtime clock when the call arrived
+
+        // What the clock would read once set, had timedated set it when the call arrived.
+        qint64 setToUsec() const { return relative ? receivedUsec + usecUtc : usecUtc; }
     };
 
     FakeTimedatedProcess() = default;

@@ -6,14 +6,16 @@ RealTimedatedProcess::~RealTimedatedProcess()
 }
 
 QString RealTimedatedProcess::start(const QString &address, const QDBusConnection &bus,
-                                    const QString &ntpActiveState)
+                                    const QString &ntpActiveState, int standInDelayMs)
 {
     if (!m_dir.isValid())
         return QStringLiteral("no temporary folder");
 
     m_standIn.setProgram(QStringLiteral(SYSTEMD1_STANDIN_PATH));
     m_standIn.setArguments({QStringLiteral("--address"), address, QStringLiteral("--active-state"),
-                            ntpActiveState, QStringLiteral("--log"), standInLogPath()});
+                            ntpActiveState, QStringLiteral("--delay-ms"),
+                            QString::number(standInDelayMs), QStringLiteral("--log"),
+                            standInLogPath()});
     m_standIn.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_standIn.start();
     if (!m_standIn.waitForStarted(10000))

@@ -31,11 +31,11 @@ public:
     RealTimedatedProcess(const RealTimedatedProcess &) = delete;
     RealTimedatedProcess &operator=(const RealTimedatedProcess &) = delete;
 
-    // Starts the stand-in, reporting the NTP unit's ActiveState as `ntpActiveState`, then
-    // timedated, and waits until timedated owns org.freedesktop.timedate1 on `bus`. Empty on
-    // success, otherwise what went wrong.
-    QString start(const QString &address, const QDBusConnection &bus,
-                  const QString &ntpActiveState);
+    // Starts the stand-in, reporting the NTP unit's ActiveState as `ntpActiveState` after
+    // `standInDelayMs`, then timedated, and waits until timedated owns org.freedesktop.timedate1
+    // on `bus`. Empty on success, otherwise what went wrong.
+    QString start(const QString &address, const QDBusConnection &bus, const QString &ntpActiveState,
+                  int standInDelayMs = 0);
 
     void stop();
 

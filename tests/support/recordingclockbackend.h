@@ -5,8 +5,10 @@
 #include <QList>
 #include <QString>
 
-// A clock backend that records the times it is asked to set and answers as told, at once or
-// only when the test calls answer(). It never touches the clock.
+#include <chrono>
+
+// A clock backend that records the offsets it is asked to move the clock by and answers as
+// told, at once or only when the test calls answer(). It never touches the clock.
 class RecordingClockBackend : public ClockBackend
 {
     Q_OBJECT
@@ -14,14 +16,14 @@ class RecordingClockBackend : public ClockBackend
 public:
     using ClockBackend::ClockBackend;
 
-    QList<UtcTime> asked;
+    QList<std::chrono::microseconds> asked;
     Outcome outcome = Outcome::Set;
     QString systemText;
     bool answerAtOnce = true;
 
-    void setTime(UtcTime utc) override
+    void setTimeBy(std::chrono::microseconds offset) override
     {
-        asked.append(utc);
+        asked.append(offset);
         if (answerAtOnce)
             answer();
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/usermessages.h"
+#include "ui/usermessages.h"
 
 #include <QStringList>
 

@@ -19,6 +19,10 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString Invalid = QStringLiteral("Fecha u hora no válida.");
+const QString NotSet = QStringLiteral("No se pudo poner en hora el PC.\r\n");
+
+// What the computer's clock reads at every press: 9 December 2026, 01:00 UTC.
+const UtcTime ComputerNow(std::chrono::microseconds(1796778000000000));
 
 // The time set for `isoDateTime` at the frame's "$": the line's character time later, as the
 // "$" arrives that long after the second it names began.
@@ -42,6 +46,15 @@ public:
     }
 };
 
+// The instants the clock was asked to read: the computer's clock plus each offset asked for.
+QList<UtcTime> setTo(const RecordingClockBackend &backend)
+{
+    QList<UtcTime> instants;
+    for (const std::chrono::microseconds offset : backend.asked)
+        instants.append(ComputerNow + offset);
+    return instants;
+}
+
 } // namespace
 
 class TestCommand1 : public QObject
@@ -51,6 +64,7 @@ class TestCommand1 : public QObject
 private slots:
     void setsTheClockFromTheLabels_data();
     void setsTheClockFromTheLabels();
+    void refusalIsReportedInSpanish_data();
     void refusalIsReportedInSpanish();
     void translatedCaptionsSetTheSameInstant_data();
     void translatedCaptionsSetTheSameInstant();
@@ -101,7 +115,10 @@ void TestCommand1::setsTheClockFromTheLabels()
     RecordingMessages shown;
     RecordingClockBackend backend;
     ClockSetting clock(
-        &backend, &shown, nullptr, [arrival] { return arrival + 1500ms; },
+        &backend, nullptr,
+        [arrival] {
+            return ClockPair{arrival + 1500ms, ComputerNow};
+        },
         [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     for (const QString &frame : frames) {
@@ -115,28 +132,74 @@ void TestCommand1::setsTheClockFromTheLabels()
     for (int i = 0; i < presses; ++i)
         QTest::mouseClick(button, Qt::LeftButton);
 
-    QCOMPARE(backend.asked, set);
+    QCOMPARE(setTo(backend), set);
     QCOMPARE(shown.shown, messages);
+}
+
+void TestCommand1::refusalIsReportedInSpanish_data()
+{
+    QTest::addColumn<ClockBackend::Outcome>("outcome");
+    QTest::addColumn<QString>("systemText");
+    QTest::addColumn<bool>("answerAtOnce"); // or only after a while, as after a password prompt
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("set: nothing is said")
+        << ClockBackend::Outcome::Set << "" << true << QStringList();
+    QTest::newRow("set after a prompt: nothing is said")
+        << ClockBackend::Outcome::Set << "" << false << QStringList();
+    QTest::newRow("no permission")
+        << ClockBackend::Outcome::NoPermission << "Access denied" << true
+        << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
+    QTest::newRow("prompt dismissed: told once the answer comes")
+        << ClockBackend::Outcome::NoPermission << "Authorization cancelled" << false
+        << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
+    QTest::newRow("automatic sync")
+        << ClockBackend::Outcome::AutomaticSync << "Automatic time synchronization is enabled"
+        << true
+        << QStringList{NotSet
+                       + QStringLiteral("La sincronización automática de la hora está activada.")};
+    QTest::newRow("other refusal: the service's own words, said to be its")
+        << ClockBackend::Outcome::Refused << "Failed to update context: No route to host" << true
+        << QStringList{NotSet
+                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio: "
+                                        "Failed to update context: No route to host")};
+    QTest::newRow("other refusal without words")
+        << ClockBackend::Outcome::Refused << "" << true
+        << QStringList{NotSet
+                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio.")};
 }
 
 void TestCommand1::refusalIsReportedInSpanish()
 {
+    QFETCH(ClockBackend::Outcome, outcome);
+    QFETCH(QString, systemText);
+    QFETCH(bool, answerAtOnce);
+    QFETCH(QStringList, messages);
+
     ScriptedSerialPort port;
     RecordingMessages shown;
     RecordingClockBackend backend;
-    backend.outcome = ClockBackend::Outcome::AutomaticSync;
-    ClockSetting clock(&backend, &shown, nullptr, MonotonicClock::now,
+    backend.outcome = outcome;
+    backend.systemText = systemText;
+    backend.answerAtOnce = answerAtOnce;
+    ClockSetting clock(&backend, nullptr, ClockPair::now,
                        [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{"$12:00:00,06/15/2007,5,1\r\n", ""};
     form.Timer1_Timer();
     form.Timer1_Timer();
 
-    QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto *button = form.findChild<QPushButton *>(QStringLiteral("Command1"));
+    QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(backend.asked.size(), 1);
-    QCOMPARE(shown.shown, QStringList{QStringLiteral("No se pudo poner en hora el PC.\r\n"
-                                                     "La sincronización automática de la hora "
-                                                     "está activada.")});
+    if (!answerAtOnce) {
+        // Nothing is said while the system has not answered; a press meanwhile starts nothing.
+        QCOMPARE(shown.shown, QStringList());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(backend.asked.size(), 1);
+        backend.answer();
+    }
+    QCOMPARE(shown.shown, messages);
 }
 
 void TestCommand1::translatedCaptionsSetTheSameInstant_data()
@@ -165,7 +228,10 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
     RecordingMessages shown;
     RecordingClockBackend backend;
     ClockSetting clock(
-        &backend, &shown, nullptr, [arrival] { return arrival; },
+        &backend, nullptr,
+        [arrival] {
+            return ClockPair{arrival, ComputerNow};
+        },
         [] { return QTimeZone("Europe/Madrid"); });
     Form1 form(&port, &shown, &clock);
     port.chunks = QStringList{frame, ""};
@@ -178,7 +244,7 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
     // The captions are the translation's, and the instant is the frame's all the same.
     QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label7"))->text(), season);
     QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label5"))->text(), QStringLiteral("Sunday"));
-    QCOMPARE(backend.asked, QList<UtcTime>{set});
+    QCOMPARE(setTo(backend), QList<UtcTime>{set});
     QCOMPARE(shown.shown, QStringList());
 }
 

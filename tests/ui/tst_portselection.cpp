@@ -1,9 +1,9 @@
 #include "core/portnumber.h"
-#include "core/usermessages.h"
 #include "serial/deviceserialport.h"
 #include "tests/fakes/scriptedserialport.h"
 #include "tests/support/recordingmessages.h"
 #include "ui/portselection.h"
+#include "ui/usermessages.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>

@@ -3,10 +3,10 @@
 //
 //     QT_QPA_PLATFORM=offscreen quorvel-screenshot docs/screenshot.png
 
-#include "core/usermessages.h"
 #include "tests/fakes/scriptedserialport.h"
 #include "ui/fontfallbacks.h"
 #include "ui/form1.h"
+#include "ui/usermessages.h"
 
 #include <QApplication>
 #include <QDateTime>
