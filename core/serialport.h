@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/line.h"
 #include "core/monotonicclock.h"
 #include "core/portfailure.h"
 
@@ -20,9 +21,6 @@ enum SerialError : int {
     SerialReadFailed = 5,  // the device failed while reading
     SerialCloseFailed = 6, // the device failed while closing
 };
-
-// One character on the device's line: start bit, 8 data bits, stop bit at 4800 baud.
-inline constexpr std::chrono::nanoseconds CharacterTime{10 * 1'000'000'000LL / 4800};
 
 // Bytes that arrived together, as one read took them, and when the last of them had arrived.
 // The line delivers them back to back, so byte i of n arrived (n - 1 - i) character times

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/framereceiver.h"
+#include "core/line.h"
 #include "frametime/clockagreement.h"
 #include "frametime/clockpair.h"
 #include "refclock/samplesocket.h"
@@ -31,7 +32,7 @@ class SerialPort;
 class ReferenceClock
 {
 public:
-    static constexpr std::chrono::milliseconds PollInterval{100};
+    static constexpr std::chrono::milliseconds PollInterval = ::PollInterval; // the line's
     static constexpr std::chrono::milliseconds RetryInterval{2000};
 
     struct Settings

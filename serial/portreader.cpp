@@ -12,7 +12,7 @@ constexpr qint64 MostBytesPerTake = qint64(64) * 1024;
 PortReader::PortReader(ReceivedBuffer *received)
     : m_port(new QSerialPort(this)), m_gathering(new QTimer(this)), m_received(received)
 {
-    m_port->setBaudRate(QSerialPort::Baud4800);
+    m_port->setBaudRate(LineBaud);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/line.h"
 #include "serial/receivedbuffer.h"
 
 #include <QObject>
@@ -49,7 +50,8 @@ public:
     // How long the rest of a burst gathers after its first byte: 25 character times, the time
     // from a frame's "$" to its last character, so that a frame that began after the first
     // byte has not ended when the gathered bytes are read.
-    static constexpr std::chrono::milliseconds Gathering{52};
+    static constexpr std::chrono::milliseconds Gathering =
+        std::chrono::duration_cast<std::chrono::milliseconds>(characterTimes(25));
 
 signals:
     // The device went away while the port was open; the port is now closed.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/line.h"
 #include "core/serialport.h"
 #include "core/usermessages.h"
 
@@ -10,9 +11,6 @@
 
 // Sets the interval of the poll timer whose ticks read the port.
 using PollIntervalSetter = std::function<void(std::chrono::milliseconds)>;
-
-// The poll interval that port selection starts.
-inline constexpr std::chrono::milliseconds PollInterval{100};
 
 // The port number that a port list text names: the value of its fourth character when that
 // is a decimal digit ("Com3" is 3), otherwise 0 (also for texts shorter than four).

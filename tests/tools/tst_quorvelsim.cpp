@@ -50,8 +50,12 @@ QString describe(const SimOptions &options)
         flags << QStringLiteral("malformed");
     if (options.verbose)
         flags << QStringLiteral("verbose");
+    QStringList jumps;
+    for (const ClockJump &jump : options.jumps)
+        jumps << QStringLiteral("%1@%2").arg(jump.by.count()).arg(jump.afterFrame);
     return QStringLiteral("offset %1 period %2 device '%3' count %4 silence %5 burst %6 "
-                          "hangup %7 seed %8 [%9]")
+                          "hangup %7 seed %8 [%9] delay %10 jitter %11 latency %12 jump %13 "
+                          "freeze %14")
         .arg(options.offset.count())
         .arg(options.period.count())
         .arg(options.device)
@@ -60,7 +64,12 @@ QString describe(const SimOptions &options)
         .arg(options.burst)
         .arg(options.hangupAfter)
         .arg(options.seed ? QString::number(*options.seed) : QStringLiteral("-"))
-        .arg(flags.join(u' '));
+        .arg(flags.join(u' '))
+        .arg(options.delay.count())
+        .arg(options.jitter.count())
+        .arg(options.latency.count())
+        .arg(jumps.isEmpty() ? QStringLiteral("-") : jumps.join(u','))
+        .arg(options.freezeAfter);
 }
 
 // The kind of frame `text` is, in the words of the malformed table.
@@ -106,6 +115,10 @@ private slots:
     void slotAtOrAfter();
     void burstFramesHoldTheTimeOfTheirMarker();
     void splitFramesPauseInside();
+    void latenessMovesFramesNotTheirTime_data();
+    void latenessMovesFramesNotTheirTime();
+    void jitterFollowsTheSeed();
+    void frozenSlotsHoldTheFrozenTime();
     void noiseFallsBetweenFrames_data();
     void noiseFallsBetweenFrames();
     void sendingNeverBlocks();
@@ -120,6 +133,12 @@ private slots:
     void malformedFramesInTurn();
     void silenceAfterEveryThirdSlot();
     void burstSendsFramesBackToBack();
+    void markerReadableAfterItsStopBit_data();
+    void markerReadableAfterItsStopBit();
+    void latencyHandsBytesOverInBursts_data();
+    void latencyHandsBytesOverInBursts();
+    void clockFaults_data();
+    void clockFaults();
     void lineEnds_data();
     void lineEnds();
     void stopSignals_data();
@@ -167,34 +186,47 @@ void TestQuorvelSim::options_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("defaults") << QStringList{}
-                              << "offset 0 period 1000000000 device '' count 0 silence 0 "
-                                 "burst 1 hangup 0 seed - []";
+    QTest::newRow("defaults")
+        << QStringList{}
+        << "offset 0 period 1000000000 device '' count 0 silence 0 "
+           "burst 1 hangup 0 seed - [] delay 0 jitter 0 latency 0 jump - freeze 0";
     QTest::newRow("offset in days, fractional period")
         << QStringList{"--offset", "3d", "--period", "0.5"}
         << "offset 259200000000000 period 500000000 device '' count 0 silence 0 burst 1 "
-           "hangup 0 seed - []";
+           "hangup 0 seed - [] delay 0 jitter 0 latency 0 jump - freeze 0";
     QTest::newRow("negative offset as next argument")
         << QStringList{"--offset", "-1.5h"}
         << "offset -5400000000000 period 1000000000 device '' count 0 silence 0 burst 1 "
-           "hangup 0 seed - []";
+           "hangup 0 seed - [] delay 0 jitter 0 latency 0 jump - freeze 0";
     QTest::newRow("negative offset after equals")
         << QStringList{"--offset=-250ms"}
         << "offset -250000000 period 1000000000 device '' count 0 silence 0 burst 1 "
-           "hangup 0 seed - []";
+           "hangup 0 seed - [] delay 0 jitter 0 latency 0 jump - freeze 0";
     QTest::newRow("device, count, seed, verbose")
         << QStringList{"--device", "/dev/ttyUSB0", "--count", "10", "--seed", "42", "--verbose"}
         << "offset 0 period 1000000000 device '/dev/ttyUSB0' count 10 silence 0 burst 1 "
-           "hangup 0 seed 42 [verbose]";
+           "hangup 0 seed 42 [verbose] delay 0 jitter 0 latency 0 jump - freeze 0";
     QTest::newRow("every fault")
         << QStringList{"--noise", "--split", "--malformed",    "--silence", "2.5",
                        "--burst", "5",       "--hangup-after", "3"}
         << "offset 0 period 1000000000 device '' count 0 silence 2500000000 burst 5 hangup 3 "
-           "seed - [noise split malformed]";
+           "seed - [noise split malformed] delay 0 jitter 0 latency 0 jump - freeze 0";
     QTest::newRow("largest seed")
         << QStringList{"--seed", "4294967295"}
         << "offset 0 period 1000000000 device '' count 0 silence 0 burst 1 hangup 0 "
-           "seed 4294967295 []";
+           "seed 4294967295 [] delay 0 jitter 0 latency 0 jump - freeze 0";
+    QTest::newRow("device delay and jitter, adapter latency")
+        << QStringList{"--delay", "0.3", "--jitter", "20ms", "--latency", "16ms"}
+        << "offset 0 period 1000000000 device '' count 0 silence 0 burst 1 hangup 0 seed - [] "
+           "delay 300000000 jitter 20000000 latency 16000000 jump - freeze 0";
+    QTest::newRow("zero delay and jitter")
+        << QStringList{"--delay", "0", "--jitter", "0ms"}
+        << "offset 0 period 1000000000 device '' count 0 silence 0 burst 1 hangup 0 seed - [] "
+           "delay 0 jitter 0 latency 0 jump - freeze 0";
+    QTest::newRow("jumps in frame order, freeze")
+        << QStringList{"--jump", "-1.5h@7", "--jump=2s@3", "--freeze", "10"}
+        << "offset 0 period 1000000000 device '' count 0 silence 0 burst 1 hangup 0 seed - [] "
+           "delay 0 jitter 0 latency 0 jump 2000000000@3,-5400000000000@7 freeze 10";
 }
 
 void TestQuorvelSim::options()
@@ -220,6 +252,14 @@ void TestQuorvelSim::optionErrors_data()
     QTest::newRow("seed beyond 32 bits") << QStringList{"--seed", "4294967296"} << "--seed";
     QTest::newRow("zero silence") << QStringList{"--silence", "0"} << "--silence";
     QTest::newRow("empty device") << QStringList{"--device="} << "--device";
+    QTest::newRow("negative delay") << QStringList{"--delay", "-1ms"} << "zero or more";
+    QTest::newRow("negative jitter") << QStringList{"--jitter=-0.1"} << "--jitter";
+    QTest::newRow("zero latency") << QStringList{"--latency", "0"} << "--latency";
+    QTest::newRow("jump without frame") << QStringList{"--jump", "2s"} << "--jump";
+    QTest::newRow("jump after frame 0") << QStringList{"--jump", "2s@0"} << "--jump";
+    QTest::newRow("jump by no duration") << QStringList{"--jump", "@3"} << "--jump";
+    QTest::newRow("jump after no number") << QStringList{"--jump", "1s@x"} << "--jump";
+    QTest::newRow("freeze after frame 0") << QStringList{"--freeze", "0"} << "--freeze";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "Unknown option";
 }
 
@@ -381,6 +421,83 @@ void TestQuorvelSim::splitFramesPauseInside()
         cuts.insert(before.bytes.size());
     }
     QVERIFY2(cuts.size() > 10, "the pause falls at different places");
+}
+
+void TestQuorvelSim::latenessMovesFramesNotTheirTime_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("earliestMs");
+    QTest::addColumn<int>("latestMs");
+
+    QTest::newRow("on the second") << QStringList{} << 0 << 0;
+    QTest::newRow("delay 300 ms") << QStringList{"--delay", "300ms"} << 300 << 300;
+    QTest::newRow("jitter up to 50 ms") << QStringList{"--jitter", "50ms"} << 0 << 50;
+    QTest::newRow("delay and jitter, split")
+        << QStringList{"--delay", "0.14", "--jitter", "0.01", "--split"} << 140 << 150;
+    QTest::newRow("delay and burst") << QStringList{"--delay", "0.5", "--burst", "2"} << 500 << 500;
+}
+
+void TestQuorvelSim::latenessMovesFramesNotTheirTime()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, earliestMs);
+    QFETCH(int, latestMs);
+
+    const ParsedOptions parsed = parseOptions(QStringList{"quorvel-sim"} + arguments);
+    QCOMPARE(parsed.error, QString());
+    const nanoseconds slot = instantOf(at("UTC", 2025, 7, 9, 7, 45, 30));
+    for (quint32 seed = 1; seed <= 20; ++seed) {
+        std::mt19937 random(seed);
+        const SlotPlan plan = planSlot(slot, 0, parsed.options, QTimeZone::utc(), random);
+        const nanoseconds lateness = plan.chunks.constFirst().start;
+        QVERIFY2(lateness >= std::chrono::milliseconds(earliestMs)
+                     && lateness <= std::chrono::milliseconds(latestMs),
+                 qPrintable(QString::number(lateness.count())));
+        // The frames name the second that began before their lateness.
+        QByteArray sent;
+        for (const Chunk &chunk : plan.chunks)
+            sent += chunk.bytes;
+        QCOMPARE(sent, QByteArray("$07:45:30,07/09/2025,3,0\r\n").repeated(parsed.options.burst));
+        QVERIFY(plan.chunks.constLast().endsFrame);
+        // Character times of whole frames, each rounded down to the nanosecond.
+        const qint64 characters = 26 * parsed.options.burst;
+        const nanoseconds pauses = parsed.options.split ? SplitPause : nanoseconds(0);
+        const nanoseconds unlate = lateness + characterTimes(characters) + pauses;
+        QVERIFY(plan.end() <= unlate && plan.end() >= unlate - nanoseconds(parsed.options.burst));
+    }
+}
+
+void TestQuorvelSim::jitterFollowsTheSeed()
+{
+    SimOptions options;
+    options.jitter = 100ms;
+    const nanoseconds slot = instantOf(at("UTC", 2025, 7, 9, 7, 45, 30));
+    const auto latenessOf = [&](quint32 seed) {
+        std::mt19937 random(seed);
+        QList<qint64> lateness;
+        for (int i = 0; i < 10; ++i)
+            lateness << planSlot(slot, i, options, QTimeZone::utc(), random)
+                            .chunks.constFirst()
+                            .start.count();
+        return lateness;
+    };
+    const QList<qint64> first = latenessOf(5);
+    QCOMPARE(latenessOf(5), first);
+    QVERIFY(latenessOf(6) != first);
+    QVERIFY2(QSet<qint64>(first.begin(), first.end()).size() > 5, "each slot has its own");
+}
+
+void TestQuorvelSim::frozenSlotsHoldTheFrozenTime()
+{
+    SimOptions options;
+    options.burst = 2;
+    std::mt19937 random(1);
+    const nanoseconds frozen = instantOf(at("UTC", 2025, 7, 9, 7, 45, 30));
+    const SlotPlan plan = planSlot(frozen + 3600s, 10, options, QTimeZone::utc(), random, frozen);
+    QCOMPARE(plan.chunks.size(), 2);
+    for (const Chunk &chunk : plan.chunks)
+        QCOMPARE(chunk.bytes, QByteArray("$07:45:30,07/09/2025,3,0\r\n"));
+    QCOMPARE(plan.chunks.at(1).start, characterTimes(26));
 }
 
 void TestQuorvelSim::noiseFallsBetweenFrames_data()
@@ -653,6 +770,140 @@ void TestQuorvelSim::burstSendsFramesBackToBack()
     QVERIFY(endsCleanly(simulator));
 }
 
+void TestQuorvelSim::markerReadableAfterItsStopBit_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("delayMs");
+
+    QTest::newRow("line only") << QStringList{} << 0;
+    QTest::newRow("delay 400 ms") << QStringList{"--delay", "0.4"} << 400;
+    QTest::newRow("delay 150 ms, adapter latency 16 ms")
+        << QStringList{"--delay", "150ms", "--latency", "16ms"} << 150;
+}
+
+void TestQuorvelSim::markerReadableAfterItsStopBit()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, delayMs);
+
+    QProcess simulator;
+    const QString path = startSimulator(simulator, arguments + QStringList{"--count", "2"}, "UTC");
+    LineReader line(path, true);
+    QVERIFY(line.isOpen());
+    QVERIFY(line.readToHangUp(5s));
+    const QList<LineReader::Frame> frames = line.frames();
+    QVERIFY(!frames.isEmpty());
+    for (const LineReader::Frame &frame : frames) {
+        const QRegularExpressionMatch fields = WholeFrame.match(QString::fromLatin1(frame.text));
+        QVERIFY2(fields.hasMatch(), frame.text.constData());
+        const QDateTime second(QDate::fromString(fields.captured(2), QStringLiteral("MM/dd/yyyy")),
+                               QTime::fromString(fields.captured(1), QStringLiteral("hh:mm:ss")),
+                               QTimeZone::utc());
+        // Never before its stop bit has ended, a character time after the device began to
+        // send it; a reader kept waiting by a busy machine reads it later.
+        const nanoseconds late = line.firstArrival(frame) - instantOf(second);
+        const nanoseconds earliest = std::chrono::milliseconds(delayMs) + CharacterTime;
+        QVERIFY2(late >= earliest && late < earliest + 300ms,
+                 qPrintable(QStringLiteral("%1 ns late").arg(late.count())));
+    }
+    QVERIFY(endsCleanly(simulator));
+}
+
+void TestQuorvelSim::latencyHandsBytesOverInBursts_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("mostPieces");
+
+    // A frame lasts 54.2 ms: it falls into at most so many ticks of the latency timer. A
+    // reader kept waiting by a busy machine only joins pieces.
+    QTest::newRow("16 ms") << QStringList{"--latency", "16ms"} << 5;
+    QTest::newRow("30 ms") << QStringList{"--latency", "0.03"} << 3;
+    QTest::newRow("100 ms, with delay and jitter")
+        << QStringList{"--latency", "100ms", "--delay", "0.2", "--jitter", "0.1"} << 2;
+}
+
+void TestQuorvelSim::latencyHandsBytesOverInBursts()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, mostPieces);
+
+    QProcess simulator;
+    const QString path = startSimulator(simulator, arguments + QStringList{"--count", "3"});
+    LineReader line(path, true);
+    QVERIFY(line.isOpen());
+    QVERIFY(line.readToHangUp(6s));
+    const QList<LineReader::Frame> frames = line.frames();
+    QVERIFY(!frames.isEmpty());
+    for (const LineReader::Frame &frame : frames) {
+        QSet<qint64> pieces;
+        for (qsizetype i = 0; i < frame.size(); ++i)
+            pieces.insert(line.arrivals.at(frame.position + i).count());
+        QVERIFY2(pieces.size() <= mostPieces, qPrintable(QString::number(pieces.size())));
+    }
+    QVERIFY(endsCleanly(simulator));
+}
+
+void TestQuorvelSim::clockFaults_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<qint64>("leastStep");
+    QTest::addColumn<qint64>("mostStep");
+    QTest::addColumn<int>("frozenFrames");
+
+    // Frames 1 s apart name seconds 1 s apart, but for the step the fault makes.
+    QTest::newRow("an hour ahead after frame 2")
+        << QStringList{"--jump", "1h@2", "--count", "4"} << 3600LL << 3602LL << 0;
+    QTest::newRow("a day back after frame 1")
+        << QStringList{"--jump", "-1d@1", "--count", "4"} << -86400LL << -86398LL << 0;
+    QTest::newRow("frozen after frame 2")
+        << QStringList{"--freeze", "2", "--count", "5"} << 0LL << 0LL << 4;
+}
+
+void TestQuorvelSim::clockFaults()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(qint64, leastStep);
+    QFETCH(qint64, mostStep);
+    QFETCH(int, frozenFrames);
+
+    QProcess simulator;
+    const QString path = startSimulator(simulator, arguments, "UTC");
+    LineReader line(path);
+    QVERIFY(line.isOpen());
+    QVERIFY(line.readToHangUp(8s));
+    const QList<LineReader::Frame> frames = line.frames();
+    QVERIFY(frames.size() >= 3);
+    QList<qint64> named;
+    for (const LineReader::Frame &frame : frames) {
+        const QRegularExpressionMatch fields = WholeFrame.match(QString::fromLatin1(frame.text));
+        QVERIFY2(fields.hasMatch(), frame.text.constData());
+        named << QDateTime(QDate::fromString(fields.captured(2), QStringLiteral("MM/dd/yyyy")),
+                           QTime::fromString(fields.captured(1), QStringLiteral("hh:mm:ss")),
+                           QTimeZone::utc())
+                     .toSecsSinceEpoch();
+    }
+    // A slow start may have cost the first frame: the steps are read from the last frames.
+    QList<qint64> steps;
+    for (qsizetype i = 1; i < named.size(); ++i)
+        steps << named[i] - named[i - 1];
+    if (frozenFrames > 0) {
+        // The last frames repeat one time; the one before them, when it came, does not.
+        const QList<qint64> tail = steps.mid(steps.size() - (frozenFrames - 1));
+        QCOMPARE(tail, QList<qint64>(frozenFrames - 1, 0));
+        if (steps.size() >= frozenFrames)
+            QCOMPARE(steps.at(steps.size() - frozenFrames), 1);
+    } else {
+        const auto jump = std::find_if(steps.begin(), steps.end(),
+                                       [](qint64 step) { return step < 0 || step > 2; });
+        QVERIFY2(jump != steps.end() && *jump >= leastStep && *jump <= mostStep,
+                 qPrintable(QStringLiteral("steps %1").arg(steps.size())));
+        QCOMPARE(std::count_if(steps.begin(), steps.end(),
+                               [](qint64 step) { return step < 0 || step > 2; }),
+                 1);
+    }
+    QVERIFY(endsCleanly(simulator));
+}
+
 void TestQuorvelSim::lineEnds_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -714,6 +965,8 @@ void TestQuorvelSim::commandLine_data()
     QTest::addColumn<QString>("mentions");
 
     QTest::newRow("help") << QStringList{"--help"} << 0 << true << "--hangup-after";
+    QTest::newRow("help on the line and device faults")
+        << QStringList{"--help"} << 0 << true << "--jump <duration@n>";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << false << "Unknown option";
     QTest::newRow("missing device")
         << QStringList{"--device", "/nonexistent/ttyX"} << 1 << false << "/nonexistent/ttyX";

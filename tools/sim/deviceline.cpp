@@ -1,5 +1,7 @@
 #include "tools/sim/deviceline.h"
 
+#include "core/line.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -78,6 +80,7 @@ bool DeviceLine::openSerialDevice(const QString &path, QString *error)
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSTOPB | CRTSCTS);
     settings.c_cflag |= CLOCAL | CREAD;
+    static_assert(LineBaud == 4800, "the serial device is set to the line's speed");
     cfsetispeed(&settings, B4800);
     cfsetospeed(&settings, B4800);
     tcsetattr(m_output, TCSANOW, &settings);
@@ -91,6 +94,17 @@ bool DeviceLine::send(char byte)
         return false;
     ++m_sentSinceCheck;
     return true;
+}
+
+qsizetype DeviceLine::send(const QByteArray &bytes)
+{
+    if (m_output < 0 || bytes.isEmpty())
+        return 0;
+    const ssize_t written = ::write(m_output, bytes.constData(), size_t(bytes.size()));
+    if (written <= 0)
+        return 0;
+    m_sentSinceCheck += written;
+    return written;
 }
 
 void DeviceLine::dropUnread()

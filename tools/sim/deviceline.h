@@ -25,8 +25,15 @@ public:
 
     bool isOpen() const { return m_output >= 0; }
 
+    // Whether the line is a pseudo-terminal, where a byte is readable the moment it is sent;
+    // on a serial device, the last of its bits leaves a character time later.
+    bool isPseudoTerminal() const { return m_device >= 0; }
+
     // Sends one byte; false when it was dropped (the line is full or closed).
     bool send(char byte);
+    // Sends `bytes` in one write, so that the reader finds them together; returns how many
+    // went, the rest being dropped.
+    qsizetype send(const QByteArray &bytes);
 
     // Pseudo-terminal only, called between frames: when nobody has read anything of what was
     // sent since the last call, throws it away, as a serial port that nobody has open does,

@@ -1,5 +1,6 @@
 #include "tools/sim/simoptions.h"
 
+#include "core/line.h"
 #include "tools/sim/duration.h"
 
 #include <QCommandLineParser>
@@ -12,14 +13,19 @@ namespace {
 constexpr qint64 Unlimited = std::numeric_limits<qint64>::max();
 constexpr qint64 MaximumBurst = 1000;
 
-const QString Description = QStringLiteral(
-    "Plays a GPS clock device. Creates a pseudo-terminal (or opens --device), prints the\n"
-    "device path to use as the first line on stdout, then sends at the start of every\n"
-    "period of its clock the frame \"$hh:mm:ss,mm/dd/yyyy,weekday,summer\" CR LF, one\n"
-    "character every 10/4800 s as a 4800 baud line does. Its clock is the computer's\n"
-    "clock plus --offset, in the computer's time zone. Ends on SIGINT or SIGTERM.\n"
-    "Durations are decimal numbers of seconds, or with a unit ms, s, m, h or d\n"
-    "(3d, -1.5h, 250ms, -0.3).");
+const QString Description =
+    QStringLiteral(
+        "Plays a GPS clock device. Creates a pseudo-terminal (or opens --device), prints the\n"
+        "device path to use as the first line on stdout, then sends at the start of every\n"
+        "period of its clock (plus --delay) the frame \"$hh:mm:ss,mm/dd/yyyy,weekday,summer\"\n"
+        "CR LF, one character every %1/%2 s as a %2 baud line does: on a pseudo-terminal each\n"
+        "character becomes readable when its stop bit would end, so the \"$\" one character\n"
+        "time after its second began. Its clock is the computer's clock plus --offset, in the\n"
+        "computer's time zone. Ends on SIGINT or SIGTERM.\n"
+        "Durations are decimal numbers of seconds, or with a unit ms, s, m, h or d\n"
+        "(3d, -1.5h, 250ms, -0.3).")
+        .arg(BitsPerCharacter)
+        .arg(LineBaud);
 
 // Reads a whole number from `minimum` to `maximum` from `parser`'s option `name` into
 // `value`; returns an error text when the option is set to anything else.
@@ -49,11 +55,36 @@ QString readDuration(const QCommandLineParser &parser, const QString &name,
     if (!parser.isSet(name))
         return {};
     const std::optional<std::chrono::nanoseconds> duration = parseDuration(parser.value(name));
-    if (!duration || *duration < minimum)
+    if (!duration || *duration < minimum) {
+        const QString bound = minimum.count() > 0    ? QStringLiteral(" greater than zero")
+                              : minimum.count() == 0 ? QStringLiteral(" of zero or more")
+                                                     : QString();
         return QStringLiteral("--%1 needs a duration%2, not \"%3\"")
-            .arg(name, minimum.count() > 0 ? QStringLiteral(" greater than zero") : QString(),
-                 parser.value(name));
+            .arg(name, bound, parser.value(name));
+    }
     value = *duration;
+    return {};
+}
+
+// Reads every --jump of `parser` ("<duration>@<n>") into `jumps`, in frame order; returns an
+// error text for the first that has any other form.
+QString readJumps(const QCommandLineParser &parser, QList<ClockJump> &jumps)
+{
+    for (const QString &value : parser.values(QStringLiteral("jump"))) {
+        const qsizetype at = value.lastIndexOf(u'@');
+        const std::optional<std::chrono::nanoseconds> by =
+            at > 0 ? parseDuration(value.left(at)) : std::nullopt;
+        bool ok = false;
+        const qint64 frame = at > 0 ? value.mid(at + 1).toLongLong(&ok) : 0;
+        if (!by || !ok || frame < 1)
+            return QStringLiteral("--jump needs <duration>@<frame>, a frame of at least 1, "
+                                  "not \"%1\"")
+                .arg(value);
+        jumps.append({*by, frame});
+    }
+    std::stable_sort(jumps.begin(), jumps.end(), [](const ClockJump &a, const ClockJump &b) {
+        return a.afterFrame < b.afterFrame;
+    });
     return {};
 }
 
@@ -102,8 +133,28 @@ ParsedOptions parseOptions(const QStringList &arguments)
                         "away; then wait for SIGINT or SIGTERM."),
          QStringLiteral("n")},
         {QStringLiteral("seed"),
-         QStringLiteral("Seed of the random choices of --noise and --split (default: a random "
-                        "one)."),
+         QStringLiteral("Seed of the random choices of --noise, --split and --jitter (default: "
+                        "a random one)."),
+         QStringLiteral("n")},
+        {QStringLiteral("delay"),
+         QStringLiteral("Begin each frame's \"$\" <duration> after the device's second "
+                        "begins, as a GPS receiver does (default 0)."),
+         QStringLiteral("duration")},
+        {QStringLiteral("jitter"),
+         QStringLiteral("Make each period's frames later still by a random 0 to <duration>, "
+                        "drawn from --seed (default 0)."),
+         QStringLiteral("duration")},
+        {QStringLiteral("latency"),
+         QStringLiteral("Hand the bytes to the reader in bursts, at the whole multiples of "
+                        "<duration> of the computer's clock, as a USB adapter's latency timer "
+                        "does (default: each as it arrives)."),
+         QStringLiteral("duration")},
+        {QStringLiteral("jump"),
+         QStringLiteral("After frame <n>, step the device's clock by <duration> (may be "
+                        "negative); may be given more than once."),
+         QStringLiteral("duration@n")},
+        {QStringLiteral("freeze"),
+         QStringLiteral("After frame <n>, send the time of frame <n> in every frame."),
          QStringLiteral("n")},
         {QStringLiteral("verbose"), QStringLiteral("Log every frame sent on stderr.")},
     });
@@ -137,6 +188,12 @@ ParsedOptions parseOptions(const QStringList &arguments)
         readNumber(parser, QStringLiteral("burst"), 1, MaximumBurst, burst),
         readNumber(parser, QStringLiteral("hangup-after"), 1, Unlimited, options.hangupAfter),
         readNumber(parser, QStringLiteral("seed"), 0, std::numeric_limits<quint32>::max(), seed),
+        readDuration(parser, QStringLiteral("delay"), std::chrono::nanoseconds(0), options.delay),
+        readDuration(parser, QStringLiteral("jitter"), std::chrono::nanoseconds(0), options.jitter),
+        readDuration(parser, QStringLiteral("latency"), std::chrono::nanoseconds(1),
+                     options.latency),
+        readJumps(parser, options.jumps),
+        readNumber(parser, QStringLiteral("freeze"), 1, Unlimited, options.freezeAfter),
     };
     const auto firstError = std::find_if(std::cbegin(errors), std::cend(errors),
                                          [](const QString &error) { return !error.isEmpty(); });

@@ -1,10 +1,18 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <optional>
+
+// A step of the device's clock: after frame `afterFrame` (counted from 1) it reads `by` more.
+struct ClockJump
+{
+    std::chrono::nanoseconds by{0};
+    qint64 afterFrame = 0;
+};
 
 // How the simulated device behaves, as chosen on its command line.
 struct SimOptions
@@ -20,7 +28,13 @@ struct SimOptions
     int burst = 1;                       // frames sent back to back at each slot
     qint64 hangupAfter = 0;              // frames before the line is closed; 0: never
     std::optional<quint32> seed;         // seed of the random choices; none: a random one
-    bool verbose = false;                // log every frame on stderr
+    std::chrono::nanoseconds delay{0};   // from the start of a slot to its first "$"
+    std::chrono::nanoseconds jitter{0};  // each slot's frames late by a random 0 to this more
+    std::chrono::nanoseconds latency{
+        0};                 // bytes reach the reader only at multiples of it; 0: at once
+    QList<ClockJump> jumps; // steps of the device's clock, in frame order
+    qint64 freezeAfter = 0; // frames after which every frame holds the same time; 0: never
+    bool verbose = false;   // log every frame on stderr
 };
 
 // The outcome of reading a command line.

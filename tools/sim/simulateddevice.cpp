@@ -24,7 +24,7 @@ constexpr std::chrono::milliseconds ClosingGrace{500};
 } // namespace
 
 SimulatedDevice::SimulatedDevice(const SimOptions &options, DeviceLine &line, Pacer &pacer)
-    : m_options(options), m_line(line), m_pacer(pacer)
+    : m_options(options), m_offset(options.offset), m_line(line), m_pacer(pacer)
 {
 }
 
@@ -36,19 +36,19 @@ void SimulatedDevice::run()
         std::fprintf(stderr, "quorvel-sim: seed %u\n", seed);
     std::mt19937 random(seed);
 
-    const auto deviceNow = [this] { return realtimeNow() + m_options.offset; };
+    const auto deviceNow = [this] { return realtimeNow() + m_offset; };
     std::chrono::nanoseconds slot = slotAtOrAfter(deviceNow() + StartMargin, m_options.period);
     qint64 frames = 0;
+    std::optional<std::chrono::nanoseconds> frozen;
+    qsizetype nextJump = 0;
     for (qint64 slotsSent = 1;; ++slotsSent) {
-        if (!m_pacer.waitUntil(slot - m_options.offset))
+        if (!m_pacer.waitUntil(slot - m_offset))
             return;
         m_line.dropUnread();
-        const SlotPlan plan = planSlot(slot, frames, m_options, zone, random);
+        const SlotPlan plan = planSlot(slot, frames, m_options, zone, random, frozen);
         for (const Chunk &chunk : plan.chunks) {
-            for (qsizetype i = 0; i < chunk.bytes.size(); ++i) {
-                if (!sendAt(slot + chunk.start + characterTimes(i), chunk.bytes.at(i)))
-                    return;
-            }
+            if (!sendFrom(slot + chunk.start, chunk.bytes))
+                return;
             if (chunk.endsFrame)
                 ++frames;
             if (m_options.verbose)
@@ -69,11 +69,28 @@ void SimulatedDevice::run()
                 return;
             }
         }
+        if (!frozen && m_options.freezeAfter > 0 && frames >= m_options.freezeAfter) {
+            frozen = slot;
+            if (m_options.verbose)
+                std::fprintf(stderr, "quorvel-sim: clock frozen after frame %lld\n",
+                             static_cast<long long>(frames));
+        }
+        std::chrono::nanoseconds jumped{0};
+        for (;
+             nextJump < m_options.jumps.size() && m_options.jumps.at(nextJump).afterFrame <= frames;
+             ++nextJump) {
+            jumped += m_options.jumps.at(nextJump).by;
+            if (m_options.verbose)
+                std::fprintf(stderr, "quorvel-sim: clock jumped by %.6f s after frame %lld\n",
+                             double(m_options.jumps.at(nextJump).by.count()) / 1e9,
+                             static_cast<long long>(frames));
+        }
+        m_offset += jumped;
         const bool silent = m_options.silence.count() > 0 && slotsSent % SlotsBetweenSilences == 0;
         const std::chrono::nanoseconds quiet =
             silent ? m_options.silence : std::chrono::nanoseconds(0);
         // After a late wake-up, slots that have already passed are skipped.
-        slot = std::max(slotAtOrAfter(slot + plan.end() + quiet, m_options.period),
+        slot = std::max(slotAtOrAfter(slot + jumped + plan.end() + quiet, m_options.period),
                         slotAtOrAfter(deviceNow(), m_options.period));
     }
 }
@@ -92,17 +109,35 @@ bool SimulatedDevice::letReaderCatchUp()
     return true;
 }
 
-bool SimulatedDevice::sendAt(std::chrono::nanoseconds instant, char byte)
+std::chrono::nanoseconds SimulatedDevice::handOver(std::chrono::nanoseconds complete) const
 {
-    if (!m_pacer.waitUntil(instant - m_options.offset))
-        return false;
-    m_line.send(byte);
+    const std::chrono::nanoseconds realtime = complete - m_offset;
+    // An adapter's latency timer hands over what it holds at every tick of its own.
+    return m_options.latency.count() > 0 ? slotAtOrAfter(realtime, m_options.latency) : realtime;
+}
+
+bool SimulatedDevice::sendFrom(std::chrono::nanoseconds start, const QByteArray &bytes)
+{
+    // A serial device sends each byte's bits itself; a pseudo-terminal delivers a byte the
+    // moment it is written, so it is written when its stop bit would end.
+    const qint64 sent = m_line.isPseudoTerminal() ? 1 : 0;
+    qsizetype first = 0;
+    while (first < bytes.size()) {
+        const std::chrono::nanoseconds instant = handOver(start + characterTimes(first + sent));
+        qsizetype end = first + 1;
+        while (end < bytes.size() && handOver(start + characterTimes(end + sent)) == instant)
+            ++end;
+        if (!m_pacer.waitUntil(instant))
+            return false;
+        m_line.send(bytes.mid(first, end - first));
+        first = end;
+    }
     return true;
 }
 
 void SimulatedDevice::log(std::chrono::nanoseconds instant, const Chunk &chunk, qint64 frames) const
 {
-    const double realtime = double((instant - m_options.offset).count()) / 1e9;
+    const double realtime = double((instant - m_offset).count()) / 1e9;
     const QByteArray text = chunk.bytes.toPercentEncoding(" $:,/");
     std::fprintf(stderr, "quorvel-sim: %.6f sent \"%s\"", realtime, text.constData());
     if (chunk.endsFrame)

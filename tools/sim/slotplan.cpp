@@ -25,22 +25,22 @@ struct Position
     std::chrono::nanoseconds time() const { return characterTimes(characters) + pauses; }
 };
 
-// Appends `frame` at `position` and moves `position` past it.
-void addFrame(SlotPlan &plan, Position &position, const QByteArray &frame, bool split,
-              std::mt19937 &random)
+// Appends `frame` at `position`, `lateness` after it, and moves `position` past it.
+void addFrame(SlotPlan &plan, Position &position, std::chrono::nanoseconds lateness,
+              const QByteArray &frame, bool split, std::mt19937 &random)
 {
     if (!split) {
-        plan.chunks.append({position.time(), frame, true});
+        plan.chunks.append({lateness + position.time(), frame, true});
         position.characters += frame.size();
         return;
     }
     // At least the "$" goes before the pause and at least the LF after it.
     std::uniform_int_distribution<qsizetype> cuts(1, frame.size() - 1);
     const qsizetype cut = cuts(random);
-    plan.chunks.append({position.time(), frame.left(cut), false});
+    plan.chunks.append({lateness + position.time(), frame.left(cut), false});
     position.characters += cut;
     position.pauses += SplitPause;
-    plan.chunks.append({position.time(), frame.mid(cut), true});
+    plan.chunks.append({lateness + position.time(), frame.mid(cut), true});
     position.characters += frame.size() - cut;
 }
 
@@ -69,13 +69,6 @@ void addNoise(SlotPlan &plan, std::chrono::nanoseconds after, std::chrono::nanos
 
 } // namespace
 
-std::chrono::nanoseconds characterTimes(qint64 characters)
-{
-    constexpr qint64 BitsPerCharacter = 10;
-    constexpr qint64 BitsPerSecond = 4800;
-    return std::chrono::nanoseconds(characters * BitsPerCharacter * 1'000'000'000 / BitsPerSecond);
-}
-
 std::chrono::nanoseconds SlotPlan::end() const
 {
     if (chunks.isEmpty())
@@ -85,19 +78,24 @@ std::chrono::nanoseconds SlotPlan::end() const
 }
 
 SlotPlan planSlot(std::chrono::nanoseconds slot, qint64 framesBefore, const SimOptions &options,
-                  const QTimeZone &zone, std::mt19937 &random)
+                  const QTimeZone &zone, std::mt19937 &random,
+                  std::optional<std::chrono::nanoseconds> frozen)
 {
     SlotPlan plan;
     Position position;
+    std::chrono::nanoseconds lateness = options.delay;
+    if (options.jitter.count() > 0)
+        lateness += std::chrono::nanoseconds(
+            std::uniform_int_distribution<qint64>(0, options.jitter.count())(random));
     for (int i = 0; i < options.burst; ++i) {
-        const QDateTime time = timeAt(slot + position.time(), zone);
+        const QDateTime time = timeAt(frozen ? *frozen : slot + position.time(), zone);
         const std::optional<Malformation> broken =
             options.malformed ? malformationOfFrame(framesBefore + i + 1) : std::nullopt;
         const QByteArray frame = broken ? malformedFrameText(time, *broken) : frameText(time);
-        addFrame(plan, position, frame, options.split, random);
+        addFrame(plan, position, lateness, frame, options.split, random);
     }
     if (options.noise)
-        addNoise(plan, position.time(), options.period, random);
+        addNoise(plan, lateness + position.time(), options.period, random);
     return plan;
 }
 

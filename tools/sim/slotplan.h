@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/line.h"
 #include "tools/sim/simoptions.h"
 
 #include <QByteArray>
@@ -7,14 +8,11 @@
 #include <QTimeZone>
 
 #include <chrono>
+#include <optional>
 #include <random>
 
 // Instants of the device clock are nanoseconds since the Unix epoch; offsets within a slot
 // are nanoseconds from the slot's start.
-
-// The time the line takes to carry `characters` characters at 4800 baud with 10 bits a
-// character (start bit, 8 data bits, stop bit).
-std::chrono::nanoseconds characterTimes(qint64 characters);
 
 inline constexpr std::chrono::milliseconds SplitPause{250};    // the pause inside a split frame
 inline constexpr int MaximumNoise = 16;                        // noise bytes at most per slot
@@ -38,10 +36,14 @@ struct SlotPlan
 };
 
 // What the device sends in the slot that starts at the instant `slot` of its clock, after
-// `framesBefore` frames in earlier slots. Each frame holds the time of `zone` at which its
-// "$" goes out. `random` places the pauses of split frames and the noise.
+// `framesBefore` frames in earlier slots. The first "$" goes out --delay after the slot's
+// start, plus a random 0 to --jitter. Each frame holds the time of `zone` at which its "$"
+// would go out without that lateness, so the first frame names the slot's second; with
+// `frozen`, the time of that instant instead, as a device whose clock stopped. `random`
+// places the pauses of split frames and the noise and draws the jitter.
 SlotPlan planSlot(std::chrono::nanoseconds slot, qint64 framesBefore, const SimOptions &options,
-                  const QTimeZone &zone, std::mt19937 &random);
+                  const QTimeZone &zone, std::mt19937 &random,
+                  std::optional<std::chrono::nanoseconds> frozen = std::nullopt);
 
 // The first slot start at or after the instant `instant`: slots start at the whole multiples
 // of `period` since the epoch.
