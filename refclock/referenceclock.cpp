@@ -157,20 +157,24 @@ void ReferenceClock::logAgreement(ClockAgreement::State before, ClockAgreement::
         return;
     switch (after) {
     case ClockAgreement::State::Jumped:
+        m_stopLogged = true;
         m_log->write(
             tr("El reloj del dispositivo saltó %1 s: no se envían muestras hasta que "
                "avance de nuevo con el del ordenador.")
                 .arg(std::chrono::duration<double>(m_agreement.lastJump()).count(), 0, 'f', 3));
         break;
     case ClockAgreement::State::Stopped:
+        m_stopLogged = true;
         m_log->write(tr("El reloj del dispositivo está parado: no se envían muestras hasta que "
                         "avance de nuevo con el del ordenador."));
         break;
     case ClockAgreement::State::Agreeing:
-        // The first start is not news; a start after a stop is.
-        if (before != ClockAgreement::State::Starting)
+        // The first start is not news; a start after a stop is, also when the device was
+        // plugged in again since.
+        if (m_stopLogged)
             m_log->write(tr("El reloj del dispositivo avanza de nuevo con el del ordenador: "
                             "se vuelven a enviar muestras."));
+        m_stopLogged = false;
         break;
     case ClockAgreement::State::Starting:
         break;
@@ -181,6 +185,10 @@ void ReferenceClock::sendSample(UtcTime stamp, std::chrono::microseconds offset)
 {
     if (m_handler) {
         m_handler(stamp, offset);
+        if (m_settings.verbose)
+            m_log->write(tr("Muestra medida: llegada %1, adelanto %2 s.")
+                             .arg(secondsText(stamp))
+                             .arg(std::chrono::duration<double>(offset).count(), 0, 'f', 6));
         return;
     }
     QString reason;

@@ -84,6 +84,7 @@ private:
     FrameReceiver m_receiver{QString()};
     ClockAgreement m_agreement;
     SampleHandler m_handler;
+    bool m_stopLogged = false; // a stop was logged, and no start since
     PortState m_portState = PortState::Unknown;
     int m_portError = 0;
     ChronyState m_chronyState = ChronyState::Unknown;

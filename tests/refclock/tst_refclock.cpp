@@ -148,6 +148,7 @@ private slots:
     void disagreeingDeviceIsNotFollowed_data();
     void disagreeingDeviceIsNotFollowed();
     void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
+    void deviceBackAfterAStopIsLogged();
     void portThatFailsToReadIsOpenedAgain();
     void chronyNotListeningIsLoggedOnce();
     void stopClosesThePort();
@@ -489,6 +490,21 @@ void TestRefclock::opensAgainEveryTwoSecondsAndLogsOnlyChanges()
     rig.frame(QStringLiteral("$13:00:03,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 2);
     QCOMPARE(rig.log.lines.size(), 6);
+}
+
+void TestRefclock::deviceBackAfterAStopIsLogged()
+{
+    Rig rig;
+    rig.polls(1);
+    for (const int second : {0, 1, 2, 3, 3, 3})
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("parado")).size(), 1);
+    rig.port.open = false;
+    rig.polls(1); // lost, and open again at once
+    for (const int second : {6, 7, 8, 9})
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.socket.attempts, 2 + 2);
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("avanza de nuevo")).size(), 1);
 }
 
 void TestRefclock::portThatFailsToReadIsOpenedAgain()

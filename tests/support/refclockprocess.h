@@ -94,11 +94,31 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
+    // Waits up to `timeoutMs` for the program to end by itself and returns its exit code, or -1.
+    int waitForExit(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
+            m_process.waitForFinished(int(qMin<qint64>(deadline.remainingTime(), 200)));
+        lines();
+        if (m_process.state() != QProcess::NotRunning)
+            return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    // What it printed on standard output so far (calibration's results).
+    QString output()
+    {
+        m_output += QString::fromLocal8Bit(m_process.readAllStandardOutput());
+        return m_output;
+    }
+
     // Everything logged, for the test's output (where sanitizer reports are looked for too).
     QString log() { return lines().join(u'\n') + u'\n' + m_pending; }
 
 private:
     QProcess m_process;
     QString m_pending;
+    QString m_output;
     QStringList m_lines;
 };
