@@ -82,10 +82,10 @@ public:
     // arguments; waits for it to end and returns its exit code (-1 when it did not end).
     int calibrate(const QString &length, const QString &chronySocket, const QStringList &extra = {})
     {
-        if (!calibration.start(QStringList{QStringLiteral("--port"), devicePath(),
-                                           QStringLiteral("--calibrate"), length,
-                                           QStringLiteral("--chrony-socket"), chronySocket}
-                               + extra))
+        if (!calibration.startByHand(QStringList{QStringLiteral("--port"), devicePath(),
+                                                 QStringLiteral("--calibrate"), length,
+                                                 QStringLiteral("--chrony-socket"), chronySocket}
+                                     + extra))
             return -1;
         const std::optional<std::chrono::microseconds> parsed = parseLength(length);
         return calibration.waitForExit(int(parsed ? parsed->count() / 1000 : 0) + 30000);

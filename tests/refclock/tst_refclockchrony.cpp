@@ -170,10 +170,10 @@ void TestRefclockChrony::deviceThatGoesWrongIsNotFollowed_data()
     QTest::addColumn<QStringList>("fault");
     QTest::addColumn<QString>("line"); // what the refclock logs of it
 
-    QTest::newRow("jump of 10 s") << QStringList{QStringLiteral("--jump"), QStringLiteral("10s@25")}
+    QTest::newRow("jump of 10 s") << QStringList{QStringLiteral("--jump"), QStringLiteral("10s@30")}
                                   << QStringLiteral("saltó 10.");
     QTest::newRow("time standing still")
-        << QStringList{QStringLiteral("--freeze"), QStringLiteral("25")}
+        << QStringList{QStringLiteral("--freeze"), QStringLiteral("30")}
         << QStringLiteral("está parado");
 }
 
@@ -185,10 +185,12 @@ void TestRefclockChrony::deviceThatGoesWrongIsNotFollowed()
     START_CHRONYD(chain.chronyd, chain.refclockSocket());
     QVERIFY(chain.plug(Device + fault));
     QVERIFY(chain.startRefclock());
-    VERIFY_ESTIMATE(chain, 1000);
+    VERIFY_ESTIMATE(chain, 10000);
     QVERIFY2(chain.refclock.waitForLines(line, 1, 40000), qPrintable(describe(chain)));
 
-    // For 15 s after the fault, chronyd's estimate stays where the device was.
+    // For 15 s after the fault, chronyd's estimate stays where the device was: it drifts a
+    // little on what it had (the figure is printed), where a device followed would have
+    // moved it by a second and more.
     double worst = 0;
     for (int second = 0; second < 15; ++second) {
         chain.refclock.runFor(1000);
@@ -196,7 +198,7 @@ void TestRefclockChrony::deviceThatGoesWrongIsNotFollowed()
             worst = std::max(worst, qAbs(*estimate - SimulatedOffset));
     }
     qInfo("after the fault chronyd's estimate was at most %.3f ms off", worst * 1000);
-    QVERIFY2(worst <= Tolerance, qPrintable(describe(chain)));
+    QVERIFY2(worst <= 0.05, qPrintable(describe(chain)));
     QCOMPARE(chain.refclock.linesWith(line).size(), 1);
 
     // The device agrees again once plugged in anew, working.

@@ -26,9 +26,26 @@ public:
     RefclockProcess(const RefclockProcess &) = delete;
     RefclockProcess &operator=(const RefclockProcess &) = delete;
 
-    bool start(const QStringList &arguments)
+    // Starts the program as the systemd unit runs it.
+    bool start(const QStringList &arguments) { return start(arguments, AsService); }
+
+    // Starts it as an administrator runs it by hand (quorvel-refclock --calibrate): as root,
+    // with root's capabilities but CAP_SYS_TIME, so that it can reach chronyd's command
+    // socket as chronyc does and still not set the clock.
+    bool startByHand(const QStringList &arguments) { return start(arguments, ByHand); }
+
+private:
+    enum Mode { AsService, ByHand };
+
+    bool start(const QStringList &arguments, Mode mode)
     {
-        if (::geteuid() == 0) {
+        if (::geteuid() == 0 && mode == ByHand) {
+            m_process.setProgram(QStringLiteral("setpriv"));
+            m_process.setArguments(QStringList{QStringLiteral("--bounding-set=-sys_time"),
+                                               QStringLiteral("--inh-caps=-sys_time"),
+                                               QStringLiteral(QUORVEL_REFCLOCK)}
+                                   + arguments);
+        } else if (::geteuid() == 0) {
             m_process.setProgram(QStringLiteral("setpriv"));
             m_process.setArguments(QStringList{QStringLiteral("--bounding-set=-all"),
                                                QStringLiteral("--inh-caps=-all"),
@@ -45,11 +62,14 @@ public:
         return m_process.waitForStarted(10000);
     }
 
+public:
     qint64 processId() const { return m_process.processId(); }
 
     // Every line logged so far.
     QStringList lines()
     {
+        if (!m_process.isOpen()) // never started
+            return m_lines;
         m_process.waitForReadyRead(0);
         m_pending += QString::fromLocal8Bit(m_process.readAllStandardError());
         qsizetype end = 0;
@@ -109,7 +129,8 @@ public:
     // What it printed on standard output so far (calibration's results).
     QString output()
     {
-        m_output += QString::fromLocal8Bit(m_process.readAllStandardOutput());
+        if (m_process.isOpen())
+            m_output += QString::fromLocal8Bit(m_process.readAllStandardOutput());
         return m_output;
     }
 
