@@ -57,7 +57,7 @@ ChronyStatus ChronyStatus::fromOutputs(const QString &tracking, const QString &s
     if (fields.size() <= TrackingLeap)
         return {NoChrony, tr("respuesta de chronyc no reconocida")};
     const QString id = fields.at(TrackingId).toUpper();
-    const QString leap = fields.at(TrackingLeap);
+    const QString &leap = fields.at(TrackingLeap);
     if (id.isEmpty() || id.count(u'0') == id.size() || leap == u"Not synchronised")
         return {NotSynchronised, tr("sin fuente")};
     if (id == LocalId)
