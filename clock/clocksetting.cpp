@@ -53,18 +53,20 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
     if (frame->time.isEmpty() || frame->date.isEmpty())
         return;
 
-    const std::optional<UtcTime> atMarker = frameInstant(*frame, m_zone());
-    if (!atMarker) {
+    const std::optional<UtcTime> atSecond = frameInstant(*frame, m_zone());
+    if (!atSecond) {
         fail(tr("Fecha u hora no válida."));
         return;
     }
 
-    // The frame holds the device's time when its "$" arrived: add what has passed since,
-    // measured now, right before the value is handed over.
-    const auto age = std::max(
-        std::chrono::duration_cast<std::chrono::microseconds>(m_monotonicNow() - frame->arrival),
-        std::chrono::microseconds::zero());
-    const UtcTime now = *atMarker + age;
+    // The frame holds the device's time when its second began: add the lateness of its "$"
+    // and what has passed since the "$" arrived, measured now, right before the value is
+    // handed over.
+    const auto age = std::max(std::chrono::nanoseconds(m_monotonicNow() - frame->arrival),
+                              std::chrono::nanoseconds::zero());
+    const UtcTime now =
+        *atSecond
+        + std::chrono::duration_cast<std::chrono::microseconds>(markerLateness(m_delay) + age);
     if (now.time_since_epoch().count() < 0) {
         fail(tr("Fecha u hora no válida."));
         return;

@@ -9,13 +9,16 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
 // "Poner en hora el PC": sets the computer's clock from the latest frame, whose date and time
-// the window shows. They are the device's local time when the frame's "$" arrived; the clock
-// is set, in one change, to that time converted to universal time by the computer's time
-// zone, plus the time that has passed since the "$" arrived. Failures are told to the user in
+// the window shows. They are the device's local time when its second began, which was the
+// line's character time and the device's delay before the frame's "$" arrived
+// (frametime/frameinstant.h); the clock is set, in one change, to that time converted to
+// universal time by the computer's time zone, plus that lateness, plus the time that has
+// passed since the "$" arrived. Failures are told to the user in
 // Spanish through `messages`; success shows nothing.
 class ClockSetting : public QObject
 {
@@ -37,6 +40,9 @@ public:
     // Whether a setting waits for the system's answer.
     bool isBusy() const { return m_busy; }
 
+    // The device's delay from the start of its second to its "$" (0 unless calibrated).
+    void setDeviceDelay(std::chrono::nanoseconds delay) { m_delay = delay; }
+
 signals:
     // A setting that was started has ended, successfully or not, and any message about it
     // has been shown. Not emitted when setFromShown() did nothing.
@@ -50,5 +56,6 @@ private:
     UserMessages *m_messages;
     std::function<MonotonicTime()> m_monotonicNow;
     std::function<QTimeZone()> m_zone;
+    std::chrono::nanoseconds m_delay{0};
     bool m_busy = false;
 };

@@ -1,5 +1,6 @@
 #include "frametime/frameinstant.h"
 
+#include "core/line.h"
 #include "frametime/clocktext.h"
 #include "frametime/localtoutc.h"
 
@@ -16,4 +17,14 @@ bool weekdayMatchesDate(const Frame &frame)
 {
     const std::optional<QDate> day = parseClockDate(frame.date);
     return !day || day->dayOfWeek() == frame.weekday;
+}
+
+std::chrono::nanoseconds markerLateness(std::chrono::nanoseconds delay)
+{
+    return CharacterTime + delay;
+}
+
+MonotonicTime secondBegan(const Frame &frame, std::chrono::nanoseconds delay)
+{
+    return frame.arrival - markerLateness(delay);
 }

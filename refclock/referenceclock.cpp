@@ -146,9 +146,10 @@ void ReferenceClock::takeFrame(const Frame &frame)
                             "muestra."));
         return;
     }
-    // The device's second began its delay before the "$" arrived.
-    const UtcTime stamp = clocks.realTimeOf(frame.arrival) - m_settings.delay;
-    sendSample(stamp, *device - stamp);
+    // Dated at the "$"'s arrival; the device was ahead by its time less the computer's when
+    // its second began (the timing model of frameinstant.h).
+    const UtcTime stamp = clocks.realTimeOf(frame.arrival);
+    sendSample(stamp, *device - clocks.realTimeOf(secondBegan(frame, m_settings.delay)));
 }
 
 void ReferenceClock::logAgreement(ClockAgreement::State before, ClockAgreement::State after)

@@ -19,16 +19,16 @@ class SerialPort;
 // it keeps the port open (one try every 2 s while the device is missing), reads it through the
 // frame rules of FrameReceiver and, for each whole frame that names an instant, sends chrony
 // one sample: the computer's time when the frame's "$" arrived and how far the device was
-// ahead of it. Frames that break the rules, dates and times that do not convert and the hour
-// skipped in spring give no sample; in the hour repeated in autumn the frame's summer flag
-// decides. Samples are sent only while the device's clock advances with the computer's
-// monotonic clock (see ClockAgreement): not after a jump or while its time stands still, and
-// only from the third frame in a row that agrees, at the start, after such a stop and after
-// the device was plugged in again. The device's delay (how long after its second it starts
-// the frame, as calibrated) is taken off each arrival. Samples are dropped while chrony does
-// not listen. The log gets one line per change of state (port open, device missing or lost,
-// chrony listening or not, the device's clock jumping, standing still or agreeing again),
-// never one per try. It never touches the computer's clock.
+// ahead of it, by the timing model of frametime/frameinstant.h (the line's character time and
+// the device's delay, as calibrated, taken off the arrival). Frames that break the rules,
+// dates and times that do not convert and the hour skipped in spring give no sample; in the
+// hour repeated in autumn the frame's summer flag decides. Samples are sent only while the
+// device's clock advances with the computer's monotonic clock (see ClockAgreement): not after
+// a jump or while its time stands still, and only from the third frame in a row that agrees,
+// at the start, after such a stop and after the device was plugged in again. Samples are
+// dropped while chrony does not listen. The log gets one line per change of state (port open,
+// device missing or lost, chrony listening or not, the device's clock jumping, standing still
+// or agreeing again), never one per try. It never touches the computer's clock.
 class ReferenceClock
 {
 public:
@@ -41,12 +41,12 @@ public:
         QString portLabel;   // the port as the log names it
         QString socketLabel; // chrony's socket as the log names it
         bool verbose = false;
-        // How long after its second began the device's "$" arrives, as calibrated.
-        std::chrono::microseconds delay{0};
+        // The device's delay from the start of its second to its "$" (0 unless calibrated).
+        std::chrono::nanoseconds delay{0};
     };
 
-    // Where a sample goes instead of chrony, while calibrating: the computer's clock when the
-    // device's second began and how far the device was ahead of it.
+    // Where a sample goes instead of chrony, while calibrating: the computer's clock at the
+    // "$" and how far the device was ahead of it.
     using SampleHandler = std::function<void(UtcTime stamp, std::chrono::microseconds offset)>;
 
     // The port must have its number or path set; `clocks` reads the computer's clocks (tests

@@ -9,8 +9,19 @@ constexpr qint64 MostBytesPerTake = qint64(64) * 1024;
 
 } // namespace
 
+#ifdef Q_OS_LINUX
+PortReader::PortReader(ReceivedBuffer *received)
+    : PortReader(received, SerialSettingsRequests::system())
+{
+}
+
+PortReader::PortReader(ReceivedBuffer *received, SerialSettingsRequests requests)
+    : m_port(new QSerialPort(this)), m_gathering(new QTimer(this)),
+      m_lowLatency(std::move(requests)), m_received(received)
+#else
 PortReader::PortReader(ReceivedBuffer *received)
     : m_port(new QSerialPort(this)), m_gathering(new QTimer(this)), m_received(received)
+#endif
 {
     m_port->setBaudRate(LineBaud);
     m_port->setDataBits(QSerialPort::Data8);
@@ -36,6 +47,9 @@ bool PortReader::open(const QString &device, Failure *failure)
         m_port->clearError();
         return false;
     }
+#ifdef Q_OS_LINUX
+    m_lowLatency.request(int(m_port->handle()));
+#endif
     m_port->clear(QSerialPort::Input); // start from what arrives from now on
     m_firstArrival.reset();
     m_gathering->stop();
@@ -48,6 +62,7 @@ bool PortReader::close(Failure *failure)
 {
     m_open = false;
     m_gathering->stop();
+    restoreSettings();
     m_port->close();
     const QSerialPort::SerialPortError error = m_port->error();
     const bool closed =
@@ -56,6 +71,14 @@ bool PortReader::close(Failure *failure)
         *failure = Failure{error, m_port->errorString()};
     m_port->clearError();
     return closed;
+}
+
+void PortReader::restoreSettings()
+{
+#ifdef Q_OS_LINUX
+    if (m_port->isOpen())
+        m_lowLatency.restore(int(m_port->handle()));
+#endif
 }
 
 void PortReader::noticeArrival()
@@ -107,6 +130,7 @@ void PortReader::closeLostDevice()
         return;
     m_open = false;
     m_gathering->stop();
+    restoreSettings();
     m_port->close();
     m_port->clearError();
     emit deviceLost();

@@ -2,6 +2,9 @@
 
 #include "core/line.h"
 #include "serial/receivedbuffer.h"
+#ifdef Q_OS_LINUX
+#include "serial/lowlatency.h"
+#endif
 
 #include <QObject>
 #include <QSerialPort>
@@ -39,13 +42,21 @@ public:
     };
 
     explicit PortReader(ReceivedBuffer *received);
+#ifdef Q_OS_LINUX
+    // With the driver's requests about the port's settings given (tests pass fakes).
+    PortReader(ReceivedBuffer *received, SerialSettingsRequests requests);
+#endif
 
     // Opens `device` for reading (4800 8N1, no flow control) and starts over the received
-    // input. Whatever was waiting in the system for the device is dropped.
+    // input. Whatever was waiting in the system for the device is dropped. On Linux, the
+    // driver is asked for low latency (LowLatency), which close() undoes.
     bool open(const QString &device, Failure *failure);
     // Closes the port; false when the system reported a failure while closing.
     bool close(Failure *failure = nullptr);
-    bool isOpen() const { return m_open; }
+    bool isOpen() const
+    {
+        return m_open;
+    }
 
     // How long the rest of a burst gathers after its first byte: 25 character times, the time
     // from a frame's "$" to its last character, so that a frame that began after the first
@@ -63,8 +74,14 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void closeLostDevice();
 
+    // Puts back what open() changed in the driver's settings, before the port closes.
+    void restoreSettings();
+
     QSerialPort *m_port;
     QTimer *m_gathering;
+#ifdef Q_OS_LINUX
+    LowLatency m_lowLatency;
+#endif
     ReceivedBuffer *m_received;
     std::atomic<bool> m_open{false};
     // When the first byte not read yet arrived; empty while nothing waits.

@@ -1,4 +1,5 @@
 #include "clock/clocksetting.h"
+#include "frametime/frameinstant.h"
 #include "tests/support/recordingclockbackend.h"
 #include "tests/support/recordingmessages.h"
 
@@ -13,11 +14,14 @@ namespace {
 const QString Invalid = QStringLiteral("Fecha u hora no válida.");
 const QString NotSet = QStringLiteral("No se pudo poner en hora el PC.\r\n");
 
+// The time set, to the millisecond, less the line's character time by which a "$" arrives
+// after the second it names began: the device's time at its "$" (no device delay set).
 QDateTime asDateTime(UtcTime utc)
 {
+    const auto atMarker = utc.time_since_epoch()
+                          - std::chrono::duration_cast<std::chrono::microseconds>(markerLateness());
     return QDateTime::fromMSecsSinceEpoch(
-        std::chrono::duration_cast<std::chrono::milliseconds>(utc.time_since_epoch()).count(),
-        Qt::UTC);
+        std::chrono::duration_cast<std::chrono::milliseconds>(atMarker).count(), Qt::UTC);
 }
 
 // A summer frame of 15 June 2007, 12:00:00, whose "$" arrived at `arrival`.
@@ -50,6 +54,8 @@ private slots:
     void noFrameYetIsInvalid();
     void setsShownTimePlusFrameAge_data();
     void setsShownTimePlusFrameAge();
+    void addsTheLineAndTheDeviceDelay_data();
+    void addsTheLineAndTheDeviceDelay();
     void refusalIsReported_data();
     void refusalIsReported();
     void pressingTwiceSetsTwice();
@@ -171,6 +177,34 @@ void TestClockSetting::setsShownTimePlusFrameAge()
     QCOMPARE(asDateTime(press.backend.asked.first()), expected);
     QVERIFY(press.messages.shown.isEmpty());
     QCOMPARE(press.finished.count(), 1);
+}
+
+void TestClockSetting::addsTheLineAndTheDeviceDelay_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("ageMs");
+    QTest::addColumn<qint64>("lateUs"); // the time set, after 10:00:00 UTC
+
+    // The "$" of 12:00:00 (Madrid, summer) arrives a character time (2083 us) and the
+    // device's delay after 12:00:00 began.
+    QTest::newRow("line only, fresh") << 0 << 0 << 2083LL;
+    QTest::newRow("line only, read 250 ms on") << 0 << 250 << 252083LL;
+    QTest::newRow("delay 300 ms, fresh") << 300 << 0 << 302083LL;
+    QTest::newRow("delay 140 ms, read 1 s on") << 140 << 1000 << 1142083LL;
+}
+
+void TestClockSetting::addsTheLineAndTheDeviceDelay()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, ageMs);
+    QFETCH(qint64, lateUs);
+
+    Press press;
+    press.setting.setDeviceDelay(std::chrono::milliseconds(delayMs));
+    press.setting.setFromFrame(frame(press.now - std::chrono::milliseconds(ageMs)));
+    QCOMPARE(press.backend.asked.size(), 1);
+    const UtcTime second(std::chrono::seconds(1181901600)); // 2007-06-15 10:00:00 UTC
+    QCOMPARE((press.backend.asked.first() - second).count(), lateUs);
 }
 
 void TestClockSetting::refusalIsReported_data()

@@ -75,6 +75,10 @@ QString earlier(const QString &line, int seconds)
 // A reference clock on a scripted port and a fake chrony, with the computer's clocks at `now`
 // (real time) and its monotonic reading `monotonicNow`; both advance by a second after each
 // frame, as they do between a device's frames.
+// The line's character time, in seconds to the microsecond: a "$" arrives that long after
+// the second it names began.
+constexpr double LineLateness = 0.002083;
+
 struct Rig
 {
     ScriptedSerialPort port;
@@ -144,7 +148,7 @@ private slots:
     void samplesFromFrames();
     void calibrationOptions_data();
     void calibrationOptions();
-    void delayIsTakenOffTheArrival();
+    void delayOfTheDeviceMovesTheSecondEarlier();
     void disagreeingDeviceIsNotFollowed_data();
     void disagreeingDeviceIsNotFollowed();
     void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
@@ -375,21 +379,23 @@ void TestRefclock::samplesFromFrames()
     const DecodedSample sent = decode(rig.socket.received.constFirst());
     const qint64 expected = utc(arrival).time_since_epoch().count();
     QCOMPARE(sent.seconds * 1'000'000 + sent.micro, expected);
-    QCOMPARE(sent.offset, offset);
+    // The "$" arrived the line's character time after the device's second began: the device
+    // is that much further ahead than the arrival alone says.
+    QCOMPARE(sent.offset, offset + LineLateness);
     QCOMPARE(sent.magic, ChronySample::Magic);
 }
 
-void TestRefclock::delayIsTakenOffTheArrival()
+void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
 {
-    // The device's second began its delay before the "$" arrived.
-    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")) - 2s, 132ms);
+    // A device that sends its "$" 300 ms into its second was 300 ms further ahead.
+    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")) - 2s, 300ms);
     rig.polls(1);
     rig.trustedFrame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 1);
     const DecodedSample sent = decode(rig.socket.received.constFirst());
     QCOMPARE(sent.seconds * 1'000'000 + sent.micro,
-             utc(QStringLiteral("2007-06-15T10:00:00.118Z")).time_since_epoch().count());
-    QCOMPARE(sent.offset, -0.118);
+             utc(QStringLiteral("2007-06-15T10:00:00.250Z")).time_since_epoch().count());
+    QCOMPARE(sent.offset, -0.25 + 0.3 + LineLateness);
 }
 
 void TestRefclock::disagreeingDeviceIsNotFollowed_data()

@@ -1,3 +1,4 @@
+#include "core/line.h"
 #include "ui/offsetline.h"
 
 #include <QAccessible>
@@ -42,7 +43,9 @@ void TestOffsetLine::showsTheOffsetAtTheMarker_data()
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("date");
     QTest::addColumn<int>("weekday");
-    QTest::addColumn<int>("arrivalMs"); // after the clocks were read
+    // The device's second began this long after the clocks were read; its "$" arrives a
+    // character time later.
+    QTest::addColumn<int>("arrivalMs");
     QTest::addColumn<QString>("text");
 
     QTest::newRow("device on time") << "12:00:00"
@@ -81,7 +84,8 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
     QLabel label;
     OffsetLine line(
         &label, [] { return Clocks; }, madrid);
-    line.show(frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs)));
+    line.show(
+        frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs) + CharacterTime));
     QCOMPARE(label.text(), text);
 }
 
@@ -93,9 +97,10 @@ void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
     QCOMPARE(label.text(), QString());
 
     // Frames a second apart keep the line; once they stop, it empties after three seconds.
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then));
+    const MonotonicTime arrival = Then + CharacterTime;
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
     QTest::qWait(1000);
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then));
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
     QTest::qWait(2500);
     QCOMPARE(label.text(), QStringLiteral("El PC va en hora"));
     QTRY_COMPARE_WITH_TIMEOUT(label.text(), QString(), 1000);
@@ -106,7 +111,8 @@ void TestOffsetLine::readableThroughAccessibility()
     QLabel label;
     OffsetLine line(
         &label, [] { return Clocks; }, madrid);
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then - 2500ms));
+    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5,
+                    Then - 2500ms + CharacterTime));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
     QVERIFY(accessible);
     QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("El PC va 2,500 s atrasado"));
@@ -132,13 +138,13 @@ void TestOffsetLine::notesADeviceClockThatGoesWrong()
         return label.text();
     };
     for (int second = 1; second <= 3; ++second)
-        QCOMPARE(at(second), QStringLiteral("El PC va en hora"));
-    QCOMPARE(at(14), QStringLiteral("El PC va 10,000 s atrasado (el reloj del dispositivo saltó)"));
+        QCOMPARE(at(second), QStringLiteral("El PC va 0,002 s atrasado"));
+    QCOMPARE(at(14), QStringLiteral("El PC va 10,002 s atrasado (el reloj del dispositivo saltó)"));
     // Back in step: the note stays until three frames agree.
-    QCOMPARE(at(5), QStringLiteral("El PC va en hora (el reloj del dispositivo saltó)"));
-    QCOMPARE(at(6), QStringLiteral("El PC va en hora (el reloj del dispositivo saltó)"));
-    QCOMPARE(at(7), QStringLiteral("El PC va en hora"));
-    QCOMPARE(at(7), QStringLiteral("El PC va 1,000 s adelantado (el reloj del dispositivo está "
+    QCOMPARE(at(5), QStringLiteral("El PC va 0,002 s atrasado (el reloj del dispositivo saltó)"));
+    QCOMPARE(at(6), QStringLiteral("El PC va 0,002 s atrasado (el reloj del dispositivo saltó)"));
+    QCOMPARE(at(7), QStringLiteral("El PC va 0,002 s atrasado"));
+    QCOMPARE(at(7), QStringLiteral("El PC va 0,998 s adelantado (el reloj del dispositivo está "
                                    "parado)"));
 }
 
