@@ -173,8 +173,8 @@ void BenchRefclock::realisticLine()
         within = count;
     }
     qInfo().noquote() << calibrating.calibration.output().trimmed();
-    qInfo("calibration: %.4f s from %d frames over 60 s (the device's median lateness 0.1315 s "
-          "plus the character time); within 1 ms of it from frame %d on, about %d s",
+    qInfo("calibration: %.4f s from %d frames over 60 s (the device's median lateness: 0.1315 "
+          "s); within 1 ms of it from frame %d on, about %d s",
           *delay, int(delays.size()), int(within), int(within));
     const QString delayOption = QString::number(*delay, 'f', 4);
 
