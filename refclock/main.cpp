@@ -1,6 +1,7 @@
 // quorvel-refclock: the GPS clock device as a reference clock for chrony.
 
 #include "core/terminationsignals.h"
+#include "refclock/calibrationrun.h"
 #include "refclock/refclocklog.h"
 #include "refclock/refclockoptions.h"
 #include "refclock/referenceclock.h"
@@ -37,11 +38,16 @@ int main(int argc, char *argv[])
         port.setCommPort(qint16(options.portNumber));
     else
         port.setDevicePath(options.devicePath);
-    UnixDatagramSocket socket(options.socketPath);
     StandardErrorLog log;
-    ReferenceClock clock(&port, &socket, &log,
-                         {options.zone, options.portLabel(), options.socketPath, options.verbose,
-                          options.dateAtPoll});
+    if (options.calibrate) {
+        QObject::connect(&termination, &TerminationSignals::received, &application,
+                         [] { QCoreApplication::exit(1); });
+        return runCalibration(options, &port, &log);
+    }
+    UnixDatagramSocket socket(options.socketPath);
+    ReferenceClock clock(
+        &port, &socket, &log,
+        {options.zone, options.portLabel(), options.socketPath, options.verbose, options.delay});
 
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);

@@ -1,6 +1,7 @@
 #include "refclock/refclockoptions.h"
 
 #include "core/portnumber.h"
+#include "refclock/durationoption.h"
 #include "refclock/unixdatagramsocket.h"
 
 #include <QCommandLineParser>
@@ -45,7 +46,9 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         tr("Lleva la hora del reloj GPS a chrony: por cada trama completa envía una muestra al\n"
            "socket de \"refclock SOCK\" de chrony (la hora del ordenador a la llegada del \"$\"\n"
            "y el adelanto del dispositivo respecto a ella). No pone en hora el ordenador.\n"
-           "Termina con SIGTERM, SIGINT o SIGHUP."));
+           "Termina con SIGTERM, SIGINT o SIGHUP.\n"
+           "Con --calibrate [DURACIÓN] (10m por omisión) mide el retraso del dispositivo frente\n"
+           "al reloj del ordenador, que chrony debe tener sincronizado con otra fuente."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
@@ -63,11 +66,32 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         QStringLiteral("zone"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      tr("Anota también cada trama y cada muestra."));
-    const QCommandLineOption dateAtPoll(
-        QStringLiteral("date-at-poll"),
-        tr("Ayuda para medir (bench_refclock): fecha cada muestra en el sondeo que toma la "
-           "trama, y no a la llegada de su \"$\". Peor; no usar."));
-    parser.addOptions({port, socket, zone, verbose, dateAtPoll});
+    const QCommandLineOption delay(
+        QStringLiteral("delay"),
+        tr("Retraso del dispositivo: cuánto después de empezar su segundo llega su \"$\", en "
+           "segundos (0.1320) o con unidad (132ms); lo da --calibrate. Por omisión 0."),
+        QStringLiteral("D"));
+    const QCommandLineOption calibrate(
+        QStringLiteral("calibrate"),
+        tr("Mide el retraso durante DURACIÓN (10m, 90s; por omisión 10m) y muestra la opción "
+           "--delay que corresponde, sin enviar muestras a chrony."));
+    const QCommandLineOption save(
+        QStringLiteral("save"),
+        tr("Con --calibrate: escribe --delay en los ajustes del servicio, sin tocar las demás "
+           "opciones."));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      tr("Ajustes del servicio que escribe --save; por omisión %1.")
+                                          .arg(RefclockOptions::DefaultSettings),
+                                      QStringLiteral("path"));
+    const QCommandLineOption chronySocket(
+        QStringLiteral("chrony-socket"),
+        tr("Socket de órdenes de chronyd que consulta --calibrate (chronyc -h); por omisión el "
+           "de chronyc."),
+        QStringLiteral("path"));
+    parser.addOptions(
+        {port, socket, zone, verbose, delay, calibrate, save, settings, chronySocket});
+    parser.addPositionalArgument(QStringLiteral("DURACIÓN"), tr("Con --calibrate: cuánto medir."),
+                                 QStringLiteral("[DURACIÓN]"));
 
     ParsedRefclockOptions result;
     RefclockOptions &options = result.options;
@@ -80,11 +104,49 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         result.helpText = parser.helpText();
         return result;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        result.error =
-            tr("Argumento inesperado \"%1\"").arg(parser.positionalArguments().constFirst());
+    options.calibrate = parser.isSet(calibrate);
+    QStringList positional = parser.positionalArguments();
+    if (options.calibrate && !positional.isEmpty()) {
+        const std::optional<std::chrono::microseconds> length =
+            parseDurationOption(positional.takeFirst());
+        if (!length || *length < std::chrono::seconds(10)) {
+            result.error = tr("--calibrate necesita una duración de 10 s o más, como 10m o 90s");
+            return result;
+        }
+        options.calibrationLength = *length;
+    }
+    if (!positional.isEmpty()) {
+        result.error = tr("Argumento inesperado \"%1\"").arg(positional.constFirst());
         return result;
     }
+    options.save = parser.isSet(save);
+    if (options.save && !options.calibrate) {
+        result.error = tr("--save solo vale con --calibrate");
+        return result;
+    }
+    if (parser.isSet(delay)) {
+        if (options.calibrate) {
+            result.error = tr("--calibrate mide sin retraso: no admite --delay");
+            return result;
+        }
+        const std::optional<std::chrono::microseconds> value =
+            parseDurationOption(parser.value(delay));
+        if (!value || *value <= -std::chrono::seconds(1) || *value >= std::chrono::seconds(1)) {
+            result.error = tr("--delay necesita un retraso de menos de 1 s, como 0.1320 o 132ms, "
+                              "no \"%1\"")
+                               .arg(parser.value(delay));
+            return result;
+        }
+        options.delay = *value;
+    }
+    if (parser.isSet(settings)) {
+        options.settingsPath = parser.value(settings);
+        if (options.settingsPath.isEmpty()) {
+            result.error = tr("--settings necesita una ruta");
+            return result;
+        }
+    }
+    options.chronyCommandSocket = parser.value(chronySocket);
     if (!parser.isSet(port)) {
         result.error = tr("Falta --port");
         return result;
@@ -108,6 +170,5 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         }
     }
     options.verbose = parser.isSet(verbose);
-    options.dateAtPoll = parser.isSet(dateAtPoll);
     return result;
 }

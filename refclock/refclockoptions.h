@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <chrono>
+
 // How quorvel-refclock runs, as chosen on its command line.
 struct RefclockOptions
 {
@@ -16,7 +18,16 @@ struct RefclockOptions
     QString socketPath = DefaultSocket;           // chrony's refclock SOCK socket
     QTimeZone zone = QTimeZone::systemTimeZone(); // the device's local time zone
     bool verbose = false;                         // log every frame and sample too
-    bool dateAtPoll = false; // benchmark aid: date samples at the poll, not at the "$"
+    std::chrono::microseconds delay{0}; // how late the device's "$" comes after its second
+
+    // Calibration: measure the delay for `calibrationLength` instead of serving chrony.
+    static inline const QString DefaultSettings = QStringLiteral("/etc/default/quorvel-refclock");
+    static constexpr std::chrono::minutes DefaultCalibration{10};
+    bool calibrate = false;
+    std::chrono::microseconds calibrationLength = DefaultCalibration;
+    bool save = false;                      // write the delay found into `settingsPath`
+    QString settingsPath = DefaultSettings; // the service's settings
+    QString chronyCommandSocket;            // chronyc's -h; empty: chronyc's own default
 
     // How the port is named in the log: "puerto 1" or the path.
     QString portLabel() const;

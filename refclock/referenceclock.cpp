@@ -1,7 +1,6 @@
 #include "refclock/referenceclock.h"
 
 #include "core/serialport.h"
-#include "frametime/deviceoffset.h"
 #include "frametime/frameinstant.h"
 #include "refclock/chronysample.h"
 #include "refclock/refclocklog.h"
@@ -67,7 +66,7 @@ void ReferenceClock::poll()
     if (m_settings.verbose && m_receiver.TookFrame() && !m_receiver.TakenFrame())
         m_log->write(tr("Trama mal formada: sin muestra."));
     if (const std::optional<Frame> frame = m_receiver.TakenFrame())
-        sendSample(*frame);
+        takeFrame(*frame);
 }
 
 void ReferenceClock::stop()
@@ -81,6 +80,8 @@ void ReferenceClock::keepPortOpen()
 {
     if (m_portState == PortState::Open) {
         setPortState(PortState::Lost);
+        // The device that comes back may be another, or set anew: it must agree first.
+        m_agreement.reset();
         m_pollsUntilRetry = 0; // try at once: the device may only have hiccupped
     }
     if (m_pollsUntilRetry > 0) {
@@ -124,30 +125,76 @@ void ReferenceClock::setPortState(PortState state, int error)
     }
 }
 
-void ReferenceClock::sendSample(const Frame &frame)
+void ReferenceClock::takeFrame(const Frame &frame)
 {
     // Read the clocks now, as the frame is taken: the pair maps its "$" arrival, measured on
     // the monotonic clock, to the computer's clock.
     const ClockPair clocks = m_clocks();
-    UtcTime stamp = clocks.realTimeOf(frame.arrival);
-    std::optional<std::chrono::microseconds> offset;
-    if (m_settings.dateAtPoll) {
-        stamp = clocks.real;
-        if (const std::optional<UtcTime> device = frameInstant(frame, m_settings.zone))
-            offset = *device - stamp;
-    } else {
-        offset = deviceOffset(frame, m_settings.zone, clocks, m_settings.delay);
-    }
-    if (!offset) {
+    const std::optional<UtcTime> device = frameInstant(frame, m_settings.zone);
+    if (!device) {
         if (m_settings.verbose)
             m_log->write(
                 tr("Trama sin instante (%1 %2): sin muestra.").arg(frame.date, frame.time));
         return;
     }
+    const ClockAgreement::State before = m_agreement.state();
+    const ClockAgreement::State after = m_agreement.add(device, frame.arrival);
+    logAgreement(before, after);
+    if (!m_agreement.agrees()) {
+        if (m_settings.verbose)
+            m_log->write(tr("Trama a la espera de que el reloj del dispositivo concuerde: sin "
+                            "muestra."));
+        return;
+    }
+    // Dated at the "$"'s arrival; the device was ahead by its time less the computer's when
+    // its second began (the timing model of frameinstant.h).
+    const UtcTime stamp = clocks.realTimeOf(frame.arrival);
+    sendSample(stamp, *device - clocks.realTimeOf(secondBegan(frame, m_settings.delay)));
+}
 
+void ReferenceClock::logAgreement(ClockAgreement::State before, ClockAgreement::State after)
+{
+    if (after == before)
+        return;
+    switch (after) {
+    case ClockAgreement::State::Jumped:
+        m_stopLogged = true;
+        m_log->write(
+            tr("El reloj del dispositivo saltó %1 s: no se envían muestras hasta que "
+               "avance de nuevo con el del ordenador.")
+                .arg(std::chrono::duration<double>(m_agreement.lastJump()).count(), 0, 'f', 3));
+        break;
+    case ClockAgreement::State::Stopped:
+        m_stopLogged = true;
+        m_log->write(tr("El reloj del dispositivo está parado: no se envían muestras hasta que "
+                        "avance de nuevo con el del ordenador."));
+        break;
+    case ClockAgreement::State::Agreeing:
+        // The first start is not news; a start after a stop is, also when the device was
+        // plugged in again since.
+        if (m_stopLogged)
+            m_log->write(tr("El reloj del dispositivo avanza de nuevo con el del ordenador: "
+                            "se vuelven a enviar muestras."));
+        m_stopLogged = false;
+        break;
+    case ClockAgreement::State::Starting:
+        break;
+    }
+}
+
+void ReferenceClock::sendSample(UtcTime stamp, std::chrono::microseconds offset)
+{
+    if (m_handler) {
+        m_handler(stamp, offset);
+        if (m_settings.verbose)
+            m_log->write(tr("Muestra medida: llegada %1, adelanto %2 s.")
+                             .arg(secondsText(stamp))
+                             .arg(std::chrono::duration<double>(offset).count(), 0, 'f', 6));
+        return;
+    }
     QString reason;
     const SampleSocket::Result result =
-        m_socket->send(ChronySample::encode(stamp, *offset), &reason);
+        m_socket->send(ChronySample::encode(stamp, offset), &reason);
     if (result == SampleSocket::Sent) {
         ++m_samplesSent;
         setChronyState(ChronyState::Listening);
@@ -159,7 +206,7 @@ void ReferenceClock::sendSample(const Frame &frame)
         m_log->write(tr("Muestra %1: llegada %2, adelanto %3 s.")
                          .arg(result == SampleSocket::Sent ? tr("enviada") : tr("descartada"),
                               secondsText(stamp))
-                         .arg(std::chrono::duration<double>(*offset).count(), 0, 'f', 6));
+                         .arg(std::chrono::duration<double>(offset).count(), 0, 'f', 6));
 }
 
 void ReferenceClock::setChronyState(ChronyState state, const QString &reason)

@@ -2,6 +2,7 @@
 
 #include "core/framereceiver.h"
 #include "core/line.h"
+#include "frametime/clockagreement.h"
 #include "frametime/clockpair.h"
 #include "refclock/samplesocket.h"
 
@@ -19,11 +20,15 @@ class SerialPort;
 // frame rules of FrameReceiver and, for each whole frame that names an instant, sends chrony
 // one sample: the computer's time when the frame's "$" arrived and how far the device was
 // ahead of it, by the timing model of frametime/frameinstant.h (the line's character time and
-// the device's delay taken off the arrival). Frames that break the rules, dates and times that do
-// not convert and the hour skipped in spring give no sample; in the hour repeated in autumn the
-// frame's summer flag decides. Samples are dropped while chrony does not listen. The log gets one
-// line per change of state (port open, device missing or lost, chrony listening or not), never one
-// per try. It never touches the computer's clock.
+// the device's delay, as calibrated, taken off the arrival). Frames that break the rules,
+// dates and times that do not convert and the hour skipped in spring give no sample; in the
+// hour repeated in autumn the frame's summer flag decides. Samples are sent only while the
+// device's clock advances with the computer's monotonic clock (see ClockAgreement): not after
+// a jump or while its time stands still, and only from the third frame in a row that agrees,
+// at the start, after such a stop and after the device was plugged in again. Samples are
+// dropped while chrony does not listen. The log gets one line per change of state (port open,
+// device missing or lost, chrony listening or not, the device's clock jumping, standing still
+// or agreeing again), never one per try. It never touches the computer's clock.
 class ReferenceClock
 {
 public:
@@ -36,12 +41,13 @@ public:
         QString portLabel;   // the port as the log names it
         QString socketLabel; // chrony's socket as the log names it
         bool verbose = false;
-        // Benchmark aid: date each sample at the poll that takes its frame instead of at its
-        // "$", as a program that knows nothing of arrival times would.
-        bool dateAtPoll = false;
         // The device's delay from the start of its second to its "$" (0 unless calibrated).
         std::chrono::nanoseconds delay{0};
     };
+
+    // Where a sample goes instead of chrony, while calibrating: the computer's clock at the
+    // "$" and how far the device was ahead of it.
+    using SampleHandler = std::function<void(UtcTime stamp, std::chrono::microseconds offset)>;
 
     // The port must have its number or path set; `clocks` reads the computer's clocks (tests
     // pass a fixed pair). The port, socket and log stay the caller's.
@@ -49,6 +55,9 @@ public:
                    std::function<ClockPair()> clocks = &ClockPair::now);
 
     void poll();
+
+    // Hands every sample to `handler` instead of sending it to chrony.
+    void setSampleHandler(SampleHandler handler) { m_handler = std::move(handler); }
 
     // Closes the port when it is open.
     void stop();
@@ -61,7 +70,9 @@ private:
     enum class ChronyState { Unknown, Listening, NotListening };
 
     void keepPortOpen();
-    void sendSample(const Frame &frame);
+    void takeFrame(const Frame &frame);
+    void sendSample(UtcTime stamp, std::chrono::microseconds offset);
+    void logAgreement(ClockAgreement::State before, ClockAgreement::State after);
     void setPortState(PortState state, int error = 0);
     void setChronyState(ChronyState state, const QString &reason = QString());
 
@@ -71,6 +82,9 @@ private:
     Settings m_settings;
     std::function<ClockPair()> m_clocks;
     FrameReceiver m_receiver{QString()};
+    ClockAgreement m_agreement;
+    SampleHandler m_handler;
+    bool m_stopLogged = false; // a stop was logged, and no start since
     PortState m_portState = PortState::Unknown;
     int m_portError = 0;
     ChronyState m_chronyState = ChronyState::Unknown;

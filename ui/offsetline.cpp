@@ -20,8 +20,10 @@ OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks,
 
 void OffsetLine::show(const Frame &frame)
 {
-    label()->setText(
-        offsetText(deviceOffset(frame, m_zone(), m_clocks()), weekdayMatchesDate(frame)));
+    const QTimeZone zone = m_zone();
+    m_agreement.add(frameInstant(frame, zone), frame.arrival);
+    label()->setText(offsetText(deviceOffset(frame, zone, m_clocks()), weekdayMatchesDate(frame),
+                                m_agreement.state()));
     m_stale->start();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/frame.h"
+#include "frametime/clockagreement.h"
 #include "frametime/clockpair.h"
 
 #include <QObject>
@@ -14,7 +15,9 @@ class QTimer;
 
 // Keeps a label telling how far the computer's clock is from the device's (see offsetText()):
 // once for every frame taken, read in the computer's time zone as the button that sets the
-// clock reads it; empty before the first frame and once no frame has come for a while.
+// clock reads it; empty before the first frame and once no frame has come for a while. While
+// the device's last frames disagree with the computer's monotonic clock (by the refclock's
+// rule, ClockAgreement) the line says so.
 class OffsetLine : public QObject
 {
     Q_OBJECT
@@ -38,4 +41,5 @@ private:
     std::function<ClockPair()> m_clocks;
     std::function<QTimeZone()> m_zone;
     QTimer *m_stale;
+    ClockAgreement m_agreement;
 };

@@ -46,7 +46,8 @@ QString amountText(milliseconds amount)
 
 } // namespace
 
-QString offsetText(std::optional<microseconds> offset, bool weekdayMatchesDate)
+QString offsetText(std::optional<microseconds> offset, bool weekdayMatchesDate,
+                   ClockAgreement::State clock)
 {
     QString text;
     if (!offset) {
@@ -63,5 +64,9 @@ QString offsetText(std::optional<microseconds> offset, bool weekdayMatchesDate)
     }
     if (!weekdayMatchesDate)
         text += tr(" (el día de la semana no coincide con la fecha)");
+    if (clock == ClockAgreement::State::Jumped)
+        text += tr(" (el reloj del dispositivo saltó)");
+    else if (clock == ClockAgreement::State::Stopped)
+        text += tr(" (el reloj del dispositivo está parado)");
     return text;
 }

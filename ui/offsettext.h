@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frametime/clockagreement.h"
+
 #include <QString>
 
 #include <chrono>
@@ -13,5 +15,8 @@
 // only where it stands between two that are not zero ("3 d 5 h 0 min 1,250 s",
 // "1 h 2 min 0,000 s"). No offset means the frame named no time: "Hora del equipo no válida".
 // When the device's weekday contradicts its date, " (el día de la semana no coincide con la
-// fecha)" follows.
-QString offsetText(std::optional<std::chrono::microseconds> offset, bool weekdayMatchesDate);
+// fecha)" follows. While the device's last frames disagree with the computer's monotonic clock
+// (`clock`, see ClockAgreement), " (el reloj del dispositivo saltó)" or " (el reloj del
+// dispositivo está parado)" follows last.
+QString offsetText(std::optional<std::chrono::microseconds> offset, bool weekdayMatchesDate,
+                   ClockAgreement::State clock = ClockAgreement::State::Agreeing);

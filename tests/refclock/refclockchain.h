@@ -10,8 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 
 // Starts `chronyd` with `arguments` (see ChronydProcess::start); skips the test when chronyd
 // could not be proven unable to set the clock, and fails it when chronyd did not come up.
@@ -75,6 +77,29 @@ public:
                               + extra);
     }
 
+    // Runs quorvel-refclock --calibrate on the plugged device for `length` (as the option
+    // takes it), asking the chronyd whose command socket is `chronySocket`, with `extra`
+    // arguments; waits for it to end and returns its exit code (-1 when it did not end).
+    int calibrate(const QString &length, const QString &chronySocket, const QStringList &extra = {})
+    {
+        if (!calibration.startByHand(QStringList{QStringLiteral("--port"), devicePath(),
+                                                 QStringLiteral("--calibrate"), length,
+                                                 QStringLiteral("--chrony-socket"), chronySocket}
+                                     + extra))
+            return -1;
+        const std::optional<std::chrono::microseconds> parsed = parseLength(length);
+        return calibration.waitForExit(int(parsed ? parsed->count() / 1000 : 0) + 30000);
+    }
+
+    // The delay calibration printed ("Opción: --delay 0.1315"), in seconds.
+    std::optional<double> calibratedDelay()
+    {
+        static const QRegularExpression option(QStringLiteral("Opción: --delay (-?[0-9.]+)"));
+        const QRegularExpressionMatch match = option.match(calibration.output());
+        return match.hasMatch() ? std::optional<double>(match.captured(1).toDouble())
+                                : std::nullopt;
+    }
+
     // The offsets of the samples the refclock logged as sent (it runs with --verbose), in
     // seconds.
     QList<double> sentOffsets()
@@ -92,8 +117,20 @@ public:
 
     ChronydProcess chronyd;
     RefclockProcess refclock;
+    RefclockProcess calibration; // quorvel-refclock --calibrate
 
 private:
+    // "30s", "2m": the lengths the tests give.
+    static std::optional<std::chrono::microseconds> parseLength(const QString &text)
+    {
+        bool ok = false;
+        const double number = text.left(text.size() - 1).toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        const double seconds = text.endsWith(u'm') ? number * 60 : number;
+        return std::chrono::microseconds(qint64(seconds * 1e6));
+    }
+
     QTemporaryDir m_folder;
     std::unique_ptr<QProcess> m_simulator;
 };

@@ -54,8 +54,27 @@ UtcTime utc(const QString &isoDateTime)
 
 const QTimeZone Madrid("Europe/Madrid");
 
-// A reference clock on a scripted port and a fake chrony, with the computer's clocks fixed at
-// `now` (real time) and its monotonic reading `monotonicNow`.
+// The frame of 12:00:00 on 2007-06-15 in Madrid (summer), `seconds` later.
+QString frameAt(int seconds)
+{
+    const QDateTime when = QDateTime(QDate(2007, 6, 15), QTime(12, 0), Madrid).addSecs(seconds);
+    return QStringLiteral("$%1,%2,5,1\r\n")
+        .arg(when.toString(QStringLiteral("HH:mm:ss")),
+             when.toString(QStringLiteral("MM/dd/yyyy")));
+}
+
+// `line` with its time `seconds` earlier, when its time reads; else `line` as it is.
+QString earlier(const QString &line, int seconds)
+{
+    const QTime time = QTime::fromString(line.mid(1, 8), QStringLiteral("HH:mm:ss"));
+    if (!line.startsWith(u'$') || !time.isValid())
+        return line;
+    return line.left(1) + time.addSecs(-seconds).toString(QStringLiteral("HH:mm:ss")) + line.mid(9);
+}
+
+// A reference clock on a scripted port and a fake chrony, with the computer's clocks at `now`
+// (real time) and its monotonic reading `monotonicNow`; both advance by a second after each
+// frame, as they do between a device's frames.
 // The line's character time, in seconds to the microsecond: a "$" arrives that long after
 // the second it names began.
 constexpr double LineLateness = 0.002083;
@@ -70,15 +89,14 @@ struct Rig
     std::unique_ptr<ReferenceClock> clock;
 
     explicit Rig(UtcTime realNow = utc(QStringLiteral("2007-06-15T10:00:00.450Z")),
-                 bool dateAtPoll = false, std::chrono::nanoseconds delay = {})
+                 microseconds delay = microseconds(0))
         : now(realNow)
     {
         port.open = false;
         clock = std::make_unique<ReferenceClock>(
             &port, &socket, &log,
             ReferenceClock::Settings{Madrid, QStringLiteral("puerto 1"),
-                                     QStringLiteral("/run/chrony.quorvel.sock"), false, dateAtPoll,
-                                     delay},
+                                     QStringLiteral("/run/chrony.quorvel.sock"), false, delay},
             [this] {
                 return ClockPair{monotonicNow, now};
             });
@@ -97,6 +115,17 @@ struct Rig
         port.chunks = QStringList{line, QString()};
         port.chunkArrival = {monotonicNow - age, monotonicNow};
         polls(2);
+        monotonicNow += 1s;
+        now += 1s;
+    }
+
+    // Sends `line` after the two frames before it, so that the device's clock is trusted
+    // (three frames that agree) by the time `line` comes, two seconds from now.
+    void trustedFrame(const QString &line)
+    {
+        frame(earlier(line, 2));
+        frame(earlier(line, 1));
+        frame(line);
     }
 
     int opens() const { return int(port.calls.count(QStringLiteral("open"))); }
@@ -117,9 +146,13 @@ private slots:
     void sampleLayout();
     void samplesFromFrames_data();
     void samplesFromFrames();
+    void calibrationOptions_data();
+    void calibrationOptions();
     void delayOfTheDeviceMovesTheSecondEarlier();
-    void dateAtPollStampsThePoll();
+    void disagreeingDeviceIsNotFollowed_data();
+    void disagreeingDeviceIsNotFollowed();
     void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
+    void deviceBackAfterAStopIsLogged();
     void portThatFailsToReadIsOpenedAgain();
     void chronyNotListeningIsLoggedOnce();
     void stopClosesThePort();
@@ -134,21 +167,24 @@ void TestRefclock::options_data()
     QTest::addColumn<QString>("socket");
     QTest::addColumn<QByteArray>("zone"); // empty: the computer's
     QTest::addColumn<bool>("verbose");
-    QTest::addColumn<bool>("dateAtPoll");
+    QTest::addColumn<qint64>("delayUs");
 
     const QString conventional = QStringLiteral("/run/chrony.quorvel.sock");
     QTest::newRow("port number") << QStringList{"--port", "1"} << 1 << QString() << conventional
-                                 << QByteArray() << false << false;
+                                 << QByteArray() << false << qint64(0);
     QTest::newRow("window's name") << QStringList{"--port", "Com4"} << 4 << QString()
-                                   << conventional << QByteArray() << false << false;
+                                   << conventional << QByteArray() << false << qint64(0);
     QTest::newRow("device path, everything set")
         << QStringList{"--port", "/dev/ttyUSB0",     "--socket", "/tmp/q.sock",
                        "--zone", "America/New_York", "--verbose"}
         << 0 << QStringLiteral("/dev/ttyUSB0") << QStringLiteral("/tmp/q.sock")
-        << QByteArray("America/New_York") << true << false;
-    QTest::newRow("= form, benchmark aid")
-        << QStringList{"--port=3", "--date-at-poll"} << 3 << QString() << conventional
-        << QByteArray() << false << true;
+        << QByteArray("America/New_York") << true << qint64(0);
+    QTest::newRow("= form, delay in seconds")
+        << QStringList{"--port=3", "--delay=0.1320"} << 3 << QString() << conventional
+        << QByteArray() << false << qint64(132000);
+    QTest::newRow("delay in milliseconds")
+        << QStringList{"--port", "2", "--delay", "130ms"} << 2 << QString() << conventional
+        << QByteArray() << false << qint64(130000);
 }
 
 void TestRefclock::options()
@@ -159,7 +195,7 @@ void TestRefclock::options()
     QFETCH(QString, socket);
     QFETCH(QByteArray, zone);
     QFETCH(bool, verbose);
-    QFETCH(bool, dateAtPoll);
+    QFETCH(qint64, delayUs);
 
     const ParsedRefclockOptions parsed =
         parseRefclockOptions(QStringList{QStringLiteral("quorvel-refclock")} + arguments);
@@ -170,7 +206,45 @@ void TestRefclock::options()
     QCOMPARE(parsed.options.socketPath, socket);
     QCOMPARE(parsed.options.zone.id(), zone.isEmpty() ? QTimeZone::systemTimeZone().id() : zone);
     QCOMPARE(parsed.options.verbose, verbose);
-    QCOMPARE(parsed.options.dateAtPoll, dateAtPoll);
+    QCOMPARE(parsed.options.delay, microseconds(delayUs));
+    QVERIFY(!parsed.options.calibrate);
+}
+
+void TestRefclock::calibrationOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<qint64>("lengthS");
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("chronySocket");
+
+    const QString settings = QStringLiteral("/etc/default/quorvel-refclock");
+    QTest::newRow("ten minutes by default") << QStringList{"--port", "1", "--calibrate"}
+                                            << qint64(600) << false << settings << QString();
+    QTest::newRow("length, saved") << QStringList{"--port", "1", "--calibrate", "90s", "--save"}
+                                   << qint64(90) << true << settings << QString();
+    QTest::newRow("length in minutes, elsewhere")
+        << QStringList{"--calibrate", "2m",     "--port",          "1",          "--save",
+                       "--settings",  "/tmp/q", "--chrony-socket", "/tmp/c.sock"}
+        << qint64(120) << true << "/tmp/q"
+        << "/tmp/c.sock";
+}
+
+void TestRefclock::calibrationOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(qint64, lengthS);
+    QFETCH(bool, save);
+    QFETCH(QString, settings);
+    QFETCH(QString, chronySocket);
+    const ParsedRefclockOptions parsed =
+        parseRefclockOptions(QStringList{QStringLiteral("quorvel-refclock")} + arguments);
+    QCOMPARE(parsed.error, QString());
+    QVERIFY(parsed.options.calibrate);
+    QCOMPARE(parsed.options.calibrationLength, microseconds(std::chrono::seconds(lengthS)));
+    QCOMPARE(parsed.options.save, save);
+    QCOMPARE(parsed.options.settingsPath, settings);
+    QCOMPARE(parsed.options.chronyCommandSocket, chronySocket);
 }
 
 void TestRefclock::badOptions_data()
@@ -188,6 +262,18 @@ void TestRefclock::badOptions_data()
         << QStringList{"--port", "1", "--socket", "/tmp/" + QString(103, u'x')};
     QTest::newRow("stray argument") << QStringList{"--port", "1", "now"};
     QTest::newRow("unknown option") << QStringList{"--port", "1", "--set-clock"};
+    QTest::newRow("the benchmark's old hook") << QStringList{"--port", "1", "--date-at-poll"};
+    QTest::newRow("delay of a second") << QStringList{"--port", "1", "--delay", "1"};
+    QTest::newRow("delay without unit it knows") << QStringList{"--port", "1", "--delay", "5us"};
+    QTest::newRow("save without calibrating") << QStringList{"--port", "1", "--save"};
+    QTest::newRow("calibration too short") << QStringList{"--port", "1", "--calibrate", "5s"};
+    QTest::newRow("calibration length unreadable")
+        << QStringList{"--port", "1", "--calibrate", "long"};
+    QTest::newRow("calibrating with a delay")
+        << QStringList{"--port", "1", "--calibrate", "--delay", "0.1"};
+    QTest::newRow("two lengths") << QStringList{"--port", "1", "--calibrate", "1m", "2m"};
+    QTest::newRow("empty settings path")
+        << QStringList{"--port", "1", "--calibrate", "--settings", ""};
 }
 
 void TestRefclock::badOptions()
@@ -283,9 +369,9 @@ void TestRefclock::samplesFromFrames()
     QFETCH(QString, arrival);
     QFETCH(double, offset);
 
-    Rig rig(utc(computerNow));
+    Rig rig(utc(computerNow) - 2s);
     rig.polls(1); // opens the port
-    rig.frame(line);
+    rig.trustedFrame(line);
     QCOMPARE(rig.socket.attempts, sample ? 1 : 0);
     if (!sample)
         return;
@@ -302,9 +388,9 @@ void TestRefclock::samplesFromFrames()
 void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
 {
     // A device that sends its "$" 300 ms into its second was 300 ms further ahead.
-    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")), false, 300ms);
+    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")) - 2s, 300ms);
     rig.polls(1);
-    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    rig.trustedFrame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 1);
     const DecodedSample sent = decode(rig.socket.received.constFirst());
     QCOMPARE(sent.seconds * 1'000'000 + sent.micro,
@@ -312,17 +398,48 @@ void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
     QCOMPARE(sent.offset, -0.25 + 0.3 + LineLateness);
 }
 
-void TestRefclock::dateAtPollStampsThePoll()
+void TestRefclock::disagreeingDeviceIsNotFollowed_data()
 {
-    // The naive rule takes the poll's time as the frame's: 200 ms late here.
-    Rig rig(utc(QStringLiteral("2007-06-15T10:00:00.450Z")), true);
+    // The device's time at each frame, in seconds from 12:00:00, one frame a second.
+    QTest::addColumn<QList<int>>("device");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<QStringList>("lines"); // what the log says of the device's clock
+
+    const QString jumped = QStringLiteral(
+        "El reloj del dispositivo saltó 10.000 s: no se envían muestras hasta que avance de "
+        "nuevo con el del ordenador.");
+    const QString stopped = QStringLiteral(
+        "El reloj del dispositivo está parado: no se envían muestras hasta que avance de nuevo "
+        "con el del ordenador.");
+    const QString again = QStringLiteral("El reloj del dispositivo avanza de nuevo con el del "
+                                         "ordenador: se vuelven a enviar muestras.");
+    QTest::newRow("in step: from the third frame")
+        << QList<int>{0, 1, 2, 3, 4} << 3 << QStringList();
+    QTest::newRow("jumped for good")
+        << QList<int>{0, 1, 2, 3, 14, 15, 16, 17, 18} << 2 << QStringList{jumped};
+    QTest::newRow("jumped and back")
+        << QList<int>{0, 1, 2, 3, 14, 15, 6, 7, 8, 9} << 4 << QStringList{jumped, again};
+    QTest::newRow("standing still") << QList<int>{0, 1, 2, 3, 3, 3, 3} << 2 << QStringList{stopped};
+    QTest::newRow("standing still, then on in step")
+        << QList<int>{0, 1, 2, 3, 3, 5, 6, 7, 8} << 4 << QStringList{stopped, again};
+    QTest::newRow("standing still, then jumping")
+        << QList<int>{0, 1, 2, 3, 3, 3, 16} << 2
+        << QStringList{stopped,
+                       QStringLiteral("El reloj del dispositivo saltó 10.000 s: no se envían "
+                                      "muestras hasta que avance de nuevo con el del ordenador.")};
+}
+
+void TestRefclock::disagreeingDeviceIsNotFollowed()
+{
+    QFETCH(QList<int>, device);
+    QFETCH(int, sent);
+    QFETCH(QStringList, lines);
+    Rig rig;
     rig.polls(1);
-    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
-    QCOMPARE(rig.socket.received.size(), 1);
-    const DecodedSample sent = decode(rig.socket.received.constFirst());
-    QCOMPARE(sent.seconds * 1'000'000 + sent.micro,
-             utc(QStringLiteral("2007-06-15T10:00:00.450Z")).time_since_epoch().count());
-    QCOMPARE(sent.offset, -0.45);
+    for (const int second : device)
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.socket.attempts, sent);
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("reloj del dispositivo")), lines);
 }
 
 void TestRefclock::opensAgainEveryTwoSecondsAndLogsOnlyChanges()
@@ -351,7 +468,7 @@ void TestRefclock::opensAgainEveryTwoSecondsAndLogsOnlyChanges()
     rig.polls(20);
     QVERIFY(rig.port.open);
     QCOMPARE(rig.log.lines.size(), 3); // open
-    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    rig.trustedFrame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 1);
     QCOMPARE(rig.log.lines.size(), 4); // chrony listening
 
@@ -371,9 +488,29 @@ void TestRefclock::opensAgainEveryTwoSecondsAndLogsOnlyChanges()
     rig.polls(20);
     QVERIFY(rig.port.open);
     QCOMPARE(rig.log.lines.size(), 6);
-    rig.frame(QStringLiteral("$12:00:01,06/15/2007,5,1\r\n"));
+    // A device plugged in again is another start: its third frame gives the next sample,
+    // wherever its clock stands now.
+    rig.frame(QStringLiteral("$13:00:01,06/15/2007,5,1\r\n"));
+    rig.frame(QStringLiteral("$13:00:02,06/15/2007,5,1\r\n"));
+    QCOMPARE(rig.socket.received.size(), 1);
+    rig.frame(QStringLiteral("$13:00:03,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 2);
     QCOMPARE(rig.log.lines.size(), 6);
+}
+
+void TestRefclock::deviceBackAfterAStopIsLogged()
+{
+    Rig rig;
+    rig.polls(1);
+    for (const int second : {0, 1, 2, 3, 3, 3})
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("parado")).size(), 1);
+    rig.port.open = false;
+    rig.polls(1); // lost, and open again at once
+    for (const int second : {6, 7, 8, 9})
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.socket.attempts, 2 + 2);
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("avanza de nuevo")).size(), 1);
 }
 
 void TestRefclock::portThatFailsToReadIsOpenedAgain()
@@ -386,7 +523,7 @@ void TestRefclock::portThatFailsToReadIsOpenedAgain()
     QCOMPARE(rig.port.calls.count(QStringLiteral("close")), 1);
     QCOMPARE(rig.opens(), 2);
     rig.port.failInput = SerialOk;
-    rig.frame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
+    rig.trustedFrame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 1);
 }
 
@@ -395,6 +532,9 @@ void TestRefclock::chronyNotListeningIsLoggedOnce()
     Rig rig;
     rig.polls(1);
     QCOMPARE(rig.log.lines.size(), 1); // open
+    rig.frame(frameAt(-2));
+    rig.frame(frameAt(-1));
+    QCOMPARE(rig.socket.attempts, 0);
     rig.socket.results = {SampleSocket::NotListening, SampleSocket::NotListening,
                           SampleSocket::Failed,       SampleSocket::Sent,
                           SampleSocket::Sent,         SampleSocket::NotListening};

@@ -1,8 +1,10 @@
 // quorvel-refclock with the real chronyd from Debian: chronyd selects the device and estimates
 // its offset within 5 ms, serves that time over NTP on the loopback address, and keeps that
 // after starting late, a device unplugged and plugged in again, and a line with noise, broken
-// frames and pauses inside frames. chronyd can never touch this machine's clock (see
-// ChronydProcess).
+// frames and pauses inside frames; a device whose clock jumps or stands still is not followed.
+// Calibration measures a late device's delay against a chronyd kept in sync by another
+// chronyd serving this machine's clock, and refuses a chronyd that is not in sync or follows
+// the device. chronyd can never touch this machine's clock (see ChronydProcess).
 
 #include "tests/refclock/refclockchain.h"
 
@@ -50,6 +52,11 @@ private slots:
     void chronyStartedAfterTheRefclock();
     void deviceUnpluggedAndBack();
     void noisyBrokenSplitLine();
+    void deviceThatGoesWrongIsNotFollowed_data();
+    void deviceThatGoesWrongIsNotFollowed();
+    void calibrationMeasuresTheDelay();
+    void calibrationRefusesChrony_data();
+    void calibrationRefusesChrony();
 };
 
 void TestRefclockChrony::initTestCase()
@@ -156,6 +163,148 @@ void TestRefclockChrony::noisyBrokenSplitLine()
     QVERIFY2(late <= 0.1, qPrintable(chain.refclock.log()));
     QVERIFY(!chain.refclock.linesWith(QStringLiteral("Trama mal formada")).isEmpty());
     QCOMPARE(chain.refclock.stopWith(SIGTERM), 0);
+}
+
+void TestRefclockChrony::deviceThatGoesWrongIsNotFollowed_data()
+{
+    QTest::addColumn<QStringList>("fault");
+    QTest::addColumn<QString>("line"); // what the refclock logs of it
+
+    QTest::newRow("jump of 10 s") << QStringList{QStringLiteral("--jump"), QStringLiteral("10s@30")}
+                                  << QStringLiteral("saltó 10.");
+    QTest::newRow("time standing still")
+        << QStringList{QStringLiteral("--freeze"), QStringLiteral("30")}
+        << QStringLiteral("está parado");
+}
+
+void TestRefclockChrony::deviceThatGoesWrongIsNotFollowed()
+{
+    QFETCH(QStringList, fault);
+    QFETCH(QString, line);
+    RefclockChain chain;
+    START_CHRONYD(chain.chronyd, chain.refclockSocket());
+    QVERIFY(chain.plug(Device + fault));
+    QVERIFY(chain.startRefclock());
+    VERIFY_ESTIMATE(chain, 10000);
+    QVERIFY2(chain.refclock.waitForLines(line, 1, 40000), qPrintable(describe(chain)));
+
+    // For 15 s after the fault, chronyd's estimate stays where the device was: it drifts a
+    // little on what it had (the figure is printed), where a device followed would have
+    // moved it by a second and more.
+    double worst = 0;
+    for (int second = 0; second < 15; ++second) {
+        chain.refclock.runFor(1000);
+        if (const std::optional<double> estimate = chain.chronyd.estimatedOffset())
+            worst = std::max(worst, qAbs(*estimate - SimulatedOffset));
+    }
+    qInfo("after the fault chronyd's estimate was at most %.3f ms off", worst * 1000);
+    QVERIFY2(worst <= 0.05, qPrintable(describe(chain)));
+    QCOMPARE(chain.refclock.linesWith(line).size(), 1);
+
+    // The device agrees again once plugged in anew, working.
+    chain.plug(Device);
+    QVERIFY2(chain.refclock.waitForLines(QStringLiteral("avanza de nuevo"), 1, 15000),
+             qPrintable(describe(chain)));
+    VERIFY_ESTIMATE(chain, 5000);
+    QCOMPARE(chain.refclock.stopWith(SIGTERM), 0);
+}
+
+void TestRefclockChrony::calibrationMeasuresTheDelay()
+{
+    // This machine's clock, served by one chronyd and followed by another: synchronised to
+    // a source other than the device.
+    ChronydProcess server;
+    const quint16 ntpPort = Chronyd::freeUdpPort();
+    QVERIFY(ntpPort != 0);
+    START_CHRONYD(server, QStringList{QStringLiteral("local stratum 1")}, ntpPort);
+    RefclockChain chain;
+    START_CHRONYD(chain.chronyd,
+                  QStringList{QStringLiteral("server 127.0.0.1 port %1 iburst "
+                                             "minpoll -4 maxpoll -4")
+                                  .arg(ntpPort)},
+                  quint16(0));
+    QVERIFY2(chain.chronyd.waitForServerSync(30000), qPrintable(chain.chronyd.log()));
+
+    // A device 130 ms late, and up to 3 ms later still: half its frames come within
+    // 131.5 ms of their second.
+    constexpr double Median = 0.1315;
+    QVERIFY(
+        chain.plug({QStringLiteral("--delay"), QStringLiteral("130ms"), QStringLiteral("--jitter"),
+                    QStringLiteral("3ms"), QStringLiteral("--seed"), QStringLiteral("7")}));
+    QCOMPARE(chain.calibrate(QStringLiteral("30s"), chain.chronyd.commandSocket()), 0);
+    const QString output = chain.calibration.output();
+    qInfo().noquote() << output.trimmed();
+    const std::optional<double> delay = chain.calibratedDelay();
+    QVERIFY2(delay, qPrintable(output + chain.calibration.log()));
+    qInfo("calibrated %.4f s, the device's median lateness %.4f s: off by %+.3f ms", *delay, Median,
+          (*delay - Median) * 1000);
+    QVERIFY2(qAbs(*delay - Median) <= 0.001, qPrintable(output));
+    QVERIFY(output.contains(QStringLiteral("Retraso mediano del dispositivo: ")));
+    QVERIFY(output.contains(QStringLiteral("frente al reloj del ordenador, que chrony "
+                                           "sincroniza con 127.0.0.1.")));
+
+    // With --save, the option goes into the service's settings, beside the others.
+    QTemporaryDir folder;
+    const QString settings = folder.filePath(QStringLiteral("quorvel-refclock"));
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("QUORVEL_REFCLOCK_OPTS=\"--port /dev/ttyUSB0 --zone Europe/Madrid\"\n");
+    file.close();
+    RefclockChain again;
+    QVERIFY(again.plug({QStringLiteral("--delay"), QStringLiteral("130ms")}));
+    // Long enough for the ten frames a median needs, after the three that earn trust.
+    QCOMPARE(again.calibrate(QStringLiteral("20s"), chain.chronyd.commandSocket(),
+                             {QStringLiteral("--save"), QStringLiteral("--settings"), settings}),
+             0);
+    const std::optional<double> saved = again.calibratedDelay();
+    QVERIFY2(saved, qPrintable(again.calibration.output() + again.calibration.log()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()),
+             QStringLiteral("QUORVEL_REFCLOCK_OPTS=\"--port /dev/ttyUSB0 --zone Europe/Madrid "
+                            "--delay %1\"\n")
+                 .arg(*saved, 0, 'f', 4));
+}
+
+void TestRefclockChrony::calibrationRefusesChrony_data()
+{
+    QTest::addColumn<QString>("chrony"); // none, unsynchronised, device
+    QTest::addColumn<QString>("refusal");
+
+    QTest::newRow("no chrony") << "none"
+                               << "No se calibra: no hay chrony (";
+    QTest::newRow("not synchronised") << "unsynchronised"
+                                      << "No se calibra: chrony no está sincronizado (";
+    QTest::newRow("following the device")
+        << "device"
+        << "No se calibra: chrony sigue al propio dispositivo (reloj de referencia "
+           "QRVL).";
+}
+
+void TestRefclockChrony::calibrationRefusesChrony()
+{
+    QFETCH(QString, chrony);
+    QFETCH(QString, refusal);
+    RefclockChain chain;
+    QVERIFY(chain.plug(Device));
+    QString socket = chain.chronyd.commandSocket(); // nobody there unless started
+    if (chrony == u"unsynchronised") {
+        // A server that never answers.
+        START_CHRONYD(chain.chronyd,
+                      QStringList{QStringLiteral("server 127.0.0.1 port %1 minpoll -4 maxpoll -4")
+                                      .arg(Chronyd::freeUdpPort())},
+                      quint16(0));
+    } else if (chrony == u"device") {
+        START_CHRONYD(chain.chronyd, chain.refclockSocket());
+        QVERIFY(chain.startRefclock());
+        QVERIFY2(chain.chronyd.waitForSelection(SelectionTimeout) >= 0,
+                 qPrintable(describe(chain)));
+        chain.refclock.stopWith(SIGTERM);
+    }
+    QCOMPARE(chain.calibrate(QStringLiteral("10s"), socket), 1);
+    const QString said = chain.calibration.log();
+    QVERIFY2(said.contains(refusal), qPrintable(said));
+    // It refused before reading the device: nothing measured, nothing printed.
+    QCOMPARE(chain.calibration.output(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestRefclockChrony)

@@ -1,6 +1,7 @@
 // The real quorvel-refclock: on a pseudo-terminal, on quorvel-sim behind a device path that
 // comes and goes, and sending to a fake chrony that comes and goes.
 
+#include "frametime/clockagreement.h"
 #include "serial/deviceserialport.h"
 #include "tests/refclock/fakechrony.h"
 #include "tests/support/lockfiles.h"
@@ -123,11 +124,16 @@ void TestRefclockProgram::endsCleanlyOnSignal()
     QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
     // Holding the port, as its lock file shows, and busy with a frame.
     QVERIFY(!existingLockFiles(line.path()).isEmpty());
+    // Three frames a second apart: the third, with the device's clock trusted, gives a sample.
     const QDateTime now = QDateTime::currentDateTime();
-    QVERIFY(line.send(QStringLiteral("$%1,%2,1,0\r\n")
-                          .arg(now.toString(QStringLiteral("hh:mm:ss")),
-                               now.toString(QStringLiteral("MM/dd/yyyy")))
-                          .toLatin1()));
+    for (int frame = 0; frame < ClockAgreement::FramesToAgree; ++frame) {
+        if (frame > 0)
+            QThread::msleep(1000);
+        QVERIFY(line.send(QStringLiteral("$%1,%2,1,0\r\n")
+                              .arg(now.addSecs(frame).toString(QStringLiteral("hh:mm:ss")),
+                                   now.addSecs(frame).toString(QStringLiteral("MM/dd/yyyy")))
+                              .toLatin1()));
+    }
     QTRY_COMPARE_WITH_TIMEOUT(chrony.received().size(), 1, 3000);
 
     QCOMPARE(refclock.stopWith(signalNumber), 0);
@@ -152,13 +158,13 @@ void TestRefclockProgram::followsDeviceAndChronyWithOneLinePerChange()
     QCOMPARE(refclock.lines().size(), 1);
     QVERIFY(refclock.lines().at(0).contains(QStringLiteral("no disponible")));
 
-    // The device is plugged in: opened at the next try, 2 s at most later; its first frame
-    // finds chrony not listening.
+    // The device is plugged in: opened at the next try, 2 s at most later; its third frame
+    // (the first trusted) finds chrony not listening.
     QProcess first;
     QVERIFY(plugIn(device,
                    startSimulator(first, {QStringLiteral("--offset"), QStringLiteral("0.25")})));
     QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 3000), qPrintable(refclock.log()));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("no escucha"), 1, 3000),
+    QVERIFY2(refclock.waitForLines(QStringLiteral("no escucha"), 1, 5000),
              qPrintable(refclock.log()));
     refclock.runFor(2500);
     QCOMPARE(refclock.lines().size(), 3);
@@ -189,7 +195,7 @@ void TestRefclockProgram::followsDeviceAndChronyWithOneLinePerChange()
                    startSimulator(second, {QStringLiteral("--offset"), QStringLiteral("0.25")})));
     QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 2, 3000), qPrintable(refclock.log()));
     const qsizetype before = chrony.received().size();
-    QTRY_VERIFY_WITH_TIMEOUT(chrony.received().size() > before, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(chrony.received().size() > before, 5000);
 
     // chrony goes away: one line while the device is still read.
     chrony.close();
@@ -249,6 +255,8 @@ void TestRefclockProgram::markerAfterNoiseIsDatedAtItsArrival()
         expected.append(double(second * 1'000'000 - sentMicro) / 1e6);
         refclock.runFor(300);
     }
+    // The first two frames only earn the device's clock its trust.
+    expected = expected.mid(ClockAgreement::FramesToAgree - 1);
     QTRY_COMPARE_WITH_TIMEOUT(chrony.received().size(), expected.size(), 3000);
 
     // How much earlier than true each sample made the "$" (positive: stamped before it came).
@@ -261,7 +269,7 @@ void TestRefclockProgram::markerAfterNoiseIsDatedAtItsArrival()
         earliest = std::max(earliest, early);
         latest = std::min(latest, early);
     }
-    qInfo("10 frames 30 ms after noise: \"$\" stamped from %+.3f to %+.3f ms early", latest * 1000,
+    qInfo("8 frames 30 ms after noise: \"$\" stamped from %+.3f to %+.3f ms early", latest * 1000,
           earliest * 1000);
     QCOMPARE(refclock.stopWith(SIGTERM), 0);
     // Late only by the time it takes to be woken, never early.

@@ -159,6 +159,33 @@ public:
     // did not come up or could not be proven unable to set the clock (then it is stopped).
     bool start(const QString &refclockSocket, quint16 ntpPort = 0)
     {
+        return start(
+            QStringList{QStringLiteral("refclock SOCK %1 refid %2 poll 0 filter 2 precision 1e-3")
+                            .arg(refclockSocket, Chronyd::RefId)},
+            ntpPort);
+    }
+
+    // Waits up to `timeoutMs` until chronyd's clock is synchronised to a server at 127.0.0.1
+    // (`tracking` names it, leap status Normal).
+    bool waitForServerSync(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired() && isRunning()) {
+            const QStringList tracking = chronyc(QStringLiteral("tracking")).trimmed().split(u',');
+            if (tracking.size() > 13 && tracking.at(1) == u"127.0.0.1"
+                && tracking.at(13) == u"Normal")
+                return true;
+            QThread::msleep(250);
+        }
+        return false;
+    }
+
+    // Starts chronyd with the source lines `sources` and, when `ntpPort` is set, an NTP server
+    // on 127.0.0.1:`ntpPort` for the loopback address only. The tests' synchronised clock is
+    // two of them: one with `local stratum 1` serving this machine's clock, and one with
+    // `server 127.0.0.1 port P iburst minpoll -4 maxpoll -4` following it.
+    bool start(const QStringList &sources, quint16 ntpPort)
+    {
         m_error.clear();
         m_guardFailed = false;
         if (!m_folder.isValid())
@@ -174,9 +201,8 @@ public:
                 return fail(QStringLiteral("cannot hand the command folder to _chrony"));
         ::chmod(QFile::encodeName(commandFolder).constData(), 0770);
 
-        QStringList config{
-            QStringLiteral("refclock SOCK %1 refid %2 poll 0 filter 2 precision 1e-3")
-                .arg(refclockSocket, Chronyd::RefId),
+        QStringList config = sources;
+        config << QStringList{
             QStringLiteral("bindcmdaddress %1").arg(commandSocket()),
             QStringLiteral("cmdport 0"),
             QStringLiteral("pidfile %1").arg(m_folder.filePath(QStringLiteral("chronyd.pid"))),

@@ -8,9 +8,15 @@ RefclockProcess::~RefclockProcess()
     }
 }
 
-bool RefclockProcess::start(const QStringList &arguments)
+bool RefclockProcess::start(const QStringList &arguments, Mode mode)
 {
-    if (::geteuid() == 0) {
+    if (::geteuid() == 0 && mode == ByHand) {
+        m_process.setProgram(QStringLiteral("setpriv"));
+        m_process.setArguments(QStringList{QStringLiteral("--bounding-set=-sys_time"),
+                                           QStringLiteral("--inh-caps=-sys_time"),
+                                           QStringLiteral(QUORVEL_REFCLOCK)}
+                               + arguments);
+    } else if (::geteuid() == 0) {
         m_process.setProgram(QStringLiteral("setpriv"));
         m_process.setArguments(
             QStringList{QStringLiteral("--bounding-set=-all"), QStringLiteral("--inh-caps=-all"),
@@ -28,6 +34,8 @@ bool RefclockProcess::start(const QStringList &arguments)
 
 QStringList RefclockProcess::lines()
 {
+    if (!m_process.isOpen()) // never started
+        return m_lines;
     m_process.waitForReadyRead(0);
     m_pending += QString::fromLocal8Bit(m_process.readAllStandardError());
     qsizetype end = 0;
@@ -69,4 +77,22 @@ int RefclockProcess::stopWith(int signal)
 QString RefclockProcess::log()
 {
     return lines().join(u'\n') + u'\n' + m_pending;
+}
+
+int RefclockProcess::waitForExit(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        m_process.waitForFinished(int(qMin<qint64>(deadline.remainingTime(), 200)));
+    lines();
+    if (m_process.state() != QProcess::NotRunning)
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+QString RefclockProcess::output()
+{
+    if (m_process.isOpen())
+        m_output += QString::fromLocal8Bit(m_process.readAllStandardOutput());
+    return m_output;
 }

@@ -20,7 +20,13 @@ public:
     RefclockProcess(const RefclockProcess &) = delete;
     RefclockProcess &operator=(const RefclockProcess &) = delete;
 
-    bool start(const QStringList &arguments);
+    // Starts the program as the systemd unit runs it.
+    bool start(const QStringList &arguments) { return start(arguments, AsService); }
+
+    // Starts it as an administrator runs it by hand (quorvel-refclock --calibrate): as root,
+    // with root's capabilities but CAP_SYS_TIME, so that it can reach chronyd's command
+    // socket as chronyc does and still not set the clock.
+    bool startByHand(const QStringList &arguments) { return start(arguments, ByHand); }
 
     qint64 processId() const { return m_process.processId(); }
 
@@ -42,8 +48,19 @@ public:
     // Everything logged, for the test's output (where sanitizer reports are looked for too).
     QString log();
 
+    // Waits up to `timeoutMs` for the program to end by itself and returns its exit code, or -1.
+    int waitForExit(int timeoutMs);
+
+    // What it printed on standard output so far (calibration's results).
+    QString output();
+
 private:
+    enum Mode { AsService, ByHand };
+
+    bool start(const QStringList &arguments, Mode mode);
+
     QProcess m_process;
     QString m_pending;
     QStringList m_lines;
+    QString m_output;
 };

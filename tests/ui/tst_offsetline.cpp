@@ -35,6 +35,7 @@ private slots:
     void showsTheOffsetAtTheMarker();
     void emptyBeforeTheFirstFrameAndOnceFramesStop();
     void readableThroughAccessibility();
+    void notesADeviceClockThatGoesWrong();
 };
 
 void TestOffsetLine::showsTheOffsetAtTheMarker_data()
@@ -115,6 +116,36 @@ void TestOffsetLine::readableThroughAccessibility()
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
     QVERIFY(accessible);
     QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("El PC va 2,500 s atrasado"));
+}
+
+void TestOffsetLine::notesADeviceClockThatGoesWrong()
+{
+    QLabel label;
+    MonotonicTime now = Then;
+    OffsetLine line(
+        &label,
+        [&now] {
+            return ClockPair{
+                now,
+                Clocks.real + std::chrono::duration_cast<std::chrono::microseconds>(now - Then)};
+        },
+        madrid);
+    // One frame a second, the device's time `second` seconds from 12:00:00.
+    const auto at = [&](int second) {
+        now += 1s;
+        line.show(frame(QTime(12, 0).addSecs(second).toString(QStringLiteral("HH:mm:ss")),
+                        QStringLiteral("06/15/2007"), 5, now));
+        return label.text();
+    };
+    for (int second = 1; second <= 3; ++second)
+        QCOMPARE(at(second), QStringLiteral("El PC va 0,002 s atrasado"));
+    QCOMPARE(at(14), QStringLiteral("El PC va 10,002 s atrasado (el reloj del dispositivo saltó)"));
+    // Back in step: the note stays until three frames agree.
+    QCOMPARE(at(5), QStringLiteral("El PC va 0,002 s atrasado (el reloj del dispositivo saltó)"));
+    QCOMPARE(at(6), QStringLiteral("El PC va 0,002 s atrasado (el reloj del dispositivo saltó)"));
+    QCOMPARE(at(7), QStringLiteral("El PC va 0,002 s atrasado"));
+    QCOMPARE(at(7), QStringLiteral("El PC va 0,998 s adelantado (el reloj del dispositivo está "
+                                   "parado)"));
 }
 
 QTEST_MAIN(TestOffsetLine)

@@ -11,6 +11,8 @@ class TestOffsetText : public QObject
 private slots:
     void text_data();
     void text();
+    void deviceClockNotes_data();
+    void deviceClockNotes();
 };
 
 void TestOffsetText::text_data()
@@ -68,6 +70,34 @@ void TestOffsetText::text()
     if (offsetUs != std::numeric_limits<qint64>::min())
         offset = std::chrono::microseconds(offsetUs);
     QCOMPARE(offsetText(offset, weekdayMatches), text);
+}
+
+void TestOffsetText::deviceClockNotes_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("weekdayMatches");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("agreeing") << int(ClockAgreement::State::Agreeing) << true
+                              << "El PC va 2,500 s atrasado";
+    QTest::newRow("starting") << int(ClockAgreement::State::Starting) << true
+                              << "El PC va 2,500 s atrasado";
+    QTest::newRow("jumped") << int(ClockAgreement::State::Jumped) << true
+                            << "El PC va 2,500 s atrasado (el reloj del dispositivo saltó)";
+    QTest::newRow("standing still, weekday wrong")
+        << int(ClockAgreement::State::Stopped) << false
+        << "El PC va 2,500 s atrasado (el día de la semana no coincide con la fecha) (el reloj "
+           "del dispositivo está parado)";
+}
+
+void TestOffsetText::deviceClockNotes()
+{
+    QFETCH(int, state);
+    QFETCH(bool, weekdayMatches);
+    QFETCH(QString, text);
+    QCOMPARE(offsetText(std::chrono::microseconds(2500000), weekdayMatches,
+                        ClockAgreement::State(state)),
+             text);
 }
 
 QTEST_GUILESS_MAIN(TestOffsetText)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// What chronyd says about the computer's clock, as calibration needs it: asked with
+// `chronyc -c -n tracking` and `chronyc -c -n sources` (read-only commands) over its command
+// socket. Calibration runs only when the clock is synchronised to a source other than a
+// reference clock of the computer's own (the device itself, through refclock SOCK).
+struct ChronyStatus
+{
+    enum Kind {
+        Synchronised,    // to `reference`, a server or peer
+        NoChrony,        // chronyc found no chronyd to talk to (`reference`: what it said)
+        NotSynchronised, // chronyd runs but keeps the clock from no source, or its own
+        FollowsDevice,   // chronyd follows a local reference clock, `reference`
+    };
+    Kind kind = NoChrony;
+    QString reference;
+
+    // Reads the comma-separated outputs of `tracking` and `sources`.
+    static ChronyStatus fromOutputs(const QString &tracking, const QString &sources);
+
+    // Asks chronyd through chronyc, over `commandSocket` (chronyc's -h; empty: its default).
+    static ChronyStatus ask(const QString &commandSocket);
+
+    // The Spanish line that refuses calibration for this status; empty when synchronised.
+    QString refusal() const;
+};
