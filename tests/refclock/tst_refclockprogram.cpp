@@ -27,10 +27,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -153,6 +155,30 @@ private:
     int m_socket = -1;
 };
 
+// What a process of user `user` in group `group` alone gets connecting to the socket at `path`:
+// 0 it connects, 1 it is refused, 2 it could not become that user (-1: it did not run). The
+// process is a fork of this one that only makes system calls.
+int connectAs(const QString &path, uid_t user, gid_t group)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)
+            ::_exit(2);
+        ::_exit(::connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    if (child <= 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
 // A frame naming the computer's local time now.
 QByteArray frameNow()
 {
@@ -205,9 +231,11 @@ private slots:
     void markerAfterNoiseIsDatedAtItsArrival();
     void windowAndRefclockTakeThePortInTurn();
     void clientReadsTheBytesWithTheirArrival();
+    void onlyTheSocketsGroupMayConnect();
     void windowReadsThroughTheService();
     void misbehavingClientIsDropped_data();
     void misbehavingClientIsDropped();
+    void serviceStoppingShowsAsADeviceGone_data();
     void serviceStoppingShowsAsADeviceGone();
 };
 
@@ -475,6 +503,47 @@ void TestRefclockProgram::clientReadsTheBytesWithTheirArrival()
     QCOMPARE(refclock.stopWith(SIGTERM), 0);
 }
 
+void TestRefclockProgram::onlyTheSocketsGroupMayConnect()
+{
+    if (::geteuid() != 0)
+        QSKIP("Needs root, to try the socket as other users");
+    QTemporaryDir folder;
+    PseudoTerminal line;
+    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
+    // The folder may be searched by all, as /run/quorvel-refclock is.
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner
+                                                     | QFile::ExeOwner | QFile::ExeGroup
+                                                     | QFile::ExeOther));
+    const EnvironmentSetting share(ShareFolderVariable,
+                                   QFile::encodeName(folder.filePath("share")));
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+
+    // The device's group, or the service's when the service could not give it that one (it
+    // says so); read and write for owner and group only.
+    const QString socketPath = shareSocketPath(line.path());
+    struct stat socketStatus
+    {
+    };
+    struct stat deviceStatus
+    {
+    };
+    QVERIFY(::stat(QFile::encodeName(socketPath).constData(), &socketStatus) == 0);
+    QVERIFY(::stat(QFile::encodeName(line.path()).constData(), &deviceStatus) == 0);
+    QCOMPARE(socketStatus.st_mode & 0777, 0660u);
+    QVERIFY2(socketStatus.st_gid == deviceStatus.st_gid
+                 || refclock.linesWith(QStringLiteral("no pasó al grupo")).size() == 1,
+             qPrintable(refclock.log()));
+
+    constexpr uid_t Nobody = 65534;
+    constexpr gid_t NoGroup = 65534;
+    QCOMPARE(connectAs(socketPath, Nobody, socketStatus.st_gid), 0);
+    QCOMPARE(connectAs(socketPath, Nobody, NoGroup), 1);
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+}
+
 void TestRefclockProgram::windowReadsThroughTheService()
 {
     QTemporaryDir folder;
@@ -582,8 +651,17 @@ void TestRefclockProgram::misbehavingClientIsDropped()
     QCOMPARE(refclock.stopWith(SIGTERM), 0);
 }
 
+void TestRefclockProgram::serviceStoppingShowsAsADeviceGone_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("stopped") << int(SIGTERM);
+    // Killed: no end message, and its socket stays behind with nobody listening.
+    QTest::newRow("killed") << int(SIGKILL);
+}
+
 void TestRefclockProgram::serviceStoppingShowsAsADeviceGone()
 {
+    QFETCH(int, signalNumber);
     QTemporaryDir folder;
     QVERIFY(folder.isValid() && QDir(folder.path()).mkdir("share"));
     const EnvironmentSetting share(ShareFolderVariable,
@@ -604,13 +682,16 @@ void TestRefclockProgram::serviceStoppingShowsAsADeviceGone()
 
     // The service ends: the port reads as closed, as when a device goes away; no message, and
     // the last frame stays shown.
-    QCOMPARE(refclock.stopWith(SIGTERM), 0);
-    const QStringList shown = rig.labels();
+    const int status = refclock.stopWith(signalNumber);
+    if (signalNumber == SIGTERM) {
+        QCOMPARE(status, 0);
+        QVERIFY(!QFile::exists(shareSocketPath(device)));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!rig.portIsOpen(), 3000);
+    const QStringList shown = rig.labels();
     QCOMPARE(rig.messages.shown, QStringList());
     QTest::qWait(300);
     QCOMPARE(rig.labels(), shown);
-    QVERIFY(!QFile::exists(shareSocketPath(device)));
 
     // Picking the entry again opens the device itself.
     rig.pick(0);
