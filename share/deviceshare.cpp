@@ -32,7 +32,7 @@ QString giveToDeviceGroup(const QString &path, const QString &device)
     // Made with the service's group, which its unit makes the devices' group; otherwise
     // given to the device's, which needs membership of it or CAP_CHOWN.
     if (!sameGroup && ::chown(socketName.constData(), uid_t(-1), status.st_gid) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        QString reason = QString::fromLocal8Bit(std::strerror(errno));
         ::chmod(socketName.constData(), 0660);
         return reason;
     }

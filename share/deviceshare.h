@@ -25,7 +25,7 @@ public:
     // Most bytes that may wait in the service for one client, past what the system's socket
     // buffer (set to its least) holds: at the line's 480 bytes a second and the stream's
     // framing, minutes of the line. QUORVEL_SHARE_CLIENT_BUFFER sets another bound (tests).
-    static constexpr qint64 DefaultClientBuffer = 16 * 1024;
+    static constexpr qint64 DefaultClientBuffer = 16 * qint64(1024);
     // Most clients at once; one more is turned away.
     static constexpr int MaxClients = 16;
 
