@@ -2,6 +2,9 @@
 #include "clock/platformclockbackend.h"
 #include "core/terminationsignals.h"
 #include "serial/deviceserialport.h"
+#ifdef QUORVEL_SHARING
+#include "share/serviceordeviceport.h"
+#endif
 #include "ui/applicationidentity.h"
 #include "ui/caretblinktimeout.h"
 #include "ui/commandline.h"
@@ -22,7 +25,13 @@ int main(int argc, char *argv[])
     setApplicationIdentity();
     new CaretBlinkTimeout(&app); // owned by the application
 
-    DeviceSerialPort port;
+    DeviceSerialPort device;
+#ifdef QUORVEL_SHARING
+    // Through quorvel-refclock when it holds the device, else the device itself.
+    ServiceOrDevicePort port(&device);
+#else
+    DeviceSerialPort &port = device;
+#endif
     MessageBoxMessages messages;
     ClockSetting clock(createPlatformClockBackend(&app));
     Form1 window(&port, &messages, &clock);

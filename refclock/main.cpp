@@ -7,6 +7,8 @@
 #include "refclock/referenceclock.h"
 #include "refclock/unixdatagramsocket.h"
 #include "serial/deviceserialport.h"
+#include "share/deviceshare.h"
+#include "share/sharingserialport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -33,18 +35,21 @@ int main(int argc, char *argv[])
     }
     const RefclockOptions &options = parsed.options;
 
-    DeviceSerialPort port;
+    DeviceSerialPort device;
     if (options.devicePath.isEmpty())
-        port.setCommPort(qint16(options.portNumber));
+        device.setCommPort(qint16(options.portNumber));
     else
-        port.setDevicePath(options.devicePath);
+        device.setDevicePath(options.devicePath);
     StandardErrorLog log;
     if (options.calibrate) {
         QObject::connect(&termination, &TerminationSignals::received, &application,
                          [] { QCoreApplication::exit(1); });
-        return runCalibration(options, &port, &log);
+        return runCalibration(options, &device, &log);
     }
     UnixDatagramSocket socket(options.socketPath);
+    // What it reads is offered to local clients too: the window reads the device through it.
+    DeviceShare share([&log](const QString &line) { log.write(line); });
+    SharingSerialPort port(&device, &share);
     ReferenceClock clock(
         &port, &socket, &log,
         {options.zone, options.portLabel(), options.socketPath, options.verbose, options.delay});
@@ -62,6 +67,7 @@ int main(int argc, char *argv[])
     clock.poll(); // open the port now, not a poll from now
 
     const int status = QCoreApplication::exec();
+    share.withdraw(ShareProtocol::EndReason::ServiceStopping);
     clock.stop();
     return status;
 }

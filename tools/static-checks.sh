@@ -32,7 +32,7 @@ echo "Checking ${#sources[@]} source files."
 echo "-- clang-tidy"
 # Our headers are checked through the sources that include them; generated headers and
 # those of Qt and the system are not.
-header_filter="^$root/(core|serial|frametime|clock|ui|refclock|tools)/"
+header_filter="^$root/(core|serial|share|frametime|clock|ui|refclock|tools)/"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 tidy_status=0

@@ -1,16 +1,23 @@
 // The real quorvel-refclock: on a pseudo-terminal, on quorvel-sim behind a device path that
-// comes and goes, and sending to a fake chrony that comes and goes.
+// comes and goes, and sending to a fake chrony that comes and goes; and the window reading the
+// device through it, beside clients that misbehave.
 
 #include "frametime/clockagreement.h"
 #include "serial/deviceserialport.h"
+#include "share/serviceclientport.h"
+#include "share/sharesocketpath.h"
 #include "tests/refclock/fakechrony.h"
 #include "tests/support/lockfiles.h"
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/refclockprocess.h"
 #include "tests/support/simulatorprocess.h"
+#include "tests/support/windowonline.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +28,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <grp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,6 +70,153 @@ std::optional<Sample> sampleOf(const QByteArray &datagram)
     return Sample{offset, double(seconds) + double(micro) / 1e6};
 }
 
+// Sets environment variable `name` for as long as it lives, then puts it back as it was.
+class EnvironmentSetting
+{
+public:
+    EnvironmentSetting(const char *name, const QByteArray &value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentSetting()
+    {
+        if (m_had)
+            qputenv(m_name, m_saved);
+        else
+            qunsetenv(m_name);
+    }
+    EnvironmentSetting(const EnvironmentSetting &) = delete;
+    EnvironmentSetting &operator=(const EnvironmentSetting &) = delete;
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_saved;
+};
+
+// The offset line's "El PC va 2,500 s atrasado" in milliseconds; nothing for any other text.
+std::optional<qint64> computerBehindMs(const QString &offsetLine)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^El PC va (\\d+),(\\d{3}) s atrasado$"));
+    const QRegularExpressionMatch match = pattern.match(offsetLine);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toLongLong() * 1000 + match.captured(2).toLongLong();
+}
+
+// A client of the service's socket as a raw Unix socket: one that can stop reading, or write.
+class RawClient
+{
+public:
+    explicit RawClient(const QString &path)
+    {
+        m_socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+            != 0) {
+            ::close(m_socket);
+            m_socket = -1;
+        }
+    }
+    ~RawClient()
+    {
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
+    RawClient(const RawClient &) = delete;
+    RawClient &operator=(const RawClient &) = delete;
+
+    bool isValid() const { return m_socket >= 0; }
+    bool write(const QByteArray &bytes)
+    {
+        return ::send(m_socket, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL)
+               == bytes.size();
+    }
+    // Reads everything until the service closes the connection; false when it stays open
+    // `timeoutMs` after the last byte.
+    bool readsToTheEnd(int timeoutMs)
+    {
+        char buffer[4096];
+        for (;;) {
+            pollfd ready{m_socket, POLLIN, 0};
+            if (::poll(&ready, 1, timeoutMs) != 1)
+                return false;
+            const ssize_t got = ::recv(m_socket, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return true;
+        }
+    }
+
+private:
+    int m_socket = -1;
+};
+
+// What a process of user `user` in group `group` alone gets connecting to the socket at `path`:
+// 0 it connects, 1 it is refused, 2 it could not become that user (-1: it did not run). The
+// process is a fork of this one that only makes system calls.
+int connectAs(const QString &path, uid_t user, gid_t group)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)
+            ::_exit(2);
+        ::_exit(::connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    if (child <= 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// A frame naming the computer's local time now.
+QByteArray frameNow()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return QStringLiteral("$%1,%2,%3,%4\r\n")
+        .arg(now.toString(QStringLiteral("hh:mm:ss")), now.toString(QStringLiteral("MM/dd/yyyy")))
+        .arg(now.date().dayOfWeek())
+        .arg(now.isDaylightTime() ? 1 : 0)
+        .toLatin1();
+}
+
+// Reads `port` until `bytes` have come or `timeoutMs` passed; the chunks read.
+QList<ReceivedChunk> readChunks(SerialPort &port, qsizetype bytes, int timeoutMs)
+{
+    QList<ReceivedChunk> all;
+    qsizetype got = 0;
+    QDeadlineTimer deadline(timeoutMs);
+    while (got < bytes && !deadline.hasExpired()) {
+        QList<ReceivedChunk> chunks;
+        if (port.input(&chunks) != SerialOk)
+            break;
+        for (const ReceivedChunk &chunk : std::as_const(chunks))
+            got += chunk.bytes.size();
+        all += chunks;
+        QTest::qWait(10);
+    }
+    return all;
+}
+
+QByteArray joined(const QList<ReceivedChunk> &chunks)
+{
+    QByteArray bytes;
+    for (const ReceivedChunk &chunk : chunks)
+        bytes += chunk.bytes;
+    return bytes;
+}
+
 } // namespace
 
 class TestRefclockProgram : public QObject
@@ -70,6 +231,13 @@ private slots:
     void followsDeviceAndChronyWithOneLinePerChange();
     void markerAfterNoiseIsDatedAtItsArrival();
     void windowAndRefclockTakeThePortInTurn();
+    void clientReadsTheBytesWithTheirArrival();
+    void onlyTheSocketsGroupMayConnect();
+    void windowReadsThroughTheService();
+    void misbehavingClientIsDropped_data();
+    void misbehavingClientIsDropped();
+    void serviceStoppingShowsAsADeviceGone_data();
+    void serviceStoppingShowsAsADeviceGone();
 };
 
 void TestRefclockProgram::commandLine_data()
@@ -304,5 +472,245 @@ void TestRefclockProgram::windowAndRefclockTakeThePortInTurn()
     QCOMPARE(window.setPortOpen(true), int(SerialOk));
 }
 
-QTEST_GUILESS_MAIN(TestRefclockProgram)
+void TestRefclockProgram::clientReadsTheBytesWithTheirArrival()
+{
+    QTemporaryDir folder;
+    PseudoTerminal line;
+    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
+    const EnvironmentSetting share(ShareFolderVariable,
+                                   QFile::encodeName(folder.filePath("share")));
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+
+    // The socket is the device's: read and write for its owner and its group only.
+    const QString socketPath = shareSocketPath(line.path());
+    struct stat status
+    {
+    };
+    QVERIFY(::stat(QFile::encodeName(socketPath).constData(), &status) == 0);
+    QCOMPARE(status.st_mode & 0777, 0660u);
+
+    ServiceClientPort client;
+    client.setSocketPath(socketPath);
+    QCOMPARE(client.setPortOpen(true), int(SerialOk));
+    QCOMPARE(client.deviceName(), line.path());
+    const QByteArray frame = frameNow();
+    const MonotonicTime sent = MonotonicClock::now();
+    QVERIFY(line.send(frame));
+    const QList<ReceivedChunk> chunks = readChunks(client, frame.size(), 3000);
+    QCOMPARE(joined(chunks), frame);
+    // Dated by the service's reading thread as the bytes came, on the clock this process
+    // reads too: the "$" within a few milliseconds of being sent, whatever the polls in
+    // between, not at the service's poll nor at this read.
+    using namespace std::chrono;
+    const auto late = chunks.constFirst().arrivalOf(0) - sent;
+    qInfo("\"$\" dated %.3f ms after it was sent", duration<double, std::milli>(late).count());
+    QVERIFY(late > -5ms && late < 20ms);
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+}
+
+void TestRefclockProgram::onlyTheSocketsGroupMayConnect()
+{
+    if (::geteuid() != 0)
+        QSKIP("Needs root, to try the socket as other users");
+    QTemporaryDir folder;
+    PseudoTerminal line;
+    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
+    // The folder may be searched by all, as /run/quorvel-refclock is.
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner
+                                                     | QFile::ExeOwner | QFile::ExeGroup
+                                                     | QFile::ExeOther));
+    const EnvironmentSetting share(ShareFolderVariable,
+                                   QFile::encodeName(folder.filePath("share")));
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+
+    // The device's group, or the service's when the service could not give it that one (it
+    // says so); read and write for owner and group only.
+    const QString socketPath = shareSocketPath(line.path());
+    struct stat socketStatus
+    {
+    };
+    struct stat deviceStatus
+    {
+    };
+    QVERIFY(::stat(QFile::encodeName(socketPath).constData(), &socketStatus) == 0);
+    QVERIFY(::stat(QFile::encodeName(line.path()).constData(), &deviceStatus) == 0);
+    QCOMPARE(socketStatus.st_mode & 0777, 0660u);
+    QVERIFY2(socketStatus.st_gid == deviceStatus.st_gid
+                 || refclock.linesWith(QStringLiteral("no pasó al grupo")).size() == 1,
+             qPrintable(refclock.log()));
+
+    constexpr uid_t Nobody = 65534;
+    constexpr gid_t NoGroup = 65534;
+    QCOMPARE(connectAs(socketPath, Nobody, socketStatus.st_gid), 0);
+    QCOMPARE(connectAs(socketPath, Nobody, NoGroup), 1);
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+}
+
+void TestRefclockProgram::windowReadsThroughTheService()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid() && QDir(folder.path()).mkdir("share"));
+    const EnvironmentSetting share(ShareFolderVariable,
+                                   QFile::encodeName(folder.filePath("share")));
+    FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
+    QVERIFY(chrony.listen());
+    QProcess simulator;
+    const QString device = folder.filePath(QStringLiteral("device"));
+    QVERIFY(plugIn(device,
+                   startSimulator(simulator, {QStringLiteral("--offset"), QStringLiteral("2.5")})));
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), device, QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+
+    // The window on "Com1", the same device: it reads through the service, with no message.
+    WindowOnLine rig;
+    rig.nameDevice(device);
+    rig.form.start();
+    rig.form.show();
+    QCOMPARE(rig.messages.shown, QStringList());
+    QVERIFY(rig.shared.throughService());
+    QVERIFY(rig.portIsOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.labels().constFirst().isEmpty(), 3000);
+    // The same frames the device sends (its time, as the simulator says it, 2.5 s ahead) and
+    // the same offset as the service's samples, as exact as on the port itself.
+    QLabel *offsetLine = rig.control<QLabel>(QStringLiteral("LabelOffset"));
+    QTRY_VERIFY_WITH_TIMEOUT(computerBehindMs(offsetLine->text()).has_value(), 3000);
+    const qint64 behind = *computerBehindMs(offsetLine->text());
+    QVERIFY2(qAbs(behind - 2500) <= 20, qPrintable(offsetLine->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(!chrony.received().isEmpty(), 3000);
+    const std::optional<Sample> sample = sampleOf(chrony.received().constLast());
+    QVERIFY(sample);
+    qInfo("window %lld ms behind, service's sample %.3f ms", behind, sample->offset * 1000);
+    QVERIFY(qAbs(sample->offset * 1000 - double(behind)) <= 20);
+    QCOMPARE(rig.messages.shown, QStringList());
+
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+    QVERIFY(stopWith(simulator, SIGTERM));
+}
+
+void TestRefclockProgram::misbehavingClientIsDropped_data()
+{
+    QTest::addColumn<bool>("writesGarbage"); // otherwise it stops reading
+    QTest::newRow("stops reading") << false;
+    QTest::newRow("writes garbage") << true;
+}
+
+void TestRefclockProgram::misbehavingClientIsDropped()
+{
+    QFETCH(bool, writesGarbage);
+    QTemporaryDir folder;
+    PseudoTerminal line;
+    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
+    const EnvironmentSetting share(ShareFolderVariable,
+                                   QFile::encodeName(folder.filePath("share")));
+    const EnvironmentSetting bound("QUORVEL_SHARE_CLIENT_BUFFER", "512");
+    FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
+    QVERIFY(chrony.listen());
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+
+    const QString socketPath = shareSocketPath(line.path());
+    ServiceClientPort reader;
+    reader.setSocketPath(socketPath);
+    QCOMPARE(reader.setPortOpen(true), int(SerialOk));
+    RawClient misbehaving(socketPath);
+    QVERIFY(misbehaving.isValid());
+
+    if (writesGarbage) {
+        QVERIFY(misbehaving.write(QByteArray(64, '\x5a')));
+    } else {
+        // Noise, a kilobyte a poll for a few seconds: far more than the bound and the system's
+        // buffer for a client that reads nothing of it. The reader reads it all the while.
+        const QByteArray noise(1000, '\x01');
+        for (int round = 0; round < 30 && refclock.linesWith("desconectado").isEmpty(); ++round) {
+            QVERIFY(line.send(noise));
+            readChunks(reader, noise.size(), 150);
+            refclock.lines();
+        }
+    }
+    QVERIFY2(refclock.waitForLines(QStringLiteral("desconectado"), 1, 5000),
+             qPrintable(refclock.log()));
+    QVERIFY2(refclock.linesWith(QStringLiteral("desconectado"))
+                 .constFirst()
+                 .contains(writesGarbage ? "envió datos" : "no lee"),
+             qPrintable(refclock.log()));
+    QVERIFY(misbehaving.readsToTheEnd(3000));
+
+    // The other client keeps its stream and the service its samples.
+    bool open = false;
+    QCOMPARE(reader.portOpen(&open), int(SerialOk));
+    QVERIFY(open);
+    readChunks(reader, 1 << 20, 300); // what is still on its way
+    const qsizetype samples = chrony.received().size();
+    const QByteArray frame = frameNow();
+    QVERIFY(line.send(frame));
+    QCOMPARE(joined(readChunks(reader, frame.size(), 3000)), frame);
+    QTRY_VERIFY_WITH_TIMEOUT(chrony.received().size() > samples, 3000);
+    QCOMPARE(refclock.linesWith(QStringLiteral("desconectado")).size(), 1);
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+}
+
+void TestRefclockProgram::serviceStoppingShowsAsADeviceGone_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("stopped") << int(SIGTERM);
+    // Killed: no end message, and its socket stays behind with nobody listening.
+    QTest::newRow("killed") << int(SIGKILL);
+}
+
+void TestRefclockProgram::serviceStoppingShowsAsADeviceGone()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid() && QDir(folder.path()).mkdir("share"));
+    const EnvironmentSetting share(ShareFolderVariable,
+                                   QFile::encodeName(folder.filePath("share")));
+    QProcess simulator;
+    const QString device = folder.filePath(QStringLiteral("device"));
+    QVERIFY(plugIn(device, startSimulator(simulator, {})));
+    RefclockProcess refclock;
+    QVERIFY(refclock.start({QStringLiteral("--port"), device, QStringLiteral("--socket"),
+                            folder.filePath(QStringLiteral("chrony.sock"))}));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    WindowOnLine rig;
+    rig.nameDevice(device);
+    rig.form.start();
+    rig.form.show();
+    QVERIFY(rig.shared.throughService());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.labels().constFirst().isEmpty(), 3000);
+
+    // The service ends: the port reads as closed, as when a device goes away; no message, and
+    // the last frame stays shown.
+    const int status = refclock.stopWith(signalNumber);
+    if (signalNumber == SIGTERM) {
+        QCOMPARE(status, 0);
+        QVERIFY(!QFile::exists(shareSocketPath(device)));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.portIsOpen(), 3000);
+    const QStringList shown = rig.labels();
+    QCOMPARE(rig.messages.shown, QStringList());
+    QTest::qWait(300);
+    QCOMPARE(rig.labels(), shown);
+
+    // Picking the entry again opens the device itself.
+    rig.pick(0);
+    QCOMPARE(rig.messages.shown, QStringList());
+    QVERIFY(!rig.shared.throughService());
+    bool open = false;
+    QCOMPARE(rig.serial.portOpen(&open), int(SerialOk));
+    QVERIFY(open);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.labels() != shown, 3000);
+    QVERIFY(stopWith(simulator, SIGTERM));
+}
+
+QTEST_MAIN(TestRefclockProgram)
 #include "tst_refclockprogram.moc"

@@ -49,7 +49,7 @@ bool WindowOnLine::send(const QByteArray &bytes)
 bool WindowOnLine::portIsOpen()
 {
     bool open = false;
-    serial.portOpen(&open);
+    shared.portOpen(&open);
     return open;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "serial/deviceserialport.h"
+#ifdef QUORVEL_SHARING
+#include "share/serviceordeviceport.h"
+#endif
 #include "tests/support/recordingmessages.h"
 #include "tests/support/steppedserialport.h"
 #include "ui/form1.h"
@@ -32,7 +35,9 @@ void pickEntry(QComboBox *combo, int index, const std::function<void()> &justBef
 // its own that the test plays the device on (plugIn(), send(), pull(); POSIX only), or one
 // that another program plays (nameDevice(), for quorvel-sim). QUORVEL_COM1 is set for it and put
 // back as it was when the rig goes, whatever the test did in between. Messages are recorded; every
-// call to the port passes through `port`, which can run something between two steps.
+// call to the port passes through `port`, which can run something between two steps. Where the
+// program reads through quorvel-refclock (Linux), the rig does too: `shared` reads the service's
+// stream while a service holds the device, and opens `serial`, the device, otherwise.
 class WindowOnLine
 {
 public:
@@ -83,7 +88,12 @@ public:
     std::unique_ptr<PseudoTerminal> device;
 #endif
     DeviceSerialPort serial;
-    SteppedSerialPort port{&serial};
+#ifdef QUORVEL_SHARING
+    ServiceOrDevicePort shared{&serial};
+#else
+    SerialPort &shared = serial;
+#endif
+    SteppedSerialPort port{&shared};
     RecordingMessages messages;
     Form1 form;
 };

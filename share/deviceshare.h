@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/serialport.h"
+#include "share/shareprotocol.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QLocalServer;
+class QLocalSocket;
+
+// quorvel-refclock's device offered to local clients (the window) over a Unix socket, in the
+// stream that share/shareprotocol.h defines. The socket is the device's: mode 0660 and the
+// device's group, so that only those who may open the device may read it. A client that falls
+// behind by more than its buffer's bound, or sends anything at all, is dropped; nothing a
+// client does blocks or slows the service.
+class DeviceShare : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Most bytes that may wait in the service for one client, past what the system's socket
+    // buffer (set to its least) holds: at the line's 480 bytes a second and the stream's
+    // framing, minutes of the line. QUORVEL_SHARE_CLIENT_BUFFER sets another bound (tests).
+    static constexpr qint64 DefaultClientBuffer = 16 * qint64(1024);
+    // Most clients at once; one more is turned away.
+    static constexpr int MaxClients = 16;
+
+    // `log` gets one line per trouble: the socket could not be made, a client was dropped.
+    explicit DeviceShare(std::function<void(const QString &)> log, QObject *parent = nullptr);
+    ~DeviceShare() override;
+
+    // Offers `device`, just opened, at its socket in the share folder; does nothing when the
+    // folder does not exist (the service runs outside its unit).
+    void offer(const QString &device);
+    // Sends what was read to every client.
+    void publish(const QList<ReceivedChunk> &chunks);
+    // Ends every client's stream with `reason` and takes the socket away.
+    void withdraw(ShareProtocol::EndReason reason);
+
+    bool offered() const { return m_server != nullptr; }
+    int clientCount() const { return int(m_clients.size()); }
+    QString socketPath() const { return m_path; }
+
+private:
+    void accept();
+    void send(QLocalSocket *client, const QByteArray &bytes);
+    void drop(QLocalSocket *client, const QString &why);
+
+    std::function<void(const QString &)> m_log;
+    qint64 m_clientBuffer = DefaultClientBuffer;
+    QLocalServer *m_server = nullptr;
+    QString m_path;
+    QString m_device;
+    QList<QLocalSocket *> m_clients;
+};

@@ -1,0 +1,113 @@
+#include "share/shareprotocol.h"
+
+#include <QtEndian>
+
+#include <chrono>
+#include <cstring>
+
+namespace ShareProtocol {
+
+namespace {
+
+QByteArray message(Type type, const QByteArray &payload)
+{
+    QByteArray out(HeaderSize, Qt::Uninitialized);
+    out[0] = char(type);
+    qToLittleEndian<quint32>(quint32(payload.size()), out.data() + 1);
+    return out + payload;
+}
+
+} // namespace
+
+QByteArray hello()
+{
+    QByteArray out(HelloSize, '\0');
+    std::memcpy(out.data(), Magic, sizeof Magic);
+    qToLittleEndian<quint16>(Version, out.data() + 4);
+    return out;
+}
+
+QByteArray device(const QString &path)
+{
+    return message(Type::Device, path.toUtf8().left(MaxPayload));
+}
+
+QByteArray chunk(const ReceivedChunk &chunk)
+{
+    QByteArray out;
+    for (qsizetype start = 0; start < chunk.bytes.size(); start += MaxChunkBytes) {
+        const QByteArray piece = chunk.bytes.mid(start, MaxChunkBytes);
+        const MonotonicTime last = chunk.arrivalOf(start + piece.size() - 1);
+        QByteArray payload(ArrivalSize, Qt::Uninitialized);
+        qToLittleEndian<qint64>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(last.time_since_epoch()).count(),
+            payload.data());
+        out += message(Type::Chunk, payload + piece);
+    }
+    return out;
+}
+
+QByteArray end(EndReason reason)
+{
+    return message(Type::End, QByteArray(1, char(reason)));
+}
+
+void Decoder::append(const QByteArray &bytes)
+{
+    if (!m_broken)
+        m_pending += bytes;
+}
+
+std::optional<Message> Decoder::next()
+{
+    if (m_broken)
+        return std::nullopt;
+    if (!m_helloRead) {
+        if (m_pending.size() < HelloSize)
+            return std::nullopt;
+        if (std::memcmp(m_pending.constData(), Magic, sizeof Magic) != 0
+            || qFromLittleEndian<quint16>(m_pending.constData() + 4) != Version) {
+            m_broken = true;
+            m_pending.clear();
+            return std::nullopt;
+        }
+        m_pending.remove(0, HelloSize);
+        m_helloRead = true;
+    }
+    if (m_pending.size() < HeaderSize)
+        return std::nullopt;
+    const auto type = Type(quint8(m_pending.at(0)));
+    const quint32 length = qFromLittleEndian<quint32>(m_pending.constData() + 1);
+    const bool known = type == Type::Device || type == Type::Chunk || type == Type::End;
+    const bool fits = length <= quint32(MaxPayload)
+                      && (type != Type::Chunk || length > quint32(ArrivalSize))
+                      && (type != Type::End || length == 1);
+    if (!known || !fits) {
+        m_broken = true;
+        m_pending.clear();
+        return std::nullopt;
+    }
+    if (m_pending.size() < HeaderSize + qsizetype(length))
+        return std::nullopt;
+    const QByteArray payload = m_pending.mid(HeaderSize, length);
+    m_pending.remove(0, HeaderSize + qsizetype(length));
+
+    Message out;
+    out.type = type;
+    switch (type) {
+    case Type::Device:
+        out.device = QString::fromUtf8(payload);
+        break;
+    case Type::Chunk:
+        out.chunk.lastArrival = MonotonicTime(std::chrono::duration_cast<MonotonicClock::duration>(
+            std::chrono::nanoseconds(qFromLittleEndian<qint64>(payload.constData()))));
+        out.chunk.bytes = payload.mid(ArrivalSize);
+        break;
+    case Type::End:
+        out.reason = EndReason(quint8(payload.at(0)));
+        break;
+    }
+    return out;
+}
+
+} // namespace ShareProtocol

@@ -1,0 +1,120 @@
+// The stream the service sends its clients: what the service writes reads back the same, in
+// pieces of any size, and anything off the format breaks the stream for good.
+#include "share/shareprotocol.h"
+
+#include <QTest>
+#include <QtEndian>
+
+using namespace std::chrono_literals;
+using namespace ShareProtocol;
+
+namespace {
+
+const MonotonicTime Arrival{123'456'789'012ns};
+
+// Every message in `stream`, fed `piece` bytes at a time; `broken` tells whether the decoder
+// ended broken.
+QList<Message> decode(const QByteArray &stream, qsizetype piece, bool *broken)
+{
+    Decoder decoder;
+    QList<Message> messages;
+    for (qsizetype at = 0; at < stream.size(); at += piece) {
+        decoder.append(stream.mid(at, piece));
+        while (const std::optional<Message> message = decoder.next())
+            messages.append(*message);
+    }
+    *broken = decoder.broken();
+    return messages;
+}
+
+QByteArray header(quint8 type, quint32 length)
+{
+    QByteArray bytes(HeaderSize, Qt::Uninitialized);
+    bytes[0] = char(type);
+    qToLittleEndian<quint32>(length, bytes.data() + 1);
+    return bytes;
+}
+
+} // namespace
+
+class TestShareProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsBackWhatIsWritten_data();
+    void readsBackWhatIsWritten();
+    void longChunkIsSplitAndEachPieceDated();
+    void breaksOnWhatIsOffTheFormat_data();
+    void breaksOnWhatIsOffTheFormat();
+};
+
+void TestShareProtocol::readsBackWhatIsWritten_data()
+{
+    QTest::addColumn<qsizetype>("piece");
+    QTest::newRow("all at once") << qsizetype(1 << 20);
+    QTest::newRow("byte by byte") << qsizetype(1);
+    QTest::newRow("in sevens") << qsizetype(7);
+}
+
+void TestShareProtocol::readsBackWhatIsWritten()
+{
+    QFETCH(qsizetype, piece);
+    const ReceivedChunk frame{"$12:00:00,06/15/2007,5,1\r\n", Arrival};
+    const QByteArray stream = hello() + device(QStringLiteral("/dev/ttyUSB0")) + chunk(frame)
+                              + end(EndReason::ServiceStopping);
+    bool broken = true;
+    const QList<Message> messages = decode(stream, piece, &broken);
+    QVERIFY(!broken);
+    QCOMPARE(messages.size(), 3);
+    QCOMPARE(messages.at(0).type, Type::Device);
+    QCOMPARE(messages.at(0).device, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(messages.at(1).type, Type::Chunk);
+    QCOMPARE(messages.at(1).chunk.bytes, frame.bytes);
+    QVERIFY(messages.at(1).chunk.lastArrival == Arrival);
+    QCOMPARE(messages.at(2).type, Type::End);
+    QCOMPARE(messages.at(2).reason, EndReason::ServiceStopping);
+}
+
+void TestShareProtocol::longChunkIsSplitAndEachPieceDated()
+{
+    QByteArray bytes(MaxChunkBytes + 10, 'x');
+    const ReceivedChunk read{bytes, Arrival};
+    bool broken = true;
+    const QList<Message> messages = decode(hello() + chunk(read), 1 << 20, &broken);
+    QVERIFY(!broken);
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(0).chunk.bytes.size(), MaxChunkBytes);
+    QCOMPARE(messages.at(1).chunk.bytes.size(), 10);
+    // Each byte keeps its arrival: the first piece ends ten characters before the last byte.
+    QVERIFY(messages.at(0).chunk.lastArrival == Arrival - 10 * CharacterTime);
+    QVERIFY(messages.at(1).chunk.lastArrival == Arrival);
+}
+
+void TestShareProtocol::breaksOnWhatIsOffTheFormat_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QByteArray otherVersion = hello();
+    otherVersion[4] = 2;
+    QTest::newRow("wrong magic") << QByteArray("QVSX\x01\x00\x00\x00", 8);
+    QTest::newRow("other version") << otherVersion;
+    QTest::newRow("unknown type") << hello() + header(9, 1) + 'a';
+    QTest::newRow("past the bound") << hello() + header(quint8(Type::Chunk), MaxPayload + 1);
+    QTest::newRow("chunk without bytes")
+        << hello() + header(quint8(Type::Chunk), ArrivalSize) + QByteArray(ArrivalSize, '\0');
+    QTest::newRow("end without reason") << hello() + header(quint8(Type::End), 0);
+}
+
+void TestShareProtocol::breaksOnWhatIsOffTheFormat()
+{
+    QFETCH(QByteArray, stream);
+    // A good message after the bad one is not read either.
+    const QByteArray after = chunk(ReceivedChunk{"$", Arrival});
+    bool broken = false;
+    const QList<Message> messages = decode(stream + after, 1 << 20, &broken);
+    QVERIFY(broken);
+    QCOMPARE(messages.size(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestShareProtocol)
+#include "tst_shareprotocol.moc"
