@@ -12,7 +12,13 @@
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
+#ifdef Q_OS_WIN
+#include "refclock/samplepipeserver.h"
+#endif
+
+namespace {
+
+int refclockMain(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel-refclock"));
@@ -37,11 +43,19 @@ int main(int argc, char *argv[])
         port.setCommPort(qint16(options.portNumber));
     else
         port.setDevicePath(options.devicePath);
-    UnixDatagramSocket socket(options.socketPath);
+#ifdef Q_OS_WIN
+    // The samples go to the Windows Time service's provider.
+    SamplePipeServer socket("COM" + QByteArray::number(options.portNumber));
+    const QString socketLabel = SamplePipeServer::name();
     StandardErrorLog log;
-    ReferenceClock clock(&port, &socket, &log,
-                         {options.zone, options.portLabel(), options.socketPath, options.verbose,
-                          options.dateAtPoll});
+#else
+    UnixDatagramSocket socket(options.socketPath);
+    const QString socketLabel = options.socketPath;
+    StandardErrorLog log;
+#endif
+    ReferenceClock clock(
+        &port, &socket, &log,
+        {options.zone, options.portLabel(), socketLabel, options.verbose, options.dateAtPoll});
 
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
@@ -58,4 +72,11 @@ int main(int argc, char *argv[])
     const int status = QCoreApplication::exec();
     clock.stop();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    return refclockMain(argc, argv);
 }

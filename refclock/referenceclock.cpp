@@ -3,7 +3,6 @@
 #include "core/serialport.h"
 #include "frametime/deviceoffset.h"
 #include "frametime/frameinstant.h"
-#include "refclock/chronysample.h"
 #include "refclock/refclocklog.h"
 
 #include <QCoreApplication>
@@ -146,8 +145,7 @@ void ReferenceClock::sendSample(const Frame &frame)
     }
 
     QString reason;
-    const SampleSocket::Result result =
-        m_socket->send(ChronySample::encode(stamp, *offset), &reason);
+    const SampleSocket::Result result = m_socket->send(m_socket->encode(stamp, *offset), &reason);
     if (result == SampleSocket::Sent) {
         ++m_samplesSent;
         setChronyState(ChronyState::Listening);
