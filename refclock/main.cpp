@@ -11,9 +11,11 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include "refclock/samplepipeserver.h"
+#include "refclock/windowsservice.h"
 #endif
 
 namespace {
@@ -31,6 +33,10 @@ int refclockMain(int argc, char *argv[])
         return 0;
     }
     if (!parsed.error.isEmpty()) {
+#ifdef Q_OS_WIN
+        if (WindowsService::isRunning())
+            FileLog(WindowsService::logPath()).write(parsed.error);
+#endif
         std::fprintf(stderr, "quorvel-refclock: %s\n%s\n", qPrintable(parsed.error),
                      qPrintable(QCoreApplication::translate("quorvel-refclock",
                                                             "Pruebe quorvel-refclock --help.")));
@@ -44,10 +50,15 @@ int refclockMain(int argc, char *argv[])
     else
         port.setDevicePath(options.devicePath);
 #ifdef Q_OS_WIN
-    // The samples go to the Windows Time service's provider.
+    // The samples go to the Windows Time service's provider; the service's log to a file.
     SamplePipeServer socket("COM" + QByteArray::number(options.portNumber));
     const QString socketLabel = SamplePipeServer::name();
-    StandardErrorLog log;
+    std::unique_ptr<RefclockLog> logged;
+    if (WindowsService::isRunning())
+        logged = std::make_unique<FileLog>(WindowsService::logPath());
+    else
+        logged = std::make_unique<StandardErrorLog>();
+    RefclockLog &log = *logged;
 #else
     UnixDatagramSocket socket(options.socketPath);
     const QString socketLabel = options.socketPath;
@@ -66,6 +77,19 @@ int refclockMain(int argc, char *argv[])
                                        .arg(signalNumber));
                          QCoreApplication::exit(0);
                      });
+#ifdef Q_OS_WIN
+    if (WindowsService::isRunning()) {
+        WindowsService::setStopHandler([&log] {
+            log.write(QCoreApplication::translate(
+                "quorvel-refclock", "El Administrador de servicios de Windows pide parar: fin."));
+            QCoreApplication::exit(0);
+        });
+        log.write(QCoreApplication::translate("quorvel-refclock",
+                                              "Servicio quorvel-refclock iniciado (%1).")
+                      .arg(options.portLabel()));
+        WindowsService::reportRunning();
+    }
+#endif
     poll.start(ReferenceClock::PollInterval);
     clock.poll(); // open the port now, not a poll from now
 
@@ -78,5 +102,9 @@ int refclockMain(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    if (WindowsService::requested(argc, argv))
+        return WindowsService::run(argc, argv, &refclockMain);
+#endif
     return refclockMain(argc, argv);
 }
