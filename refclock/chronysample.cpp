@@ -35,8 +35,9 @@ QByteArray encode(UtcTime systemTime, std::chrono::microseconds offset)
     const microseconds rest = systemTime.time_since_epoch() - wholeSeconds;
 
     SockSample sample{};
-    sample.tv.tv_sec = time_t(wholeSeconds.count());
-    sample.tv.tv_usec = suseconds_t(rest.count());
+    // The field types as the system declares them (MinGW's timeval has no suseconds_t).
+    sample.tv.tv_sec = decltype(sample.tv.tv_sec)(wholeSeconds.count());
+    sample.tv.tv_usec = decltype(sample.tv.tv_usec)(rest.count());
     sample.offset = duration<double>(offset).count();
     sample.pulse = 0;
     sample.leap = 0;

@@ -1,21 +1,30 @@
 // quorvel-refclock: the GPS clock device as a reference clock for chrony.
 
 #include "core/terminationsignals.h"
-#include "refclock/calibrationrun.h"
 #include "refclock/refclocklog.h"
 #include "refclock/refclockoptions.h"
 #include "refclock/referenceclock.h"
-#include "refclock/unixdatagramsocket.h"
 #include "serial/deviceserialport.h"
-#include "share/deviceshare.h"
-#include "share/sharingserialport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
-int main(int argc, char *argv[])
+#ifdef Q_OS_WIN
+#include "refclock/samplepipeserver.h"
+#include "refclock/windowsservice.h"
+#else
+#include "refclock/calibrationrun.h"
+#include "refclock/unixdatagramsocket.h"
+#include "share/deviceshare.h"
+#include "share/sharingserialport.h"
+#endif
+
+namespace {
+
+int refclockMain(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel-refclock"));
@@ -28,6 +37,10 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (!parsed.error.isEmpty()) {
+#ifdef Q_OS_WIN
+        if (WindowsService::isRunning())
+            FileLog(WindowsService::logPath()).write(parsed.error);
+#endif
         std::fprintf(stderr, "quorvel-refclock: %s\n%s\n", qPrintable(parsed.error),
                      qPrintable(QCoreApplication::translate("quorvel-refclock",
                                                             "Pruebe quorvel-refclock --help.")));
@@ -40,6 +53,23 @@ int main(int argc, char *argv[])
         device.setCommPort(qint16(options.portNumber));
     else
         device.setDevicePath(options.devicePath);
+#ifdef Q_OS_WIN
+    // The samples go to the Windows Time service's provider; the service's log to a file.
+    SamplePipeServer socket("COM" + QByteArray::number(options.portNumber));
+    const QString socketLabel = SamplePipeServer::name();
+    std::unique_ptr<RefclockLog> logged;
+    if (WindowsService::isRunning())
+        logged = std::make_unique<FileLog>(WindowsService::logPath());
+    else
+        logged = std::make_unique<StandardErrorLog>();
+    RefclockLog &log = *logged;
+    if (options.calibrate) {
+        log.write(QCoreApplication::translate(
+            "quorvel-refclock", "--calibrate compara el dispositivo con chrony, que solo hay en Linux."));
+        return 2;
+    }
+    DeviceSerialPort &port = device;
+#else
     StandardErrorLog log;
     if (options.calibrate) {
         QObject::connect(&termination, &TerminationSignals::received, &application,
@@ -47,12 +77,14 @@ int main(int argc, char *argv[])
         return runCalibration(options, &device, &log);
     }
     UnixDatagramSocket socket(options.socketPath);
+    const QString socketLabel = options.socketPath;
     // What it reads is offered to local clients too: the window reads the device through it.
     DeviceShare share([&log](const QString &line) { log.write(line); });
     SharingSerialPort port(&device, &share);
+#endif
     ReferenceClock clock(
         &port, &socket, &log,
-        {options.zone, options.portLabel(), options.socketPath, options.verbose, options.delay});
+        {options.zone, options.portLabel(), socketLabel, options.verbose, options.delay});
 
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
@@ -63,6 +95,19 @@ int main(int argc, char *argv[])
                                        .arg(signalNumber));
                          QCoreApplication::exit(0);
                      });
+#ifdef Q_OS_WIN
+    if (WindowsService::isRunning()) {
+        WindowsService::setStopHandler([&log] {
+            log.write(QCoreApplication::translate(
+                "quorvel-refclock", "El Administrador de servicios de Windows pide parar: fin."));
+            QCoreApplication::exit(0);
+        });
+        log.write(QCoreApplication::translate("quorvel-refclock",
+                                              "Servicio quorvel-refclock iniciado (%1).")
+                      .arg(options.portLabel()));
+        WindowsService::reportRunning();
+    }
+#endif
     poll.start(ReferenceClock::PollInterval);
     clock.poll(); // open the port now, not a poll from now
 
@@ -70,4 +115,15 @@ int main(int argc, char *argv[])
     share.withdraw(ShareProtocol::EndReason::ServiceStopping);
     clock.stop();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+#ifdef Q_OS_WIN
+    if (WindowsService::requested(argc, argv))
+        return WindowsService::run(argc, argv, &refclockMain);
+#endif
+    return refclockMain(argc, argv);
 }

@@ -2,7 +2,6 @@
 
 #include "core/serialport.h"
 #include "frametime/frameinstant.h"
-#include "refclock/chronysample.h"
 #include "refclock/refclocklog.h"
 
 #include <QCoreApplication>
@@ -193,8 +192,7 @@ void ReferenceClock::sendSample(UtcTime stamp, std::chrono::microseconds offset)
         return;
     }
     QString reason;
-    const SampleSocket::Result result =
-        m_socket->send(ChronySample::encode(stamp, offset), &reason);
+    const SampleSocket::Result result = m_socket->send(m_socket->encode(stamp, offset), &reason);
     if (result == SampleSocket::Sent) {
         ++m_samplesSent;
         setChronyState(ChronyState::Listening);

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "frametime/utctime.h"
+#include "refclock/chronysample.h"
+
 #include <QByteArray>
 #include <QString>
 
-// Where samples go: chrony's refclock SOCK socket. The real one is UnixDatagramSocket; tests
-// pass a fake chrony. Sending never blocks.
+#include <chrono>
+
+// Where samples go: chrony's refclock SOCK socket (UnixDatagramSocket) on Linux, the Windows
+// Time service provider's pipe (SamplePipeServer) on Windows; tests pass a fake chrony.
+// Sending never blocks.
 class SampleSocket
 {
 public:
@@ -15,6 +21,13 @@ public:
     };
 
     virtual ~SampleSocket() = default;
+
+    // The record that says: at `systemTime` on the computer's clock, the true time was
+    // `systemTime + offset`. chrony's sample unless the receiver reads another format.
+    virtual QByteArray encode(UtcTime systemTime, std::chrono::microseconds offset)
+    {
+        return ChronySample::encode(systemTime, offset);
+    }
 
     // Sends one datagram; on anything but Sent, `reason` (when given) says why in words.
     virtual Result send(const QByteArray &datagram, QString *reason) = 0;

@@ -5,10 +5,16 @@
 #include <QByteArray>
 #include <QString>
 
+#ifdef _WIN32
+// The Windows build has no chrony and no Unix socket, but reads the same options: the limit
+// that Windows' own sockaddr_un (afunix.h, 108 bytes) would set.
+inline constexpr qsizetype MaxSocketPathBytes = 107;
+#else
 #include <sys/un.h>
 
 // The longest path a Unix socket's address holds, in bytes: sun_path less its ending zero.
 inline constexpr qsizetype MaxSocketPathBytes = sizeof(sockaddr_un::sun_path) - 1;
+#endif
 
 // A Unix datagram socket that sends to the socket chrony binds at `path`. It addresses every
 // datagram to the path anew, so that a chrony that was restarted (and bound a new socket

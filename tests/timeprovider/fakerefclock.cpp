@@ -5,6 +5,10 @@
 //                                           (this program, "serve") squats on the pipe's name
 //   fakerefclock service                    what the service manager starts
 //   fakerefclock serve OFFSET               serves samples as a plain process
+//   fakerefclock rig-chain STANDIN DLL SERVICE OFFSET_US
+//                                           installs SERVICE (the scripted quorvel-refclock)
+//                                           as the service, its device OFFSET_US ahead; runs
+//                                           the stand-in against it
 // Each rig removes the service it installed, and returns the stand-in's exit status.
 
 #include "timeprovider/samplepipe.h"
@@ -196,6 +200,56 @@ DWORD runChild(wchar_t *commandLine, HANDLE *process)
     return child.dwProcessId;
 }
 
+// The chain: the service is the real reference clock and pipe server (scriptedrefclock).
+int rigChain(const wchar_t *standin, const wchar_t *dll, const wchar_t *program,
+             const wchar_t *offsetUs)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) {
+        std::printf("fakerefclock: no service manager: error %lu\n", GetLastError());
+        return 1;
+    }
+    removeService(manager);
+    wchar_t command[3 * MAX_PATH];
+    std::swprintf(command, 3 * MAX_PATH, L"\"%ls\" --service %ls", program, offsetUs);
+    SC_HANDLE service =
+        CreateServiceW(manager, SamplePipe::ServiceName, SamplePipe::ServiceName,
+                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, command, nullptr, nullptr, nullptr, nullptr, nullptr);
+    bool started = false;
+    for (int attempt = 0; service != nullptr && !started && attempt < 3; ++attempt)
+        started =
+            StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    if (!started || !waitState(service, SERVICE_RUNNING)) {
+        std::printf("FAIL: the scripted quorvel-refclock does not run: error %lu\n",
+                    GetLastError());
+        removeService(manager);
+        return 1;
+    }
+    std::printf("fakerefclock: scripted quorvel-refclock runs as process %lu\n",
+                status(service).dwProcessId);
+    // The stand-in expects the offset in 100 ns, within 5 ms.
+    std::swprintf(command, 3 * MAX_PATH, L"\"%ls\" \"%ls\" chain %lld 50000", standin, dll,
+                  std::wcstoll(offsetUs, nullptr, 10) * 10);
+    HANDLE child = nullptr;
+    DWORD exitCode = 1;
+    if (runChild(command, &child) != 0) {
+        if (WaitForSingleObject(child, 150000) != WAIT_OBJECT_0)
+            std::printf("FAIL: the stand-in did not end in 150 s\n");
+        GetExitCodeProcess(child, &exitCode);
+        CloseHandle(child);
+    }
+    // The service ends when asked to stop.
+    SERVICE_STATUS unused;
+    const bool stopped = ControlService(service, SERVICE_CONTROL_STOP, &unused)
+                         && waitState(service, SERVICE_STOPPED);
+    std::printf("%s: the service stops when asked\n", stopped ? "ok" : "FAIL");
+    CloseServiceHandle(service);
+    removeService(manager);
+    CloseServiceHandle(manager);
+    return stopped ? static_cast<int>(exitCode) : 1;
+}
+
 int rig(bool squatter, const wchar_t *standin, const wchar_t *dll)
 {
     HANDLE next = CreateEventW(nullptr, TRUE, FALSE, NextBurstEvent);
@@ -277,6 +331,8 @@ int wmain(int argc, wchar_t **argv)
         return rig(false, argv[2], argv[3]);
     if (argc == 4 && std::wcscmp(argv[1], L"rig-squatter") == 0)
         return rig(true, argv[2], argv[3]);
+    if (argc == 6 && std::wcscmp(argv[1], L"rig-chain") == 0)
+        return rigChain(argv[2], argv[3], argv[4], argv[5]);
     std::printf("usage: fakerefclock rig-service|rig-squatter STANDIN DLL\n");
     return 2;
 }

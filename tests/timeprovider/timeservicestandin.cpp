@@ -7,6 +7,9 @@
 //     until EVENT, set here, brings OFFSET2 with DISPERSION2 on a new connection
 //   timeservicestandin DLL refused
 //     expects the provider to log its refusal of the pipe's server, and no sample
+//   timeservicestandin DLL chain OFFSET TOLERANCE
+//     expects samples from the real service (quorvel-refclock's code) on COM1: the offset
+//     within TOLERANCE of OFFSET (100 ns), twice, 2 s apart
 
 #include <windows.h>
 
@@ -224,16 +227,34 @@ void refusedRun()
     check(none.args.dwSamplesReturned == 0 && none.args.dwSamplesAvailable == 0, "no sample");
 }
 
+void chainRun(long long offset, long long tolerance)
+{
+    LARGE_INTEGER alertTime;
+    check(alerted(60000, &alertTime), "alerted to the first sample of the service");
+    for (int round = 0; round < 2; ++round) {
+        Samples got = getSamples(sizeof(got.buffer));
+        check(got.result == S_OK && got.args.dwSamplesReturned == 1, "one sample returned");
+        const TimeSample &s = got.buffer[0];
+        print(s);
+        std::printf("chain: offset %.4f ms from the simulated one\n",
+                    double(s.toOffset - offset) / 10000.0);
+        check(std::llabs(s.toOffset - offset) <= tolerance, "the offset the device has");
+        check(std::wcscmp(s.wszUniqueName, L"Quorvel GPS (COM1)") == 0, "named for COM1");
+        Sleep(2000);
+    }
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
     const bool sample = argc == 8 && std::wcscmp(argv[2], L"sample") == 0;
-    if (!sample && !(argc == 3 && std::wcscmp(argv[2], L"refused") == 0)) {
+    const bool chain = argc == 5 && std::wcscmp(argv[2], L"chain") == 0;
+    if (!sample && !chain && !(argc == 3 && std::wcscmp(argv[2], L"refused") == 0)) {
         std::printf("usage: timeservicestandin DLL sample OFFSET DISPERSION OFFSET2 DISPERSION2 "
                     "EVENT | "
-                    "DLL refused\n");
+                    "DLL refused | DLL chain OFFSET TOLERANCE\n");
         return 2;
     }
     g_alerted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -262,6 +283,8 @@ int wmain(int argc, wchar_t **argv)
         sampleRun(std::wcstoll(argv[3], nullptr, 10), std::wcstoull(argv[4], nullptr, 10),
                   std::wcstoll(argv[5], nullptr, 10), std::wcstoull(argv[6], nullptr, 10), argv[7],
                   openTick);
+    else if (chain)
+        chainRun(std::wcstoll(argv[3], nullptr, 10), std::wcstoll(argv[4], nullptr, 10));
     else
         refusedRun();
 

@@ -1,6 +1,9 @@
 ; The Windows installer of Quorvel2, for makensis (NSIS 3, Debian package nsis):
 ;   makensis -DSTAGE=<folder> -DFILES=<files.nsh> -DICON=<quorvel.ico> -DVERSION=<1.00>
-;            -DOUTFILE=<setup.exe>
+;            -DSERVICE_STAGE=<folder> -DOUTFILE=<setup.exe>
+; SERVICE_STAGE holds quorvel-refclock.exe and QuorvelTimeProvider.dll, for the optional
+; component that keeps the PC's clock with the device (windows-time.nsh); the DLLs that
+; quorvel-refclock.exe imports are among the program's own.
 ; VERSION is the version of the Windows version record (tools/windows/version.sh).
 ; STAGE holds what is installed (the program, the Qt and MinGW runtime DLLs, the Qt plugins);
 ; FILES, written by installer.sh, defines the macros that install and remove those very files,
@@ -11,6 +14,9 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !include "MUI2.nsh"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "Sections.nsh"
 !include "${FILES}"
 
 !define PRODUCT "Quorvel2"
@@ -24,6 +30,7 @@ ShowInstDetails show
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -42,6 +49,7 @@ VIAddVersionKey /LANG=${LANG_SPANISH} "ProductVersion" "${VERSION}"
 Function .onInit
     SetRegView 64
     SetShellVarContext all
+    Call QuorvelTimeOptions
 FunctionEnd
 
 Function un.onInit
@@ -50,6 +58,7 @@ Function un.onInit
 FunctionEnd
 
 Section "Quorvel2"
+    SectionIn RO
     !insertmacro QUORVEL_INSTALL_FILES
     WriteUninstaller "$INSTDIR\Desinstalar.exe"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Quorvel2.exe" "" \
@@ -65,7 +74,11 @@ Section "Quorvel2"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+!include "${__FILEDIR__}/windows-time.nsh"
+
 Section "Uninstall"
+    ; First what the optional components changed, which needs the uninstall key's values.
+    !insertmacro QUORVEL_TIME_UNINSTALL
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     !insertmacro QUORVEL_REMOVE_FILES
     Delete "$INSTDIR\Desinstalar.exe"
