@@ -35,6 +35,9 @@ public:
     // next open on; an empty path goes back to the port number.
     void setDevicePath(const QString &path) { m_devicePath = path; }
 
+    // The device the port is open on, or was last opened on.
+    QString deviceName() const { return m_device; }
+
 private:
     // Records why an operation failed and returns its error number.
     int fail(int error, const PortFailure &why);

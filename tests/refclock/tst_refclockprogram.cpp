@@ -572,7 +572,7 @@ void TestRefclockProgram::windowReadsThroughTheService()
     // The window on "Com1", the same device: it reads through the service, with no message.
     WindowOnLine rig;
     rig.nameDevice(device);
-    rig.form.start();
+    rig.form.Form_Load();
     rig.form.show();
     QCOMPARE(rig.messages.shown, QStringList());
     QVERIFY(rig.shared.throughService());
@@ -683,7 +683,7 @@ void TestRefclockProgram::serviceStoppingShowsAsADeviceGone()
     QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
     WindowOnLine rig;
     rig.nameDevice(device);
-    rig.form.start();
+    rig.form.Form_Load();
     rig.form.show();
     QVERIFY(rig.shared.throughService());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.labels().constFirst().isEmpty(), 3000);
