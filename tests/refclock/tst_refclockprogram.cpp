@@ -651,9 +651,19 @@ void TestRefclockProgram::misbehavingClientIsDropped()
     QVERIFY(open);
     readChunks(reader, 1 << 20, 300); // what is still on its way
     const qsizetype samples = chrony.received().size();
-    const QByteArray frame = frameNow();
-    QVERIFY(line.send(frame));
-    QCOMPARE(joined(readChunks(reader, frame.size(), 3000)), frame);
+    // Frames a second apart, as many as the device's clock needs to be trusted: the last gives
+    // a sample, and the reader gets each.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < ClockAgreement::FramesToAgree; ++i) {
+        if (i > 0)
+            QThread::msleep(1000);
+        const QByteArray frame = QStringLiteral("$%1,%2,1,0\r\n")
+                                     .arg(now.addSecs(i).toString(QStringLiteral("hh:mm:ss")),
+                                          now.addSecs(i).toString(QStringLiteral("MM/dd/yyyy")))
+                                     .toLatin1();
+        QVERIFY(line.send(frame));
+        QCOMPARE(joined(readChunks(reader, frame.size(), 3000)), frame);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(chrony.received().size() > samples, 3000);
     QCOMPARE(refclock.linesWith(QStringLiteral("desconectado")).size(), 1);
     QCOMPARE(refclock.stopWith(SIGTERM), 0);
