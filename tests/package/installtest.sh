@@ -324,7 +324,10 @@ chrony_run() {
     check "the installed settings name a port ($options)" test "$pointed" != "$options"
     # As its unit runs it: as root with no capability at all.
     # shellcheck disable=SC2086 # the options are words, as in the unit's ExecStart
-    setpriv --bounding-set=-all --inh-caps=-all --no-new-privs \
+    # It shares the device in a folder of the test's, as in the unit's RuntimeDirectory.
+    local share_dir=$work/share
+    mkdir -p "$share_dir"
+    QUORVEL_SHARE_DIR=$share_dir setpriv --bounding-set=-all --inh-caps=-all --no-new-privs \
         /usr/bin/quorvel-refclock $pointed 2>"$work/refclock.log" &
     refclock_pid=$!
 
@@ -352,6 +355,28 @@ chrony_run() {
     echo "chronyd's estimate: ${estimate:-none} s, simulated 0.250000 s"
     check "chronyd's estimate within 5 ms of the simulated offset" bash -c \
         "[ -n '$estimate' ] && awk -v e='$estimate' 'BEGIN { d = e - 0.25; exit !(d < 0.005 && d > -0.005) }'"
+
+    # The installed window on the same device, while the service holds it: it reads the device
+    # through the service (it never opens the device itself) and shows the device's frames.
+    local window window_start window_end frames="" opened_device=no
+    window_start=$(date +%s)
+    QUORVEL_COM1=$device QUORVEL_SHARE_DIR=$share_dir QT_QPA_PLATFORM=offscreen \
+        QT_LOGGING_RULES=quorvel.frames.info=true /usr/bin/quorvel 2>"$work/shared.err" &
+    window=$!
+    sleep 4
+    readlink /proc/$window/fd/* 2>/dev/null | grep -qx "$device" && opened_device=yes
+    window_end=$(date +%s)
+    kill -TERM "$window" 2>/dev/null
+    wait "$window" 2>/dev/null || true
+    while IFS=',' read -r time date _; do
+        when=$(date -d "${date:6:4}-${date:0:2}-${date:3:2} $time" +%s 2>/dev/null) || continue
+        if [ "$when" -ge $((window_start - 1)) ] && [ "$when" -le $((window_end + 1)) ]; then
+            frames="$time,$date"
+            break
+        fi
+    done < <(sed -n 's/^.*frame shown: //p' "$work/shared.err")
+    check "the installed window shows the device's frames through the service (${frames:-none})" \
+        test -n "$frames" -a "$opened_device" = no
 
     kill -TERM "$refclock_pid"
     local refclock_status=0
