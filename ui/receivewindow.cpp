@@ -22,7 +22,7 @@ QString receiveTextOf(const QString &displayText)
 }
 
 ReceiveWindow::ReceiveWindow(QPlainTextEdit *box, QObject *parent)
-    : QObject(parent), m_box(box), m_lastTold(receiveText())
+    : QObject(parent), m_box(box), m_lastTold(receiveTextOf(displayed()))
 {
     connect(m_box, &QPlainTextEdit::textChanged, this, &ReceiveWindow::takeUserEdit);
 }
@@ -74,6 +74,6 @@ void ReceiveWindow::takeUserEdit()
 {
     if (m_writing)
         return;
-    m_lastTold = receiveText();
+    m_lastTold = receiveTextOf(displayed());
     emit edited(m_lastTold);
 }

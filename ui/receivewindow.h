@@ -27,8 +27,10 @@ class ReceiveWindow : public QObject
 public:
     explicit ReceiveWindow(QPlainTextEdit *box, QObject *parent = nullptr);
 
-    // The receive text that the box shows, with CR LF line ends.
-    QString receiveText() const { return receiveTextOf(displayed()); }
+    // The receive text that the box shows: the text last shown, as it was told (a lone CR or LF
+    // of the device stays one), or the box's content after the user's edit, with CR LF line
+    // ends.
+    QString receiveText() const { return m_lastTold; }
 
     // Shows `receiveText` in the box unless it shows it already.
     void show(const QString &receiveText);
