@@ -65,7 +65,8 @@ int refclockMain(int argc, char *argv[])
     RefclockLog &log = *logged;
     if (options.calibrate) {
         log.write(QCoreApplication::translate(
-            "quorvel-refclock", "--calibrate compara el dispositivo con chrony, que solo hay en Linux."));
+            "quorvel-refclock",
+            "--calibrate compara el dispositivo con chrony, que solo hay en Linux."));
         return 2;
     }
     DeviceSerialPort &port = device;
