@@ -113,7 +113,9 @@ int refclockMain(int argc, char *argv[])
     clock.poll(); // open the port now, not a poll from now
 
     const int status = QCoreApplication::exec();
+#ifndef Q_OS_WIN
     share.withdraw(ShareProtocol::EndReason::ServiceStopping);
+#endif
     clock.stop();
     return status;
 }
