@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/line.h"
 #include "frametime/clockpair.h"
 #include "tests/fakes/scriptedserialport.h"
 #include "tools/sim/frametext.h"
@@ -11,7 +12,8 @@
 
 // A device whose clock is the computer's plus `offset`, at the port interface: each read hands
 // over the frame of every whole second of the device's clock that has begun since the last
-// read, its "$" dated at the instant that second began (in UTC, as the device's zone). For
+// read, its "$" dated as a line delivers it, one character time after that second began (in
+// UTC, as the device's zone). For
 // the chain test under wine, whose serial ports do not reach QSerialPort.
 class DeviceTimePort : public ScriptedSerialPort
 {
@@ -30,7 +32,7 @@ public:
             const QByteArray frame =
                 frameText(QDateTime::fromSecsSinceEpoch(second.count(), QTimeZone::utc()));
             chunks.append(QString::fromLatin1(frame));
-            chunkArrival.append(now.monotonic - (now.real - began));
+            chunkArrival.append(now.monotonic - (now.real - began) + CharacterTime);
         }
         m_last = second;
         return ScriptedSerialPort::input(received);

@@ -25,7 +25,7 @@ int scriptedMain(int argc, char *argv[])
     FileLog log(QCoreApplication::applicationDirPath() + QStringLiteral("/scriptedrefclock.log"));
     ReferenceClock clock(
         &port, &socket, &log,
-        {QTimeZone::utc(), QStringLiteral("puerto 1"), SamplePipeServer::name(), true, false});
+        {QTimeZone::utc(), QStringLiteral("puerto 1"), SamplePipeServer::name(), true});
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
     QObject::connect(&poll, &QTimer::timeout, &poll, [&clock] { clock.poll(); });
