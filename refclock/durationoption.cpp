@@ -1,23 +1,19 @@
 #include "refclock/durationoption.h"
 
-#include <QRegularExpression>
+#include "core/duration.h"
 
-#include <cmath>
+#include <chrono>
 
 std::optional<std::chrono::microseconds> parseDurationOption(const QString &text)
 {
-    static const QRegularExpression form(
-        QStringLiteral(R"(^([+-]?(?:\d+(?:\.\d*)?|\.\d+))(ms|s|m|h)?$)"));
-    const QRegularExpressionMatch match = form.match(text);
-    if (!match.hasMatch())
+    using namespace std::chrono;
+    // The simulator's form, without its unit of days, and within a day either way.
+    if (text.endsWith(u'd'))
         return std::nullopt;
-    const QString unit = match.captured(2);
-    const double scale = unit == u"ms" ? 1e3 : unit == u"m" ? 60e6 : unit == u"h" ? 3600e6 : 1e6;
-    bool ok = false;
-    const double micro = match.captured(1).toDouble(&ok) * scale;
-    if (!ok || !std::isfinite(micro) || std::fabs(micro) > 86400e6)
+    const std::optional<nanoseconds> duration = parseDuration(text);
+    if (!duration || *duration > hours(24) || *duration < -hours(24))
         return std::nullopt;
-    return std::chrono::microseconds(std::llround(micro));
+    return round<microseconds>(*duration);
 }
 
 QString delayOptionValue(std::chrono::microseconds duration)

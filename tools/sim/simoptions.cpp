@@ -1,7 +1,7 @@
 #include "tools/sim/simoptions.h"
 
+#include "core/duration.h"
 #include "core/line.h"
-#include "tools/sim/duration.h"
 
 #include <QCommandLineParser>
 

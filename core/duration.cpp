@@ -1,4 +1,4 @@
-#include "tools/sim/duration.h"
+#include "core/duration.h"
 
 #include <QRegularExpression>
 
