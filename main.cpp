@@ -1,5 +1,8 @@
 #include "clock/clocksetting.h"
 #include "clock/platformclockbackend.h"
+#ifdef Q_OS_WIN
+#include "clock/elevatedclockchange.h"
+#endif
 #include "core/terminationsignals.h"
 #include "serial/deviceserialport.h"
 #ifdef QUORVEL_SHARING
@@ -18,6 +21,15 @@
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // Started elevated by a window that is not, for one change of the clock: it is made, and
+    // the program ends with its Windows error as the exit code, before any window exists.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (const std::optional<int> code = elevatedClockChange(arguments, systemWindowsClock()))
+        return *code;
+#endif
     QApplication app(argc, argv);
     installQtTranslation(&app); // before --help, which Qt words
     readCommandLine(app);       // --help, --version; ends the program on a bad argument

@@ -48,20 +48,15 @@ WindowsClockBackend::WindowsClockBackend(WindowsClockCalls calls, QObject *paren
 {
 }
 
-void WindowsClockBackend::setTimeBy(std::chrono::microseconds offset)
+bool lacksSystemTimePrivilege(DWORD error)
 {
-    const DWORD privilegeError = m_calls.enableSystemTimePrivilege();
-    if (privilegeError == ERROR_NOT_ALL_ASSIGNED || privilegeError == ERROR_PRIVILEGE_NOT_HELD) {
-        emit finished(Outcome::NoPermission, qt_error_string(int(privilegeError)));
-        return;
-    }
-    if (privilegeError != ERROR_SUCCESS) {
-        emit finished(Outcome::Refused, qt_error_string(int(privilegeError)));
-        return;
-    }
+    return error == ERROR_NOT_ALL_ASSIGNED || error == ERROR_PRIVILEGE_NOT_HELD;
+}
 
+DWORD moveWindowsClock(const WindowsClockCalls &calls, std::chrono::microseconds offset)
+{
     // The clock as it reads now, moved by the offset, to the millisecond SYSTEMTIME holds.
-    const SYSTEMTIME now = m_calls.getSystemTime();
+    const SYSTEMTIME now = calls.getSystemTime();
     const QDateTime read(QDate(now.wYear, now.wMonth, now.wDay),
                          QTime(now.wHour, now.wMinute, now.wSecond, now.wMilliseconds), Qt::UTC);
     const auto target = std::chrono::milliseconds(read.toMSecsSinceEpoch()) + offset;
@@ -76,14 +71,39 @@ void WindowsClockBackend::setTimeBy(std::chrono::microseconds offset)
     value.wMinute = WORD(when.time().minute());
     value.wSecond = WORD(when.time().second());
     value.wMilliseconds = WORD(when.time().msec());
+    return calls.setSystemTime(value);
+}
 
-    const DWORD error = m_calls.setSystemTime(value);
-    if (error == ERROR_SUCCESS) {
-        emit finished(Outcome::Set, QString());
-        return;
+DWORD setWindowsClockBy(const WindowsClockCalls &calls, std::chrono::microseconds offset)
+{
+    const DWORD privilegeError = calls.enableSystemTimePrivilege();
+    if (privilegeError != ERROR_SUCCESS)
+        return privilegeError;
+    return moveWindowsClock(calls, offset);
+}
+
+ClockBackend::Outcome windowsClockOutcome(DWORD error)
+{
+    switch (error) {
+    case ERROR_SUCCESS:
+        return ClockBackend::Outcome::Set;
+    case ERROR_NOT_ALL_ASSIGNED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_CANCELLED: // the user said no to the elevation prompt
+        return ClockBackend::Outcome::NoPermission;
+    default:
+        return ClockBackend::Outcome::Refused;
     }
-    emit finished(error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_ACCESS_DENIED
-                      ? Outcome::NoPermission
-                      : Outcome::Refused,
-                  qt_error_string(int(error)));
+}
+
+QString windowsErrorText(DWORD error)
+{
+    return error == ERROR_SUCCESS ? QString() : qt_error_string(int(error));
+}
+
+void WindowsClockBackend::setTimeBy(std::chrono::microseconds offset)
+{
+    const DWORD error = setWindowsClockBy(m_calls, offset);
+    emit finished(windowsClockOutcome(error), windowsErrorText(error));
 }

@@ -22,6 +22,22 @@ struct WindowsClockCalls
 // The real calls. They change this machine's clock: only the program itself uses them.
 WindowsClockCalls systemWindowsClock();
 
+// Whether an error of enabling SE_SYSTEMTIME_NAME means that the token does not hold it: the
+// process is not elevated.
+bool lacksSystemTimePrivilege(DWORD error);
+
+// Moves the clock by `offset` from what GetSystemTime reads right before, with the privilege
+// already enabled. Returns ERROR_SUCCESS or the error code of SetSystemTime.
+DWORD moveWindowsClock(const WindowsClockCalls &calls, std::chrono::microseconds offset);
+
+// Enables the privilege, then moves the clock. Returns ERROR_SUCCESS or the error code.
+DWORD setWindowsClockBy(const WindowsClockCalls &calls, std::chrono::microseconds offset);
+
+// The outcome of setting the clock that a Windows error code stands for, and the system's
+// text for it (empty on success).
+ClockBackend::Outcome windowsClockOutcome(DWORD error);
+QString windowsErrorText(DWORD error);
+
 // Sets the clock on Windows with SetSystemTime to the clock as GetSystemTime reads it right
 // before, plus the offset, in universal time (SetLocalTime would apply the daylight-saving rule
 // of the moment of the call, which is wrong across a change), after enabling the process's

@@ -1,6 +1,9 @@
+#include "clock/elevatedclockchange.h"
+#include "clock/elevatingclockbackend.h"
 #include "clock/platformclockbackend.h"
 #include "clock/windowsclockbackend.h"
 #include "frametime/utctime.h"
+#include "ui/clocksettingtext.h"
 
 #include <QDateTime>
 #include <QList>
@@ -111,7 +114,12 @@ private slots:
     void setsUniversalTimeInOneCall();
     void answers_data();
     void answers();
+    void elevationForTheOneChange_data();
+    void elevationForTheOneChange();
+    void elevatedCommandLine_data();
+    void elevatedCommandLine();
     void realPrivilegeRequestMatchesTheToken();
+    void realElevationHandsBackTheExitCode();
     void programUsesTheWindowsBackend();
 };
 
@@ -221,6 +229,129 @@ void TestWindowsClockBackend::answers()
         QCOMPARE(text, qt_error_string(int(error)));
 }
 
+// The value a SYSTEMTIME stands for.
+QDateTime dateTimeOf(const SYSTEMTIME &value)
+{
+    return QDateTime(QDate(value.wYear, value.wMonth, value.wDay),
+                     QTime(value.wHour, value.wMinute, value.wSecond, value.wMilliseconds),
+                     Qt::UTC);
+}
+
+constexpr DWORD RunTheElevatedProgram = 0xffffffff; // the fake prompt is accepted
+
+void TestWindowsClockBackend::elevationForTheOneChange_data()
+{
+    QTest::addColumn<DWORD>("windowPrivilege"); // the window's own token
+    QTest::addColumn<DWORD>("promptAnswer");    // what starting the elevated program gives
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<ClockBackend::Outcome>("outcome");
+    QTest::addColumn<QString>("message");
+
+    using O = ClockBackend::Outcome;
+    const QString notSet = QStringLiteral("No se pudo poner en hora el PC.\r\n");
+    QTest::newRow("elevated window: set directly, no prompt")
+        << DWORD(ERROR_SUCCESS) << DWORD(ERROR_SUCCESS) << false << O::Set << QString();
+    QTest::newRow("not elevated: prompt accepted, the elevated program sets it")
+        << DWORD(ERROR_NOT_ALL_ASSIGNED) << RunTheElevatedProgram << true << O::Set << QString();
+    QTest::newRow("not elevated: prompt refused")
+        << DWORD(ERROR_NOT_ALL_ASSIGNED) << DWORD(ERROR_CANCELLED) << true << O::NoPermission
+        << notSet + QStringLiteral("Se necesitan permisos de administrador.");
+    QTest::newRow("elevated program did not end in time")
+        << DWORD(ERROR_PRIVILEGE_NOT_HELD) << DWORD(WAIT_TIMEOUT) << true << O::Refused
+        << notSet + QStringLiteral("El servicio de hora del sistema rechazó el cambio: ")
+               + qt_error_string(WAIT_TIMEOUT);
+    QTest::newRow("token cannot be read: no prompt either")
+        << DWORD(ERROR_INVALID_HANDLE) << DWORD(ERROR_SUCCESS) << false << O::Refused
+        << notSet + QStringLiteral("El servicio de hora del sistema rechazó el cambio: ")
+               + qt_error_string(ERROR_INVALID_HANDLE);
+}
+
+void TestWindowsClockBackend::elevationForTheOneChange()
+{
+    QFETCH(DWORD, windowPrivilege);
+    QFETCH(DWORD, promptAnswer);
+    QFETCH(bool, asked);
+    QFETCH(ClockBackend::Outcome, outcome);
+    QFETCH(QString, message);
+
+    // The window's calls and the elevated program's: the clock has moved on 40 s by the time
+    // the elevated program reads it, as when the prompt stays open that long.
+    Recorder window;
+    window.privilegeAnswer = windowPrivilege;
+    Recorder elevated;
+    elevated.reading = Reading.addSecs(40);
+    QStringList requests;
+    const QString program = QStringLiteral("C:\\Program Files\\Quorvel\\Quorvel2.exe");
+    ElevationCalls elevation{
+        [&](const QString &file, const QString &arguments) -> DWORD {
+            requests.append(file + QLatin1Char(' ') + arguments);
+            if (promptAnswer != RunTheElevatedProgram)
+                return promptAnswer;
+            return DWORD(*elevatedClockChange(QStringList{file, arguments}, elevated.calls()));
+        },
+        program};
+    ElevatingClockBackend backend(window.calls(), elevation);
+    QSignalSpy finished(&backend, &ClockBackend::finished);
+    backend.setTimeBy(-2500ms);
+    if (finished.isEmpty())
+        QVERIFY(finished.wait(5000));
+
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().at(0).value<ClockBackend::Outcome>(), outcome);
+    ClockSettingOutcome said{outcome == ClockBackend::Outcome::Set
+                                 ? ClockSettingOutcome::Kind::Set
+                                 : ClockSettingOutcome::Kind::Refused,
+                             outcome, finished.first().at(1).toString()};
+    QCOMPARE(clockSettingText(said), message);
+    QCOMPARE(requests, asked ? QStringList{program + QStringLiteral(" --set-time-by=-2500000")}
+                             : QStringList());
+    // Exactly one SetSystemTime in all, at the clock as read at the change, 2.5 s back; the
+    // window that is not elevated never tries it.
+    const QList<SYSTEMTIME> sets = window.times + elevated.times;
+    const bool setsTheClock = outcome == ClockBackend::Outcome::Set;
+    QCOMPARE(sets.size(), setsTheClock ? 1 : 0);
+    if (setsTheClock) {
+        const Recorder &setter = asked ? elevated : window;
+        QCOMPARE(dateTimeOf(sets.first()), setter.reading.addMSecs(-2500));
+    }
+}
+
+void TestWindowsClockBackend::elevatedCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode"); // -1: not the elevated program's command line
+    QTest::addColumn<qint64>("offsetMs");
+
+    const QString program = QStringLiteral("Quorvel2.exe");
+    QTest::newRow("ahead") << QStringList{program, "--set-time-by=3600000000"} << 0
+                           << qint64(3600000);
+    QTest::newRow("behind") << QStringList{program, "--set-time-by=-1000"} << 0 << qint64(-1);
+    QTest::newRow("a window's command line") << QStringList{program} << -1 << qint64(0);
+    QTest::newRow("another option") << QStringList{program, "--version"} << -1 << qint64(0);
+    const int invalid = int(ERROR_INVALID_PARAMETER);
+    for (const char *bad :
+         {"--set-time-by=", "--set-time-by=+5", "--set-time-by= 5", "--set-time-by=5s",
+          "--set-time-by=0x10", "--set-time-by=--5", "--set-time-by=99999999999999999999",
+          "--set-time-by=3200000000000000"}) // more than a hundred years
+        QTest::newRow(bad) << QStringList{program, bad} << invalid << qint64(0);
+    QTest::newRow("with more arguments")
+        << QStringList{program, "--set-time-by=5", "--version"} << invalid << qint64(0);
+}
+
+void TestWindowsClockBackend::elevatedCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(qint64, offsetMs);
+
+    Recorder recorder;
+    const std::optional<int> code = elevatedClockChange(arguments, recorder.calls());
+    QCOMPARE(code.value_or(-1), exitCode);
+    QCOMPARE(recorder.times.size(), exitCode == 0 ? 1 : 0);
+    if (exitCode == 0)
+        QCOMPARE(dateTimeOf(recorder.times.first()), Reading.addMSecs(offsetMs));
+}
+
 void TestWindowsClockBackend::realPrivilegeRequestMatchesTheToken()
 {
     // The real privilege request only changes this process's token, never the clock; the real
@@ -241,11 +372,25 @@ void TestWindowsClockBackend::realPrivilegeRequestMatchesTheToken()
     }
 }
 
+void TestWindowsClockBackend::realElevationHandsBackTheExitCode()
+{
+    // The real request on a harmless program: under wine there is no prompt, and the program
+    // runs; on Windows this would show the prompt, so it runs under wine only.
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        QSKIP("would show a real elevation prompt: under wine only");
+    wchar_t system[MAX_PATH] = {};
+    QVERIFY(GetSystemDirectoryW(system, MAX_PATH) > 0);
+    const QString cmd = QString::fromWCharArray(system) + QStringLiteral("\\cmd.exe");
+    QCOMPARE(systemElevation().runElevated(cmd, QStringLiteral("/c exit 7")), DWORD(7));
+    QCOMPARE(systemElevation().runElevated(cmd + QStringLiteral(".missing"), QString()),
+             DWORD(ERROR_FILE_NOT_FOUND));
+}
+
 void TestWindowsClockBackend::programUsesTheWindowsBackend()
 {
     QObject owner;
     ClockBackend *backend = createPlatformClockBackend(&owner);
-    QVERIFY(qobject_cast<WindowsClockBackend *>(backend));
+    QVERIFY(qobject_cast<ElevatingClockBackend *>(backend));
     QCOMPARE(backend->parent(), &owner);
 }
 

@@ -1,0 +1,90 @@
+#include "clock/elevatingclockbackend.h"
+
+#include "clock/elevatedclockchange.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+
+#include <memory>
+
+#include <objbase.h>
+#include <shellapi.h>
+
+namespace {
+
+// How long the elevated program may take for its one change, once it runs.
+constexpr DWORD ChangeTimeoutMs = 30000;
+
+DWORD runElevated(const QString &program, const QString &arguments)
+{
+    // ShellExecuteEx may hand the request to COM; each thread that calls it initialises COM.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring file = QDir::toNativeSeparators(program).toStdWString();
+    const std::wstring parameters = arguments.toStdWString();
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // The process handle, to wait for its exit code; no error dialogs of the shell's own: a
+    // failure comes back as an error code, which the window words.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    DWORD result = ERROR_SUCCESS;
+    if (!ShellExecuteExW(&info)) {
+        result = GetLastError();
+    } else if (!info.hProcess) {
+        result = ERROR_INVALID_HANDLE;
+    } else {
+        if (WaitForSingleObject(info.hProcess, ChangeTimeoutMs) != WAIT_OBJECT_0)
+            result = WAIT_TIMEOUT;
+        else if (!GetExitCodeProcess(info.hProcess, &result))
+            result = GetLastError();
+        CloseHandle(info.hProcess);
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return result;
+}
+
+} // namespace
+
+ElevationCalls systemElevation()
+{
+    return ElevationCalls{runElevated, QCoreApplication::applicationFilePath()};
+}
+
+ElevatingClockBackend::ElevatingClockBackend(WindowsClockCalls direct, ElevationCalls elevation,
+                                             QObject *parent)
+    : ClockBackend(parent), m_direct(std::move(direct)), m_elevation(std::move(elevation))
+{
+}
+
+void ElevatingClockBackend::setTimeBy(std::chrono::microseconds offset)
+{
+    const DWORD privilegeError = m_direct.enableSystemTimePrivilege();
+    if (privilegeError == ERROR_SUCCESS) {
+        answer(moveWindowsClock(m_direct, offset));
+        return;
+    }
+    if (!lacksSystemTimePrivilege(privilegeError)) {
+        answer(privilegeError);
+        return;
+    }
+
+    // The thread ends when the elevated program has; its result is read on this object's
+    // thread, and not at all if this object is gone by then.
+    auto result = std::make_shared<DWORD>(ERROR_SUCCESS);
+    QThread *request = QThread::create(
+        [run = m_elevation.runElevated, program = m_elevation.program,
+         arguments = setTimeByArgument(offset), result] { *result = run(program, arguments); });
+    connect(request, &QThread::finished, this, [this, result] { answer(*result); });
+    connect(request, &QThread::finished, request, &QObject::deleteLater);
+    request->start();
+}
+
+void ElevatingClockBackend::answer(DWORD error)
+{
+    emit finished(windowsClockOutcome(error), windowsErrorText(error));
+}
