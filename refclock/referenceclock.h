@@ -39,10 +39,13 @@ public:
     {
         QTimeZone zone;      // the device's local time zone
         QString portLabel;   // the port as the log names it
-        QString socketLabel; // chrony's socket as the log names it
+        QString socketLabel; // the samples' socket as the log names it
         bool verbose = false;
         // The device's delay from the start of its second to its "$" (0 unless calibrated).
         std::chrono::nanoseconds delay{0};
+        // Who reads the samples, as the log names it: chrony on Linux, the Windows Time
+        // service's provider on Windows.
+        QString receiver = QStringLiteral("chrony");
     };
 
     // Where a sample goes instead of chrony, while calibrating: the computer's clock at the
