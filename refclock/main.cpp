@@ -1,10 +1,13 @@
-// quorvel-refclock: the GPS clock device as a reference clock for chrony.
+// quorvel-refclock: the GPS clock device as a reference clock for chrony on Linux, and for the
+// Windows Time service on Windows.
 
 #include "core/terminationsignals.h"
 #include "refclock/refclocklog.h"
 #include "refclock/refclockoptions.h"
 #include "refclock/referenceclock.h"
 #include "serial/deviceserialport.h"
+#include "share/deviceshare.h"
+#include "share/sharingserialport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -18,8 +21,6 @@
 #else
 #include "refclock/calibrationrun.h"
 #include "refclock/unixdatagramsocket.h"
-#include "share/deviceshare.h"
-#include "share/sharingserialport.h"
 #endif
 
 namespace {
@@ -69,7 +70,8 @@ int refclockMain(int argc, char *argv[])
             "--calibrate compara el dispositivo con chrony, que solo hay en Linux."));
         return 2;
     }
-    DeviceSerialPort &port = device;
+    const QString receiver =
+        QCoreApplication::translate("quorvel-refclock", "El servicio de hora de Windows");
 #else
     StandardErrorLog log;
     if (options.calibrate) {
@@ -79,13 +81,14 @@ int refclockMain(int argc, char *argv[])
     }
     UnixDatagramSocket socket(options.socketPath);
     const QString socketLabel = options.socketPath;
+    const QString receiver = QStringLiteral("chrony");
+#endif
     // What it reads is offered to local clients too: the window reads the device through it.
     DeviceShare share([&log](const QString &line) { log.write(line); });
     SharingSerialPort port(&device, &share);
-#endif
     ReferenceClock clock(
         &port, &socket, &log,
-        {options.zone, options.portLabel(), socketLabel, options.verbose, options.delay});
+        {options.zone, options.portLabel(), socketLabel, options.verbose, options.delay, receiver});
 
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
@@ -113,9 +116,7 @@ int refclockMain(int argc, char *argv[])
     clock.poll(); // open the port now, not a poll from now
 
     const int status = QCoreApplication::exec();
-#ifndef Q_OS_WIN
     share.withdraw(ShareProtocol::EndReason::ServiceStopping);
-#endif
     clock.stop();
     return status;
 }

@@ -213,8 +213,8 @@ void ReferenceClock::setChronyState(ChronyState state, const QString &reason)
         return;
     m_chronyState = state;
     if (state == ChronyState::Listening)
-        m_log->write(tr("%1 recibe las muestras en %2.")
-                         .arg(m_settings.receiver, m_settings.socketLabel));
+        m_log->write(
+            tr("%1 recibe las muestras en %2.").arg(m_settings.receiver, m_settings.socketLabel));
     else
         m_log->write(tr("%1 no escucha en %2 (%3): se descartan las muestras hasta que vuelva.")
                          .arg(m_settings.receiver, m_settings.socketLabel, reason));

@@ -1,6 +1,7 @@
 # quorvel-refclock on Windows: the same port, frame rules and frame time as on Linux; the
-# samples go to the pipe of QuorvelTimeProvider.dll, and the program runs as the Windows
-# service quorvel-refclock (--service).
+# samples go to the pipe of QuorvelTimeProvider.dll, the device is shared with the window over a
+# pipe of its own (share/), and the program runs as the Windows service quorvel-refclock
+# (--service).
 add_library(quorvel_refclock_lib STATIC
     chronysample.cpp chronysample.h
     durationoption.cpp durationoption.h
@@ -21,4 +22,4 @@ set_target_properties(quorvel-refclock PROPERTIES
     WIN32_EXECUTABLE OFF
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_compile_definitions(quorvel-refclock PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_libraries(quorvel-refclock PRIVATE quorvel_refclock_lib quorvel_serial)
+target_link_libraries(quorvel-refclock PRIVATE quorvel_refclock_lib quorvel_serial quorvel_share)

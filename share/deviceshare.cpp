@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#ifndef Q_OS_WIN
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -42,6 +43,7 @@ QString giveToDeviceGroup(const QString &path, const QString &device)
 }
 
 } // namespace
+#endif
 
 DeviceShare::DeviceShare(std::function<void(const QString &)> log, QObject *parent)
     : QObject(parent), m_log(std::move(log))
@@ -62,17 +64,25 @@ void DeviceShare::offer(const QString &device)
     if (m_server != nullptr && device == m_device)
         return;
     withdraw(ShareProtocol::EndReason::DeviceGone);
+#ifndef Q_OS_WIN
     if (!QFileInfo(shareFolder()).isDir())
         return;
+#endif
     m_path = shareSocketPath(device);
     m_device = device;
     if (m_path.isEmpty())
         return;
+    m_server = new QLocalServer(this);
+    m_server->setMaxPendingConnections(MaxClients);
+#ifdef Q_OS_WIN
+    // Anyone may open a COM port on Windows, and so anyone may read it here; the window checks
+    // that the pipe's server is the service (serviceclientport.cpp).
+    m_server->setSocketOptions(QLocalServer::WorldAccessOption);
+#else
     // A socket left behind by a service that did not end cleanly: nobody listens on it, since
     // only one program at a time holds the device.
     QLocalServer::removeServer(m_path);
-    m_server = new QLocalServer(this);
-    m_server->setMaxPendingConnections(MaxClients);
+#endif
     if (!m_server->listen(m_path)) {
         m_log(tr("No se puede compartir el dispositivo en %1: %2.")
                   .arg(m_path, m_server->errorString()));
@@ -80,10 +90,12 @@ void DeviceShare::offer(const QString &device)
         m_server = nullptr;
         return;
     }
+#ifndef Q_OS_WIN
     const QString refused = giveToDeviceGroup(m_path, device);
     if (!refused.isEmpty())
         m_log(tr("El socket %1 no pasó al grupo de %2 (%3): solo lo abre el grupo del servicio.")
                   .arg(m_path, device, refused));
+#endif
     connect(m_server, &QLocalServer::newConnection, this, &DeviceShare::accept);
 }
 
@@ -95,10 +107,12 @@ void DeviceShare::accept()
             client->deleteLater();
             continue;
         }
+#ifndef Q_OS_WIN
         // The least the system allows, so that a client that stops reading shows up in
         // bytesToWrite() soon and is dropped at the bound, instead of filling a big buffer.
         const int least = 1;
         ::setsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &least, sizeof least);
+#endif
         m_clients.append(client);
         connect(client, &QLocalSocket::readyRead, this,
                 [this, client] { drop(client, tr("envió datos; los clientes solo leen")); });
@@ -157,6 +171,8 @@ void DeviceShare::withdraw(ShareProtocol::EndReason reason)
         m_server->close();
         delete m_server;
         m_server = nullptr;
-        QFile::remove(m_path);
+#ifndef Q_OS_WIN
+        QFile::remove(m_path); // a pipe goes with its server; a Unix socket stays as a file
+#endif
     }
 }

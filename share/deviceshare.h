@@ -12,11 +12,12 @@
 class QLocalServer;
 class QLocalSocket;
 
-// quorvel-refclock's device offered to local clients (the window) over a Unix socket, in the
-// stream that share/shareprotocol.h defines. The socket is the device's: mode 0660 and the
-// device's group, so that only those who may open the device may read it. A client that falls
-// behind by more than its buffer's bound, or sends anything at all, is dropped; nothing a
-// client does blocks or slows the service.
+// quorvel-refclock's device offered to local clients (the window) over a local socket, in the
+// stream that share/shareprotocol.h defines: a Unix socket on Linux, a named pipe on Windows.
+// The socket is the device's: on Linux mode 0660 and the device's group, so that only those
+// who may open the device may read it; on Windows, where anyone may open a COM port, anyone. A
+// client that falls behind by more than its buffer's bound, or sends anything at all, is dropped;
+// nothing a client does blocks or slows the service.
 class DeviceShare : public QObject
 {
     Q_OBJECT
@@ -33,8 +34,8 @@ public:
     explicit DeviceShare(std::function<void(const QString &)> log, QObject *parent = nullptr);
     ~DeviceShare() override;
 
-    // Offers `device`, just opened, at its socket in the share folder; does nothing when the
-    // folder does not exist (the service runs outside its unit).
+    // Offers `device`, just opened, at its socket in the share folder; on Linux does nothing
+    // when the folder does not exist (the service runs outside its unit).
     void offer(const QString &device);
     // Sends what was read to every client.
     void publish(const QList<ReceivedChunk> &chunks);

@@ -5,6 +5,10 @@
 
 #include <QDeadlineTimer>
 
+#ifdef Q_OS_WIN
+#include "timeprovider/serverprocess.h"
+#endif
+
 namespace {
 
 PortFailure noDevice(int number)
@@ -58,6 +62,13 @@ int ServiceClientPort::setPortOpen(bool open)
         m_socket.abort();
         return fail(SerialOpenFailed, noService);
     }
+#ifdef Q_OS_WIN
+    // Any local program may make a pipe of that name; only the service's is the device's.
+    if (checkPipeServer(HANDLE(m_socket.socketDescriptor())).result != ServerCheck::Service) {
+        m_socket.abort();
+        return fail(SerialOpenFailed, noService);
+    }
+#endif
     // The greeting: the hello and the device the service holds.
     while (!deadline.hasExpired()) {
         m_decoder.append(m_socket.readAll());

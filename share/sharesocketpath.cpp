@@ -10,6 +10,17 @@ QString shareFolder()
     return folder.isEmpty() ? QString::fromLatin1(DefaultShareFolder) : folder;
 }
 
+#ifdef Q_OS_WIN
+QString shareSocketPath(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name.remove(0, 4);
+    if (name.isEmpty() || name.contains(u'\\') || name.contains(u'/'))
+        return {};
+    return QStringLiteral("quorvel-refclock-") + name.toUpper();
+}
+#else
 QString shareSocketPath(const QString &device)
 {
     // A Unix socket's path holds at most 107 bytes.
@@ -27,3 +38,4 @@ QString shareSocketPath(const QString &device)
     const QString path = QDir(shareFolder()).filePath(name + QLatin1String(".socket"));
     return QFile::encodeName(path).size() > MaxPath ? QString() : path;
 }
+#endif

@@ -41,6 +41,7 @@ if [ "$want_test" = yes ]; then
         g++-mingw-w64-x86-64-posix  # the Windows cross-build and its syntax check
         wine64                      # runs the Windows tests (tools/windows/test.sh)
         nsis                        # makes the Windows installer
+        dpkg-dev                    # dpkg-source: QtNetwork for MinGW from Debian's source
         chrony                      # the real chronyd for quorvel-refclock's tests (never
                                     # allowed to touch the clock; see below)
         systemd                     # systemd-analyze checks quorvel-refclock.service; the
