@@ -5,10 +5,11 @@
 //                                           (this program, "serve") squats on the pipe's name
 //   fakerefclock service                    what the service manager starts
 //   fakerefclock serve OFFSET               serves samples as a plain process
-//   fakerefclock rig-chain STANDIN DLL SERVICE OFFSET_US
+//   fakerefclock rig-chain STANDIN DLL SERVICE OFFSET_US WINDOW
 //                                           installs SERVICE (the scripted quorvel-refclock)
 //                                           as the service, its device OFFSET_US ahead; runs
-//                                           the stand-in against it
+//                                           the stand-in against it, then WINDOW (the
+//                                           window's port on the shared device)
 // Each rig removes the service it installed, and returns the stand-in's exit status.
 
 #include "timeprovider/samplepipe.h"
@@ -202,7 +203,7 @@ DWORD runChild(wchar_t *commandLine, HANDLE *process)
 
 // The chain: the service is the real reference clock and pipe server (scriptedrefclock).
 int rigChain(const wchar_t *standin, const wchar_t *dll, const wchar_t *program,
-             const wchar_t *offsetUs)
+             const wchar_t *offsetUs, const wchar_t *window)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -239,6 +240,17 @@ int rigChain(const wchar_t *standin, const wchar_t *dll, const wchar_t *program,
         GetExitCodeProcess(child, &exitCode);
         CloseHandle(child);
     }
+    // The window reads the device through the service, which still runs.
+    std::swprintf(command, 3 * MAX_PATH, L"\"%ls\"", window);
+    DWORD windowExit = 1;
+    if (runChild(command, &child) != 0) {
+        if (WaitForSingleObject(child, 30000) != WAIT_OBJECT_0)
+            std::printf("FAIL: the window's side did not end in 30 s\n");
+        GetExitCodeProcess(child, &windowExit);
+        CloseHandle(child);
+    }
+    if (windowExit != 0)
+        exitCode = 1;
     // The service ends when asked to stop.
     SERVICE_STATUS unused;
     const bool stopped = ControlService(service, SERVICE_CONTROL_STOP, &unused)
@@ -331,8 +343,8 @@ int wmain(int argc, wchar_t **argv)
         return rig(false, argv[2], argv[3]);
     if (argc == 4 && std::wcscmp(argv[1], L"rig-squatter") == 0)
         return rig(true, argv[2], argv[3]);
-    if (argc == 6 && std::wcscmp(argv[1], L"rig-chain") == 0)
-        return rigChain(argv[2], argv[3], argv[4], argv[5]);
+    if (argc == 7 && std::wcscmp(argv[1], L"rig-chain") == 0)
+        return rigChain(argv[2], argv[3], argv[4], argv[5], argv[6]);
     std::printf("usage: fakerefclock rig-service|rig-squatter STANDIN DLL\n");
     return 2;
 }
