@@ -77,10 +77,14 @@ if ! command -v "$mingw" >/dev/null; then
     exit 1
 fi
 mapfile -t windows_sources < <(
-    grep -rl -E 'Q_OS_WIN|<windows\.h>|windowsclockbackend\.h"' --include='*.cpp' \
-        core serial frametime clock ui refclock tools tests main.cpp | sort
+    {
+        grep -rl -E 'Q_OS_WIN|<windows\.h>|(windowsclockbackend|elevatingclockbackend|elevatedclockchange)\.h"' \
+            --include='*.cpp' core serial share frametime clock ui refclock tools tests main.cpp
+        # The Time service provider DLL: all of it is Win32. And the tests built for Windows
+        # only: the pipe of the shared device, the chain under wine's service manager.
+        printf '%s\n' timeprovider/*.cpp tests/timeprovider/*.cpp tests/share/tst_pipeshare.cpp
+    } | sort -u
 )
-windows_sources+=(timeprovider/*.cpp) # the Time service provider DLL: all of it is Win32
 qt_windows=$(tools/windows/qt.sh)
 if [ -n "$qt_windows" ]; then
     qt_include=$qt_windows/include
@@ -90,7 +94,7 @@ else
     echo "Qt headers: Debian's Linux Qt ($qt_include); no Qt for MinGW here"
 fi
 qt_flags=(-isystem "$qt_include")
-for module in QtCore QtGui QtWidgets QtSerialPort QtTest; do
+for module in QtCore QtGui QtWidgets QtSerialPort QtNetwork QtTest; do
     qt_flags+=(-isystem "$qt_include/$module")
 done
 project_flags=(-I"$root")
@@ -107,7 +111,7 @@ echo "${windows_sources[*]}"
 printf '%s\n' "${windows_sources[@]}" |
     xargs -P "$(nproc)" -I{} "$mingw" -fsyntax-only -std=c++17 -Wall -Wextra -Wpedantic -Werror \
         -DUNICODE -D_UNICODE -DWIN32 -DWIN64 -D_WIN64 -DMINGW_HAS_SECURE_API=1 -DQT_NO_DEBUG \
-        -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB -DQT_TESTLIB_LIB \
+        -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB -DQT_NETWORK_LIB -DQT_TESTLIB_LIB \
         -DQUORVEL_PROGRAM_NAME='"Quorvel2.exe"' "${project_flags[@]}" "${qt_flags[@]}" {} ||
     { echo "The Windows sources do not compile." >&2; exit 1; }
 
