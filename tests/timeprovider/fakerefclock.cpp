@@ -201,6 +201,21 @@ DWORD runChild(wchar_t *commandLine, HANDLE *process)
     return child.dwProcessId;
 }
 
+// Runs `commandLine` to its end, waiting `seconds` at most; its exit status, not 0 when it did
+// not start or did not end.
+DWORD runToEnd(wchar_t *commandLine, DWORD seconds, const char *what)
+{
+    HANDLE child = nullptr;
+    if (runChild(commandLine, &child) == 0)
+        return 1;
+    DWORD exitCode = 1;
+    if (WaitForSingleObject(child, seconds * 1000) != WAIT_OBJECT_0)
+        std::printf("FAIL: %s did not end in %lu s\n", what, seconds);
+    GetExitCodeProcess(child, &exitCode);
+    CloseHandle(child);
+    return exitCode;
+}
+
 // The chain: the service is the real reference clock and pipe server (scriptedrefclock).
 int rigChain(const wchar_t *standin, const wchar_t *dll, const wchar_t *program,
              const wchar_t *offsetUs, const wchar_t *window)
@@ -232,24 +247,10 @@ int rigChain(const wchar_t *standin, const wchar_t *dll, const wchar_t *program,
     // The stand-in expects the offset in 100 ns, within 5 ms.
     std::swprintf(command, 3 * MAX_PATH, L"\"%ls\" \"%ls\" chain %lld 50000", standin, dll,
                   std::wcstoll(offsetUs, nullptr, 10) * 10);
-    HANDLE child = nullptr;
-    DWORD exitCode = 1;
-    if (runChild(command, &child) != 0) {
-        if (WaitForSingleObject(child, 150000) != WAIT_OBJECT_0)
-            std::printf("FAIL: the stand-in did not end in 150 s\n");
-        GetExitCodeProcess(child, &exitCode);
-        CloseHandle(child);
-    }
+    DWORD exitCode = runToEnd(command, 150, "the stand-in");
     // The window reads the device through the service, which still runs.
     std::swprintf(command, 3 * MAX_PATH, L"\"%ls\"", window);
-    DWORD windowExit = 1;
-    if (runChild(command, &child) != 0) {
-        if (WaitForSingleObject(child, 30000) != WAIT_OBJECT_0)
-            std::printf("FAIL: the window's side did not end in 30 s\n");
-        GetExitCodeProcess(child, &windowExit);
-        CloseHandle(child);
-    }
-    if (windowExit != 0)
+    if (runToEnd(command, 30, "the window's side") != 0)
         exitCode = 1;
     // The service ends when asked to stop.
     SERVICE_STATUS unused;
@@ -305,14 +306,7 @@ int rig(bool squatter, const wchar_t *standin, const wchar_t *dll)
         std::swprintf(command, 2 * MAX_PATH,
                       L"\"%ls\" \"%ls\" sample -1234567 20030 98765 20000 %ls", standin, dll,
                       NextBurstEvent);
-    HANDLE child = nullptr;
-    DWORD exitCode = 1;
-    if (runChild(command, &child) != 0) {
-        if (WaitForSingleObject(child, 150000) != WAIT_OBJECT_0)
-            std::printf("fakerefclock: the stand-in did not end in 150 s\n");
-        GetExitCodeProcess(child, &exitCode);
-        CloseHandle(child);
-    }
+    const DWORD exitCode = runToEnd(command, 150, "the stand-in");
     if (squat != nullptr) {
         TerminateProcess(squat, 0);
         CloseHandle(squat);
