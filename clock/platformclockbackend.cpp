@@ -3,7 +3,7 @@
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
-#include "clock/elevatingclockbackend.h"
+#include "clock/windowsclockbackend.h"
 #else
 #include "clock/settimebackend.h"
 #include "clock/timedatedbackend.h"
@@ -12,7 +12,7 @@
 ClockBackend *createPlatformClockBackend(QObject *parent)
 {
 #ifdef Q_OS_WIN
-    return new ElevatingClockBackend(systemWindowsClock(), systemElevation(), parent);
+    return new WindowsClockBackend(systemWindowsClock(), systemElevation(), parent);
 #else
     auto *direct = new SetTimeBackend(systemRealtimeClock(), parent);
     auto *backend = new TimedatedBackend(QDBusConnection::systemBus(), direct, parent);

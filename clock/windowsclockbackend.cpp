@@ -1,6 +1,11 @@
 #include "clock/windowsclockbackend.h"
 
+#include "clock/elevatedclockchange.h"
+
 #include <QDateTime>
+#include <QThread>
+
+#include <memory>
 
 #include <windows.h>
 
@@ -43,16 +48,17 @@ WindowsClockCalls systemWindowsClock()
     return WindowsClockCalls{enableSystemTimePrivilege, getSystemTime, setSystemTime};
 }
 
-WindowsClockBackend::WindowsClockBackend(WindowsClockCalls calls, QObject *parent)
-    : ClockBackend(parent), m_calls(std::move(calls))
-{
-}
+namespace {
 
+// Whether an error of enabling SE_SYSTEMTIME_NAME means that the token does not hold it: the
+// process is not elevated.
 bool lacksSystemTimePrivilege(DWORD error)
 {
     return error == ERROR_NOT_ALL_ASSIGNED || error == ERROR_PRIVILEGE_NOT_HELD;
 }
 
+// Moves the clock by `offset` from what GetSystemTime reads right before, with the privilege
+// already enabled. Returns ERROR_SUCCESS or the error code of SetSystemTime.
 DWORD moveWindowsClock(const WindowsClockCalls &calls, std::chrono::microseconds offset)
 {
     // The clock as it reads now, moved by the offset, to the millisecond SYSTEMTIME holds.
@@ -74,15 +80,7 @@ DWORD moveWindowsClock(const WindowsClockCalls &calls, std::chrono::microseconds
     return calls.setSystemTime(value);
 }
 
-DWORD setWindowsClockBy(const WindowsClockCalls &calls, std::chrono::microseconds offset)
-{
-    const DWORD privilegeError = calls.enableSystemTimePrivilege();
-    if (privilegeError != ERROR_SUCCESS)
-        return privilegeError;
-    return moveWindowsClock(calls, offset);
-}
-
-ClockBackend::Outcome windowsClockOutcome(DWORD error)
+ClockBackend::Outcome outcomeOf(DWORD error)
 {
     switch (error) {
     case ERROR_SUCCESS:
@@ -97,13 +95,48 @@ ClockBackend::Outcome windowsClockOutcome(DWORD error)
     }
 }
 
-QString windowsErrorText(DWORD error)
+} // namespace
+
+DWORD setWindowsClockBy(const WindowsClockCalls &calls, std::chrono::microseconds offset)
 {
-    return error == ERROR_SUCCESS ? QString() : qt_error_string(int(error));
+    const DWORD privilegeError = calls.enableSystemTimePrivilege();
+    if (privilegeError != ERROR_SUCCESS)
+        return privilegeError;
+    return moveWindowsClock(calls, offset);
+}
+
+WindowsClockBackend::WindowsClockBackend(WindowsClockCalls calls, ElevationCalls elevation,
+                                         QObject *parent)
+    : ClockBackend(parent), m_calls(std::move(calls)), m_elevation(std::move(elevation))
+{
 }
 
 void WindowsClockBackend::setTimeBy(std::chrono::microseconds offset)
 {
-    const DWORD error = setWindowsClockBy(m_calls, offset);
-    emit finished(windowsClockOutcome(error), windowsErrorText(error));
+    const DWORD privilegeError = m_calls.enableSystemTimePrivilege();
+    if (privilegeError == ERROR_SUCCESS)
+        answer(moveWindowsClock(m_calls, offset));
+    else if (lacksSystemTimePrivilege(privilegeError) && m_elevation.runElevated)
+        askElevated(offset);
+    else
+        answer(privilegeError);
+}
+
+void WindowsClockBackend::askElevated(std::chrono::microseconds offset)
+{
+    // The thread ends when the elevated program has; its result is read on this object's
+    // thread, and not at all if this object is gone by then.
+    auto result = std::make_shared<DWORD>(ERROR_SUCCESS);
+    QThread *request = QThread::create(
+        [run = m_elevation.runElevated, program = m_elevation.program,
+         arguments = setTimeByArgument(offset), result] { *result = run(program, arguments); });
+    connect(request, &QThread::finished, this, [this, result] { answer(*result); });
+    connect(request, &QThread::finished, request, &QObject::deleteLater);
+    request->start();
+}
+
+void WindowsClockBackend::answer(DWORD error)
+{
+    emit finished(outcomeOf(error),
+                  error == ERROR_SUCCESS ? QString() : qt_error_string(int(error)));
 }

@@ -1,5 +1,5 @@
 #include "clock/elevatedclockchange.h"
-#include "clock/elevatingclockbackend.h"
+#include "clock/elevation.h"
 #include "clock/platformclockbackend.h"
 #include "clock/windowsclockbackend.h"
 #include "frametime/utctime.h"
@@ -290,7 +290,7 @@ void TestWindowsClockBackend::elevationForTheOneChange()
             return DWORD(*elevatedClockChange(QStringList{file, arguments}, elevated.calls()));
         },
         program};
-    ElevatingClockBackend backend(window.calls(), elevation);
+    WindowsClockBackend backend(window.calls(), elevation);
     QSignalSpy finished(&backend, &ClockBackend::finished);
     backend.setTimeBy(-2500ms);
     if (finished.isEmpty())
@@ -390,7 +390,7 @@ void TestWindowsClockBackend::programUsesTheWindowsBackend()
 {
     QObject owner;
     ClockBackend *backend = createPlatformClockBackend(&owner);
-    QVERIFY(qobject_cast<ElevatingClockBackend *>(backend));
+    QVERIFY(qobject_cast<WindowsClockBackend *>(backend));
     QCOMPARE(backend->parent(), &owner);
 }
 

@@ -1,12 +1,7 @@
-#include "clock/elevatingclockbackend.h"
-
-#include "clock/elevatedclockchange.h"
+#include "clock/elevation.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QThread>
-
-#include <memory>
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -53,38 +48,4 @@ DWORD runElevated(const QString &program, const QString &arguments)
 ElevationCalls systemElevation()
 {
     return ElevationCalls{runElevated, QCoreApplication::applicationFilePath()};
-}
-
-ElevatingClockBackend::ElevatingClockBackend(WindowsClockCalls direct, ElevationCalls elevation,
-                                             QObject *parent)
-    : ClockBackend(parent), m_direct(std::move(direct)), m_elevation(std::move(elevation))
-{
-}
-
-void ElevatingClockBackend::setTimeBy(std::chrono::microseconds offset)
-{
-    const DWORD privilegeError = m_direct.enableSystemTimePrivilege();
-    if (privilegeError == ERROR_SUCCESS) {
-        answer(moveWindowsClock(m_direct, offset));
-        return;
-    }
-    if (!lacksSystemTimePrivilege(privilegeError)) {
-        answer(privilegeError);
-        return;
-    }
-
-    // The thread ends when the elevated program has; its result is read on this object's
-    // thread, and not at all if this object is gone by then.
-    auto result = std::make_shared<DWORD>(ERROR_SUCCESS);
-    QThread *request = QThread::create(
-        [run = m_elevation.runElevated, program = m_elevation.program,
-         arguments = setTimeByArgument(offset), result] { *result = run(program, arguments); });
-    connect(request, &QThread::finished, this, [this, result] { answer(*result); });
-    connect(request, &QThread::finished, request, &QObject::deleteLater);
-    request->start();
-}
-
-void ElevatingClockBackend::answer(DWORD error)
-{
-    emit finished(windowsClockOutcome(error), windowsErrorText(error));
 }
