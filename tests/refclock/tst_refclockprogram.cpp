@@ -217,6 +217,33 @@ QByteArray joined(const QList<ReceivedChunk> &chunks)
     return bytes;
 }
 
+// quorvel-refclock sharing its device in a share folder of its own, `folder`/share, which is
+// named to every program started while this lives; its samples go to `folder`/chrony.sock.
+class SharingRefclock
+{
+public:
+    explicit SharingRefclock(const QTemporaryDir &folder)
+        : m_folder(folder.path()),
+          m_share(ShareFolderVariable, QFile::encodeName(folder.filePath(QStringLiteral("share"))))
+    {
+    }
+
+    // Starts it on `device`; true once it reads the device.
+    bool start(const QString &device)
+    {
+        return QDir(m_folder).mkpath(QStringLiteral("share"))
+               && refclock.start({QStringLiteral("--port"), device, QStringLiteral("--socket"),
+                                  QDir(m_folder).filePath(QStringLiteral("chrony.sock"))})
+               && refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000);
+    }
+
+    RefclockProcess refclock;
+
+private:
+    QString m_folder;
+    EnvironmentSetting m_share;
+};
+
 } // namespace
 
 class TestRefclockProgram : public QObject
@@ -476,13 +503,10 @@ void TestRefclockProgram::clientReadsTheBytesWithTheirArrival()
 {
     QTemporaryDir folder;
     PseudoTerminal line;
-    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
-    const EnvironmentSetting share(ShareFolderVariable,
-                                   QFile::encodeName(folder.filePath("share")));
-    RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    QVERIFY(folder.isValid() && line.isValid());
+    SharingRefclock sharing(folder);
+    RefclockProcess &refclock = sharing.refclock;
+    QVERIFY2(sharing.start(line.path()), qPrintable(refclock.log()));
 
     // The socket is the device's: read and write for its owner and its group only.
     const QString socketPath = shareSocketPath(line.path());
@@ -517,17 +541,14 @@ void TestRefclockProgram::onlyTheSocketsGroupMayConnect()
         QSKIP("Needs root, to try the socket as other users");
     QTemporaryDir folder;
     PseudoTerminal line;
-    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
+    QVERIFY(folder.isValid() && line.isValid());
     // The folder may be searched by all, as /run/quorvel-refclock is.
     QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner
                                                      | QFile::ExeOwner | QFile::ExeGroup
                                                      | QFile::ExeOther));
-    const EnvironmentSetting share(ShareFolderVariable,
-                                   QFile::encodeName(folder.filePath("share")));
-    RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    SharingRefclock sharing(folder);
+    RefclockProcess &refclock = sharing.refclock;
+    QVERIFY2(sharing.start(line.path()), qPrintable(refclock.log()));
 
     // The device's group, or the service's when the service could not give it that one (it
     // says so); read and write for owner and group only.
@@ -555,19 +576,16 @@ void TestRefclockProgram::onlyTheSocketsGroupMayConnect()
 void TestRefclockProgram::windowReadsThroughTheService()
 {
     QTemporaryDir folder;
-    QVERIFY(folder.isValid() && QDir(folder.path()).mkdir("share"));
-    const EnvironmentSetting share(ShareFolderVariable,
-                                   QFile::encodeName(folder.filePath("share")));
+    QVERIFY(folder.isValid());
+    SharingRefclock sharing(folder);
     FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
     QVERIFY(chrony.listen());
     QProcess simulator;
     const QString device = folder.filePath(QStringLiteral("device"));
     QVERIFY(plugIn(device,
                    startSimulator(simulator, {QStringLiteral("--offset"), QStringLiteral("2.5")})));
-    RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), device, QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    RefclockProcess &refclock = sharing.refclock;
+    QVERIFY2(sharing.start(device), qPrintable(refclock.log()));
 
     // The window on "Com1", the same device: it reads through the service, with no message.
     WindowOnLine rig;
@@ -607,16 +625,13 @@ void TestRefclockProgram::misbehavingClientIsDropped()
     QFETCH(bool, writesGarbage);
     QTemporaryDir folder;
     PseudoTerminal line;
-    QVERIFY(folder.isValid() && line.isValid() && QDir(folder.path()).mkdir("share"));
-    const EnvironmentSetting share(ShareFolderVariable,
-                                   QFile::encodeName(folder.filePath("share")));
+    QVERIFY(folder.isValid() && line.isValid());
+    SharingRefclock sharing(folder);
     const EnvironmentSetting bound("QUORVEL_SHARE_CLIENT_BUFFER", "512");
     FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
     QVERIFY(chrony.listen());
-    RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    RefclockProcess &refclock = sharing.refclock;
+    QVERIFY2(sharing.start(line.path()), qPrintable(refclock.log()));
 
     const QString socketPath = shareSocketPath(line.path());
     ServiceClientPort reader;
@@ -681,16 +696,13 @@ void TestRefclockProgram::serviceStoppingShowsAsADeviceGone()
 {
     QFETCH(int, signalNumber);
     QTemporaryDir folder;
-    QVERIFY(folder.isValid() && QDir(folder.path()).mkdir("share"));
-    const EnvironmentSetting share(ShareFolderVariable,
-                                   QFile::encodeName(folder.filePath("share")));
+    QVERIFY(folder.isValid());
+    SharingRefclock sharing(folder);
     QProcess simulator;
     const QString device = folder.filePath(QStringLiteral("device"));
     QVERIFY(plugIn(device, startSimulator(simulator, {})));
-    RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), device, QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    RefclockProcess &refclock = sharing.refclock;
+    QVERIFY2(sharing.start(device), qPrintable(refclock.log()));
     WindowOnLine rig;
     rig.nameDevice(device);
     rig.form.Form_Load();
