@@ -6,7 +6,7 @@
 #include "core/terminationsignals.h"
 #include "serial/deviceserialport.h"
 #ifdef QUORVEL_SHARING
-#include "share/serviceordeviceport.h"
+#include "share/serviceclientport.h"
 #endif
 #include "ui/applicationidentity.h"
 #include "ui/caretblinktimeout.h"

@@ -54,3 +54,41 @@ bool Frame::operator==(const Frame &other) const
     return time == other.time && date == other.date && weekday == other.weekday
            && summer == other.summer && arrival == other.arrival;
 }
+
+QList<FrameDecoder::Line> FrameDecoder::decode(const QList<ReceivedChunk> &chunks)
+{
+    QList<Line> lines;
+    for (const ReceivedChunk &chunk : chunks) {
+        for (qsizetype i = 0; i < chunk.bytes.size(); ++i) {
+            const char byte = chunk.bytes.at(i);
+            const bool lineEnd = byte == '\n' && m_lastWasCr;
+            m_lastWasCr = byte == '\r';
+            if (byte == '$') {
+                m_inFrame = true;
+                m_text.clear();
+                m_markerArrival = chunk.arrivalOf(i);
+            } else if (!m_inFrame) {
+                continue;
+            } else if (lineEnd) {
+                m_text.chop(1); // the CR
+                lines.append({m_text, Frame::parse(m_text, m_markerArrival)});
+                m_inFrame = false;
+                m_text.clear();
+            } else if (m_text.size() >= MaxFrameText) {
+                m_inFrame = false;
+                m_text.clear();
+            } else {
+                // Each byte is one character: 0-127 as themselves, 128-255 as Latin-1.
+                m_text.append(QChar(uchar(byte)));
+            }
+        }
+    }
+    return lines;
+}
+
+void FrameDecoder::reset()
+{
+    m_text.clear();
+    m_inFrame = false;
+    m_lastWasCr = false;
+}

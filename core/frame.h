@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/monotonicclock.h"
+#include "core/serialport.h"
 
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -31,3 +33,38 @@ struct Frame
 // them allowed. Numbers too large for an int come out as INT_MAX. Anything else (empty,
 // signs, decimal points, letters) is no number.
 std::optional<int> fieldNumber(QStringView field);
+
+// Takes frames at their line end, for quorvel-refclock: each "$" starts a frame text, and the
+// CR LF after it ends it, whatever arrived before or comes after (noise, a stray "$", other
+// lines of the device). A "$" dates its frame, as the window dates it: when that byte
+// arrived. The window keeps its own rule (FrameReceiver: a frame is taken once the line has
+// fallen quiet); the service has no receive window to keep, and so loses no frame on a line
+// that is never quiet.
+class FrameDecoder
+{
+public:
+    // A frame text longer than this is no frame: its "$" is forgotten, so that noise without a
+    // line end cannot grow the text without bound.
+    static constexpr qsizetype MaxFrameText = 256;
+
+    // One frame text ended by CR LF, and the frame its fields make, if they make one.
+    struct Line
+    {
+        QString text; // the characters between "$" and CR LF
+        std::optional<Frame> frame;
+    };
+
+    // Takes the chunks one read brought, in order; gives every frame text that a CR LF
+    // ended in them, in order.
+    QList<Line> decode(const QList<ReceivedChunk> &chunks);
+
+    // Forgets a frame text under way: the device was closed, and what comes next is another
+    // stream.
+    void reset();
+
+private:
+    QString m_text;         // since the latest "$"
+    bool m_inFrame = false; // a "$" came, and no line end since
+    bool m_lastWasCr = false;
+    MonotonicTime m_markerArrival;
+};

@@ -4,13 +4,9 @@
 #include "core/terminationsignals.h"
 #include "refclock/refclocklog.h"
 #include "refclock/refclockoptions.h"
-#include "refclock/referenceclock.h"
-#include "serial/deviceserialport.h"
-#include "share/deviceshare.h"
-#include "share/sharingserialport.h"
+#include "refclock/refclockservice.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -19,8 +15,8 @@
 #include "refclock/samplepipeserver.h"
 #include "refclock/windowsservice.h"
 #else
-#include "refclock/calibrationrun.h"
-#include "refclock/unixdatagramsocket.h"
+#include "refclock/calibration.h"
+#include "refclock/chronysocket.h"
 #endif
 
 namespace {
@@ -49,11 +45,6 @@ int refclockMain(int argc, char *argv[])
     }
     const RefclockOptions &options = parsed.options;
 
-    DeviceSerialPort device;
-    if (options.devicePath.isEmpty())
-        device.setCommPort(qint16(options.portNumber));
-    else
-        device.setDevicePath(options.devicePath);
 #ifdef Q_OS_WIN
     // The samples go to the Windows Time service's provider; the service's log to a file.
     SamplePipeServer socket("COM" + QByteArray::number(options.portNumber));
@@ -77,22 +68,17 @@ int refclockMain(int argc, char *argv[])
     if (options.calibrate) {
         QObject::connect(&termination, &TerminationSignals::received, &application,
                          [] { QCoreApplication::exit(1); });
-        return runCalibration(options, &device, &log);
+        return runCalibration(options, &log);
     }
-    UnixDatagramSocket socket(options.socketPath);
+    ChronySocket socket(options.socketPath);
     const QString socketLabel = options.socketPath;
     const QString receiver = QStringLiteral("chrony");
 #endif
     // What it reads is offered to local clients too: the window reads the device through it.
-    DeviceShare share([&log](const QString &line) { log.write(line); });
-    SharingSerialPort port(&device, &share);
-    ReferenceClock clock(
-        &port, &socket, &log,
-        {options.zone, options.portLabel(), socketLabel, options.verbose, options.delay, receiver});
-
-    QTimer poll;
-    poll.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&poll, &QTimer::timeout, &poll, [&clock] { clock.poll(); });
+    RefclockService service(options,
+                            {{options.zone, options.portLabel(), socketLabel, options.verbose,
+                              options.delay, receiver}},
+                            &socket, &log);
     QObject::connect(&termination, &TerminationSignals::received, &application,
                      [&log](int signalNumber) {
                          log.write(QCoreApplication::translate("quorvel-refclock", "Señal %1: fin.")
@@ -112,12 +98,9 @@ int refclockMain(int argc, char *argv[])
         WindowsService::reportRunning();
     }
 #endif
-    poll.start(ReferenceClock::PollInterval);
-    clock.poll(); // open the port now, not a poll from now
-
+    service.start();
     const int status = QCoreApplication::exec();
-    share.withdraw(ShareProtocol::EndReason::ServiceStopping);
-    clock.stop();
+    service.stop();
     return status;
 }
 

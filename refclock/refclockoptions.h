@@ -5,6 +5,7 @@
 #include <QTimeZone>
 
 #include <chrono>
+#include <optional>
 
 // How quorvel-refclock runs, as chosen on its command line.
 struct RefclockOptions
@@ -44,3 +45,12 @@ struct ParsedRefclockOptions
 
 // Reads the command line `arguments` (the program name first).
 ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments);
+
+// A length of time on quorvel-refclock's command line, written as quorvel-sim writes it: a
+// decimal number with an optional sign and an optional unit, "0.132", "130ms", "90s", "10m",
+// "1h" (no unit: seconds; units ms, s, m, h). Nothing for any other form or beyond a day
+// either way.
+std::optional<std::chrono::microseconds> parseDurationOption(const QString &text);
+
+// `duration` in seconds with four decimals, as --delay takes it: "0.1320".
+QString delayOptionValue(std::chrono::microseconds duration);

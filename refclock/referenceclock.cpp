@@ -42,9 +42,9 @@ QString secondsText(UtcTime time)
 
 } // namespace
 
-ReferenceClock::ReferenceClock(SerialPort *port, SampleSocket *socket, RefclockLog *log,
+ReferenceClock::ReferenceClock(SerialPort *port, SampleSink *sink, RefclockLog *log,
                                Settings settings, std::function<ClockPair()> clocks)
-    : m_port(port), m_socket(socket), m_log(log), m_settings(std::move(settings)),
+    : m_port(port), m_sink(sink), m_log(log), m_settings(std::move(settings)),
       m_clocks(std::move(clocks))
 {
 }
@@ -56,16 +56,19 @@ void ReferenceClock::poll()
         keepPortOpen();
         return;
     }
-    if (!m_receiver.Tick(m_port)) {
+    QList<ReceivedChunk> chunks;
+    if (m_port->input(&chunks) != SerialOk) {
         // A port that fails to read is closed and opened again, like a device that went away.
         m_port->setPortOpen(false);
         keepPortOpen();
         return;
     }
-    if (m_settings.verbose && m_receiver.TookFrame() && !m_receiver.TakenFrame())
-        m_log->write(tr("Trama mal formada: sin muestra."));
-    if (const std::optional<Frame> frame = m_receiver.TakenFrame())
-        takeFrame(*frame);
+    for (const FrameDecoder::Line &line : m_decoder.decode(chunks)) {
+        if (line.frame)
+            takeFrame(*line.frame);
+        else if (m_settings.verbose)
+            m_log->write(tr("Trama mal formada: sin muestra."));
+    }
 }
 
 void ReferenceClock::stop()
@@ -89,9 +92,11 @@ void ReferenceClock::keepPortOpen()
     }
     m_pollsUntilRetry = RetryPolls - 1;
     const int error = m_port->setPortOpen(true);
-    if (error == SerialOk)
+    if (error == SerialOk) {
+        m_decoder.reset(); // a frame cut short by the loss is not completed by the next
         setPortState(PortState::Open);
-    else if (m_portState == PortState::Lost && (m_portError == NotTriedYet || m_portError == error))
+    } else if (m_portState == PortState::Lost
+               && (m_portError == NotTriedYet || m_portError == error))
         m_portError = error; // the line about the loss says it all
     else
         setPortState(PortState::Missing, error);
@@ -183,17 +188,16 @@ void ReferenceClock::logAgreement(ClockAgreement::State before, ClockAgreement::
 
 void ReferenceClock::sendSample(UtcTime stamp, std::chrono::microseconds offset)
 {
-    if (m_handler) {
-        m_handler(stamp, offset);
+    QString reason;
+    const SampleSink::Result result = m_sink->send(stamp, offset, &reason);
+    if (m_settings.receiver.isEmpty()) {
         if (m_settings.verbose)
             m_log->write(tr("Muestra medida: llegada %1, adelanto %2 s.")
                              .arg(secondsText(stamp))
                              .arg(std::chrono::duration<double>(offset).count(), 0, 'f', 6));
         return;
     }
-    QString reason;
-    const SampleSocket::Result result = m_socket->send(m_socket->encode(stamp, offset), &reason);
-    if (result == SampleSocket::Sent) {
+    if (result == SampleSink::Sent) {
         ++m_samplesSent;
         setChronyState(ChronyState::Listening);
     } else {
@@ -202,7 +206,7 @@ void ReferenceClock::sendSample(UtcTime stamp, std::chrono::microseconds offset)
     }
     if (m_settings.verbose)
         m_log->write(tr("Muestra %1: llegada %2, adelanto %3 s.")
-                         .arg(result == SampleSocket::Sent ? tr("enviada") : tr("descartada"),
+                         .arg(result == SampleSink::Sent ? tr("enviada") : tr("descartada"),
                               secondsText(stamp))
                          .arg(std::chrono::duration<double>(offset).count(), 0, 'f', 6));
 }

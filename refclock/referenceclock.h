@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/framereceiver.h"
+#include "core/frame.h"
 #include "core/line.h"
 #include "frametime/clockagreement.h"
 #include "frametime/clockpair.h"
-#include "refclock/samplesocket.h"
+#include "refclock/samplesink.h"
 
 #include <QString>
 #include <QTimeZone>
@@ -16,9 +16,9 @@ class RefclockLog;
 class SerialPort;
 
 // The device as chrony's reference clock. poll() runs every 100 ms, as the window's poll does:
-// it keeps the port open (one try every 2 s while the device is missing), reads it through the
-// frame rules of FrameReceiver and, for each whole frame that names an instant, sends chrony
-// one sample: the computer's time when the frame's "$" arrived and how far the device was
+// it keeps the port open (one try every 2 s while the device is missing), reads it, takes each
+// frame at its CR LF (FrameDecoder) and, for each whole frame that names an instant, sends
+// chrony one sample: the computer's time when the frame's "$" arrived and how far the device was
 // ahead of it, by the timing model of frametime/frameinstant.h (the line's character time and
 // the device's delay, as calibrated, taken off the arrival). Frames that break the rules,
 // dates and times that do not convert and the hour skipped in spring give no sample; in the
@@ -44,23 +44,17 @@ public:
         // The device's delay from the start of its second to its "$" (0 unless calibrated).
         std::chrono::nanoseconds delay{0};
         // Who reads the samples, as the log names it: chrony on Linux, the Windows Time
-        // service's provider on Windows.
+        // service's provider on Windows. Empty while calibrating: the samples are measured,
+        // nobody receives them, and the log says nothing of a receiver.
         QString receiver = QStringLiteral("chrony");
     };
 
-    // Where a sample goes instead of chrony, while calibrating: the computer's clock at the
-    // "$" and how far the device was ahead of it.
-    using SampleHandler = std::function<void(UtcTime stamp, std::chrono::microseconds offset)>;
-
     // The port must have its number or path set; `clocks` reads the computer's clocks (tests
-    // pass a fixed pair). The port, socket and log stay the caller's.
-    ReferenceClock(SerialPort *port, SampleSocket *socket, RefclockLog *log, Settings settings,
+    // pass a fixed pair). The port, sink and log stay the caller's.
+    ReferenceClock(SerialPort *port, SampleSink *sink, RefclockLog *log, Settings settings,
                    std::function<ClockPair()> clocks = &ClockPair::now);
 
     void poll();
-
-    // Hands every sample to `handler` instead of sending it to chrony.
-    void setSampleHandler(SampleHandler handler) { m_handler = std::move(handler); }
 
     // Closes the port when it is open.
     void stop();
@@ -80,13 +74,12 @@ private:
     void setChronyState(ChronyState state, const QString &reason = QString());
 
     SerialPort *m_port;
-    SampleSocket *m_socket;
+    SampleSink *m_sink;
     RefclockLog *m_log;
     Settings m_settings;
     std::function<ClockPair()> m_clocks;
-    FrameReceiver m_receiver{QString()};
+    FrameDecoder m_decoder;
     ClockAgreement m_agreement;
-    SampleHandler m_handler;
     bool m_stopLogged = false; // a stop was logged, and no start since
     PortState m_portState = PortState::Unknown;
     int m_portError = 0;

@@ -1,7 +1,8 @@
 #include "refclock/samplepipeserver.h"
 
-#include "refclock/samplepiperecord.h"
-#include "timeprovider/samplepipe.h"
+#include "samplepipe/samplepipe.h"
+
+#include <cstring>
 
 #include <QCoreApplication>
 
@@ -37,11 +38,6 @@ SamplePipeServer::~SamplePipeServer()
 QString SamplePipeServer::name()
 {
     return QString::fromWCharArray(SamplePipe::Name);
-}
-
-QByteArray SamplePipeServer::encode(UtcTime systemTime, std::chrono::microseconds offset)
-{
-    return SamplePipeRecord::encode(systemTime, offset, ++m_sequence, m_source);
 }
 
 bool SamplePipeServer::create(QString *reason)
@@ -133,7 +129,8 @@ bool SamplePipeServer::writePending(QString *reason)
     return false; // the write failed: the next WriteFile says why
 }
 
-SampleSocket::Result SamplePipeServer::send(const QByteArray &datagram, QString *reason)
+SampleSink::Result SamplePipeServer::send(UtcTime systemTime, std::chrono::microseconds offset,
+                                          QString *reason)
 {
     QString why;
     if (m_state == State::Closed && !create(&why)) {
@@ -151,7 +148,10 @@ SampleSocket::Result SamplePipeServer::send(const QByteArray &datagram, QString 
             *reason = why;
         return Failed;
     }
-    m_pending = datagram;
+    const SamplePipe::Message message = SamplePipe::encode(
+        systemTime.time_since_epoch().count(), offset.count(), ++m_sequence, m_source.constData());
+    m_pending = QByteArray(int(sizeof message), '\0');
+    std::memcpy(m_pending.data(), &message, sizeof message);
     ResetEvent(m_event);
     m_overlapped = {};
     m_overlapped.hEvent = m_event;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "refclock/samplesocket.h"
+#include "refclock/samplesink.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,7 +16,7 @@
 // with one overlapped WriteFile and drops a sample while the previous one is still pending.
 // When the provider is gone (a write fails), the pipe is closed and made anew for the next
 // connection. Windows only.
-class SamplePipeServer : public SampleSocket
+class SamplePipeServer : public SampleSink
 {
 public:
     // `source`: the port as the provider names the device, "COM1".
@@ -28,8 +28,7 @@ public:
     // The pipe's name, as the log shows it.
     static QString name();
 
-    QByteArray encode(UtcTime systemTime, std::chrono::microseconds offset) override;
-    Result send(const QByteArray &datagram, QString *reason) override;
+    Result send(UtcTime systemTime, std::chrono::microseconds offset, QString *reason) override;
 
 private:
     enum class State { Closed, Waiting, Connected };

@@ -3,23 +3,22 @@
 # pipe of its own (share/), and the program runs as the Windows service quorvel-refclock
 # (--service).
 add_library(quorvel_refclock_lib STATIC
-    chronysample.cpp chronysample.h
-    durationoption.cpp durationoption.h
+    chronysocket.cpp chronysocket.h
     referenceclock.cpp referenceclock.h
     refclocklog.cpp refclocklog.h
     refclockoptions.cpp refclockoptions.h
-    samplepiperecord.cpp samplepiperecord.h
+    refclockservice.cpp refclockservice.h
     samplepipeserver.cpp samplepipeserver.h
-    samplesocket.h
+    samplesink.h
     windowsservice.cpp windowsservice.h
 )
 target_compile_definitions(quorvel_refclock_lib PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_link_libraries(quorvel_refclock_lib PUBLIC Qt6::Core quorvel_core quorvel_frametime
-    advapi32 shell32 ole32)
+    quorvel_serial quorvel_share quorvel_samplepipe advapi32 shell32 ole32)
 
 qt_add_executable(quorvel-refclock main.cpp)
 set_target_properties(quorvel-refclock PROPERTIES
     WIN32_EXECUTABLE OFF
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_compile_definitions(quorvel-refclock PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_libraries(quorvel-refclock PRIVATE quorvel_refclock_lib quorvel_serial quorvel_share)
+target_link_libraries(quorvel-refclock PRIVATE quorvel_refclock_lib)

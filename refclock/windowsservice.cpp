@@ -1,6 +1,6 @@
 #include "refclock/windowsservice.h"
 
-#include "timeprovider/samplepipe.h"
+#include "samplepipe/samplepipe.h"
 
 #include <QCoreApplication>
 #include <QDir>

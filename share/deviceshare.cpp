@@ -1,7 +1,5 @@
 #include "share/deviceshare.h"
 
-#include "share/sharesocketpath.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -45,13 +43,14 @@ QString giveToDeviceGroup(const QString &path, const QString &device)
 } // namespace
 #endif
 
-DeviceShare::DeviceShare(std::function<void(const QString &)> log, QObject *parent)
-    : QObject(parent), m_log(std::move(log))
+DeviceShare::DeviceShare(std::function<void(const QString &)> log, qint64 clientBuffer,
+                         QObject *parent)
+    : QObject(parent), m_log(std::move(log)), m_clientBuffer(clientBuffer),
+      m_clockShared(ShareProtocol::monotonicClockIsShared())
 {
-    bool valid = false;
-    const qint64 bound = qEnvironmentVariableIntValue("QUORVEL_SHARE_CLIENT_BUFFER", &valid);
-    if (valid && bound > 0)
-        m_clientBuffer = bound;
+    if (!m_clockShared)
+        m_log(tr("El reloj monótono de este programa no es CLOCK_MONOTONIC: no se comparte el "
+                 "dispositivo, cuyas horas de llegada los clientes leerían mal."));
 }
 
 DeviceShare::~DeviceShare()
@@ -64,6 +63,8 @@ void DeviceShare::offer(const QString &device)
     if (m_server != nullptr && device == m_device)
         return;
     withdraw(ShareProtocol::EndReason::DeviceGone);
+    if (!m_clockShared)
+        return;
 #ifndef Q_OS_WIN
     if (!QFileInfo(shareFolder()).isDir())
         return;
@@ -175,4 +176,52 @@ void DeviceShare::withdraw(ShareProtocol::EndReason reason)
         QFile::remove(m_path); // a pipe goes with its server; a Unix socket stays as a file
 #endif
     }
+}
+
+SharingSerialPort::SharingSerialPort(SerialPort *device, std::function<QString()> deviceName,
+                                     DeviceShare *share)
+    : m_device(device), m_deviceName(std::move(deviceName)), m_share(share)
+{
+}
+
+int SharingSerialPort::portOpen(bool *open)
+{
+    const int result = m_device->portOpen(open);
+    if (result == SerialOk && !*open)
+        withdraw(); // the device went away
+    return result;
+}
+
+int SharingSerialPort::setPortOpen(bool open)
+{
+    if (!open)
+        withdraw();
+    const int result = m_device->setPortOpen(open);
+    if (open && result == SerialOk)
+        m_share->offer(m_deviceName());
+    return result;
+}
+
+int SharingSerialPort::setCommPort(qint16 number)
+{
+    return m_device->setCommPort(number);
+}
+
+int SharingSerialPort::input(QList<ReceivedChunk> *chunks)
+{
+    const int result = m_device->input(chunks);
+    if (result == SerialOk && !chunks->isEmpty())
+        m_share->publish(*chunks);
+    return result;
+}
+
+PortFailure SharingSerialPort::lastFailure() const
+{
+    return m_device->lastFailure();
+}
+
+void SharingSerialPort::withdraw()
+{
+    if (m_share->offered())
+        m_share->withdraw(ShareProtocol::EndReason::DeviceGone);
 }

@@ -25,13 +25,15 @@ class DeviceShare : public QObject
 public:
     // Most bytes that may wait in the service for one client, past what the system's socket
     // buffer (set to its least) holds: at the line's 480 bytes a second and the stream's
-    // framing, minutes of the line. QUORVEL_SHARE_CLIENT_BUFFER sets another bound (tests).
+    // framing, minutes of the line.
     static constexpr qint64 DefaultClientBuffer = 16 * qint64(1024);
     // Most clients at once; one more is turned away.
     static constexpr int MaxClients = 16;
 
     // `log` gets one line per trouble: the socket could not be made, a client was dropped.
-    explicit DeviceShare(std::function<void(const QString &)> log, QObject *parent = nullptr);
+    // `clientBuffer`: the bound above.
+    explicit DeviceShare(std::function<void(const QString &)> log,
+                         qint64 clientBuffer = DefaultClientBuffer, QObject *parent = nullptr);
     ~DeviceShare() override;
 
     // Offers `device`, just opened, at its socket in the share folder; on Linux does nothing
@@ -52,9 +54,34 @@ private:
     void drop(QLocalSocket *client, const QString &why);
 
     std::function<void(const QString &)> m_log;
-    qint64 m_clientBuffer = DefaultClientBuffer;
+    qint64 m_clientBuffer;
+    // The stream dates each chunk on CLOCK_MONOTONIC; a program whose monotonic clock is
+    // another shares nothing, since its clients would misdate every frame.
+    bool m_clockShared;
     QLocalServer *m_server = nullptr;
     QString m_path;
     QString m_device;
     QList<QLocalSocket *> m_clients;
+};
+
+// The service's serial port: the device's own (`device`), offering what it reads to `share`'s
+// clients. A successful open offers the device, named by `deviceName` (the path the port
+// number stood for); a close, or the device going away, withdraws it.
+class SharingSerialPort : public SerialPort
+{
+public:
+    SharingSerialPort(SerialPort *device, std::function<QString()> deviceName, DeviceShare *share);
+
+    int portOpen(bool *open) override;
+    int setPortOpen(bool open) override;
+    int setCommPort(qint16 number) override;
+    int input(QList<ReceivedChunk> *chunks) override;
+    PortFailure lastFailure() const override;
+
+private:
+    void withdraw();
+
+    SerialPort *m_device;
+    std::function<QString()> m_deviceName;
+    DeviceShare *m_share;
 };

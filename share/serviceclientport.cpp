@@ -1,12 +1,12 @@
 #include "share/serviceclientport.h"
 
 #include "serial/portdevice.h"
-#include "share/sharesocketpath.h"
+#include "share/shareprotocol.h"
 
 #include <QDeadlineTimer>
 
 #ifdef Q_OS_WIN
-#include "timeprovider/serverprocess.h"
+#include "samplepipe/serverprocess.h"
 #endif
 
 namespace {
@@ -136,4 +136,43 @@ int ServiceClientPort::fail(int error, const PortFailure &why)
 {
     m_lastFailure = why;
     return error;
+}
+
+ServiceOrDevicePort::ServiceOrDevicePort(SerialPort *device) : m_device(device) {}
+
+int ServiceOrDevicePort::portOpen(bool *open)
+{
+    return active()->portOpen(open);
+}
+
+int ServiceOrDevicePort::setPortOpen(bool open)
+{
+    if (!open)
+        return active()->setPortOpen(false);
+    bool alreadyOpen = false;
+    if (active()->portOpen(&alreadyOpen) == SerialOk && alreadyOpen)
+        return active()->setPortOpen(true); // fails as the open port's own would
+    m_throughService = m_service.setPortOpen(true) == SerialOk;
+    if (m_throughService)
+        return SerialOk;
+    return m_device->setPortOpen(true);
+}
+
+int ServiceOrDevicePort::setCommPort(qint16 number)
+{
+    const int result = active()->setCommPort(number);
+    if (result != SerialOk)
+        return result;
+    m_service.setCommPort(number);
+    return m_device->setCommPort(number);
+}
+
+int ServiceOrDevicePort::input(QList<ReceivedChunk> *chunks)
+{
+    return active()->input(chunks);
+}
+
+PortFailure ServiceOrDevicePort::lastFailure() const
+{
+    return m_throughService ? m_service.lastFailure() : m_device->lastFailure();
 }

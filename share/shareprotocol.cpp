@@ -1,9 +1,14 @@
 #include "share/shareprotocol.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace ShareProtocol {
 
@@ -110,4 +115,68 @@ std::optional<Message> Decoder::next()
     return out;
 }
 
+bool sameClock(std::int64_t (*program)(), std::int64_t (*system)())
+{
+    constexpr std::int64_t Tolerance = 1'000'000; // 1 ms
+    const std::int64_t before = system();
+    const std::int64_t read = program();
+    const std::int64_t after = system();
+    return read >= before - Tolerance && read <= after + Tolerance;
+}
+
+bool monotonicClockIsShared()
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return sameClock(
+        [] {
+            return std::int64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    MonotonicClock::now().time_since_epoch())
+                                    .count());
+        },
+        [] {
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+        });
+#endif
+}
+
 } // namespace ShareProtocol
+
+QString shareFolder()
+{
+    const QString folder = qEnvironmentVariable(ShareFolderVariable);
+    return folder.isEmpty() ? QString::fromLatin1(DefaultShareFolder) : folder;
+}
+
+#ifdef Q_OS_WIN
+QString shareSocketPath(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name.remove(0, 4);
+    if (name.isEmpty() || name.contains(u'\\') || name.contains(u'/'))
+        return {};
+    return QStringLiteral("quorvel-refclock-") + name.toUpper();
+}
+#else
+QString shareSocketPath(const QString &device)
+{
+    // A Unix socket's path holds at most 107 bytes.
+    constexpr qsizetype MaxPath = 107;
+    QString name = QFileInfo(device).canonicalFilePath();
+    if (name.isEmpty())
+        name = QDir::cleanPath(device);
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    while (name.startsWith(u'/'))
+        name.remove(0, 1);
+    name.replace(u'/', u'_');
+    if (name.isEmpty())
+        return {};
+    const QString path = QDir(shareFolder()).filePath(name + QLatin1String(".socket"));
+    return QFile::encodeName(path).size() > MaxPath ? QString() : path;
+}
+#endif

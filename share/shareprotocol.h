@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 // The stream quorvel-refclock sends each local client that reads its device through it. Only
@@ -48,7 +49,8 @@ struct Message
 
 // Reads the stream as it comes, in pieces of any size. Anything that breaks the format (a
 // wrong hello, an unknown type, a length past the bounds) makes it broken for good: the
-// stream cannot be trusted from there on. It never holds more than one message's bytes.
+// stream cannot be trusted from there on. It keeps every byte appended until next() has
+// taken the messages they make; a client reads the messages out after each append.
 class Decoder
 {
 public:
@@ -64,4 +66,27 @@ private:
     bool m_broken = false;
 };
 
+// Whether this program's monotonic clock (MonotonicClock, which dates every read) is
+// CLOCK_MONOTONIC, the clock the stream's arrival times are on. Always true on Windows,
+// where both ends are this program's and read the same clock.
+bool monotonicClockIsShared();
+// The check itself: whether `program` and `system` read the same clock, within 1 ms, each
+// read in nanoseconds.
+bool sameClock(std::int64_t (*program)(), std::int64_t (*system)());
+
 } // namespace ShareProtocol
+
+// Where quorvel-refclock offers a device to local clients: one socket per device. On Linux in
+// the folder QUORVEL_SHARE_DIR names, /run/quorvel-refclock (the unit's RuntimeDirectory) when
+// it is not set; on Windows a named pipe per port.
+inline constexpr const char *ShareFolderVariable = "QUORVEL_SHARE_DIR";
+inline constexpr const char *DefaultShareFolder = "/run/quorvel-refclock";
+
+QString shareFolder();
+
+// The socket for `device` (a path such as /dev/ttyUSB0 or a link to it): named after the
+// device the path leads to, "ttyUSB0.socket", "pts_3.socket", so that the service given a
+// path and the window given "ComN" meet at the same device. Empty when the name would not
+// fit in a Unix socket's address. On Windows the pipe's name, which QLocalServer puts under
+// \\.\pipe\: "quorvel-refclock-COM1" for "COM1" or "\\.\COM1".
+QString shareSocketPath(const QString &device);

@@ -1,9 +1,8 @@
 #include "timeprovider/pipereader.h"
 
 #include "timeprovider/provider.h"
-#include "timeprovider/samplemessage.h"
-#include "timeprovider/samplepipe.h"
-#include "timeprovider/serverprocess.h"
+#include "samplepipe/samplepipe.h"
+#include "samplepipe/serverprocess.h"
 
 #include <cwchar>
 
@@ -77,15 +76,15 @@ End readSamples(Provider &provider, HANDLE pipe, OVERLAPPED *overlapped, Said *s
         case Read::Record:
             break;
         }
-        switch (checkRecord(message, provider.systemTime())) {
-        case RecordCheck::Valid:
+        switch (SamplePipe::checkRecord(message, provider.systemTime())) {
+        case SamplePipe::RecordCheck::Valid:
             provider.received(message);
             break;
-        case RecordCheck::OutOfBounds:
+        case SamplePipe::RecordCheck::OutOfBounds:
             note(provider, said, Dropped, 0, EVENTLOG_WARNING_TYPE,
                  L"Muestra de quorvel-refclock fuera de límites: descartada.");
             break;
-        case RecordCheck::NotAMessage:
+        case SamplePipe::RecordCheck::NotAMessage:
             note(provider, said, Garbled, 0, EVENTLOG_ERROR_TYPE,
                  L"quorvel-refclock envía datos que no son muestras: se cierra la conexión.");
             return End::Garbled;

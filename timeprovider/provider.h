@@ -1,7 +1,7 @@
 #pragma once
 
 #include "timeprovider/samplehistory.h"
-#include "timeprovider/samplepipe.h"
+#include "samplepipe/samplepipe.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "timeprovider/samplepipe.h"
+#include "samplepipe/samplepipe.h"
 
 #include <windows.h>
 

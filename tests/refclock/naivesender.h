@@ -2,8 +2,7 @@
 
 #include "core/frame.h"
 #include "frametime/frameinstant.h"
-#include "refclock/chronysample.h"
-#include "refclock/unixdatagramsocket.h"
+#include "refclock/chronysocket.h"
 
 #include <QFile>
 #include <QList>
@@ -89,8 +88,8 @@ private:
                     continue;
                 const microseconds offset = *instant - poll;
                 QString reason;
-                if (m_socket.send(ChronySample::encode(poll, offset), &reason)
-                    == SampleSocket::Sent) {
+                if (m_socket.send(poll, offset, &reason)
+                    == SampleSink::Sent) {
                     const QMutexLocker lock(&m_mutex);
                     m_offsets.append(duration<double>(offset).count());
                 }
@@ -98,7 +97,7 @@ private:
         }
     }
 
-    UnixDatagramSocket m_socket;
+    ChronySocket m_socket;
     QTimeZone m_zone;
     int m_fd = -1;
     std::atomic<bool> m_stop{false};

@@ -1,10 +1,9 @@
 // The pieces of quorvel-refclock --calibrate: what chronyd's answers mean, the median and
 // spread of the delays, the lengths on the command line and the service's settings written.
 
+#include "refclock/calibration.h"
 #include "refclock/chronystatus.h"
-#include "refclock/delaycalibration.h"
-#include "refclock/durationoption.h"
-#include "refclock/settingsfile.h"
+#include "refclock/refclockoptions.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,10 +1,9 @@
-#include "refclock/chronysample.h"
+#include "refclock/chronysocket.h"
 #include "refclock/refclockoptions.h"
 #include "refclock/referenceclock.h"
-#include "refclock/unixdatagramsocket.h"
 #include "tests/fakes/scriptedserialport.h"
-#include "tests/refclock/fakesamplesocket.h"
 #include "tests/refclock/recordingrefclocklog.h"
+#include "tests/refclock/recordingsink.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -82,7 +81,7 @@ constexpr double LineLateness = 0.002083;
 struct Rig
 {
     ScriptedSerialPort port;
-    FakeSampleSocket socket;
+    RecordingSink socket;
     RecordingRefclockLog log;
     MonotonicTime monotonicNow = MonotonicClock::now();
     UtcTime now;
@@ -376,13 +375,11 @@ void TestRefclock::samplesFromFrames()
     if (!sample)
         return;
     QCOMPARE(rig.socket.received.size(), 1);
-    const DecodedSample sent = decode(rig.socket.received.constFirst());
-    const qint64 expected = utc(arrival).time_since_epoch().count();
-    QCOMPARE(sent.seconds * 1'000'000 + sent.micro, expected);
+    const RecordingSink::Sample sent = rig.socket.received.constFirst();
+    QCOMPARE(sent.stamp, utc(arrival));
     // The "$" arrived the line's character time after the device's second began: the device
     // is that much further ahead than the arrival alone says.
-    QCOMPARE(sent.offset, offset + LineLateness);
-    QCOMPARE(sent.magic, ChronySample::Magic);
+    QCOMPARE(sent.offsetSeconds(), offset + LineLateness);
 }
 
 void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
@@ -392,10 +389,9 @@ void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
     rig.polls(1);
     rig.trustedFrame(QStringLiteral("$12:00:00,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 1);
-    const DecodedSample sent = decode(rig.socket.received.constFirst());
-    QCOMPARE(sent.seconds * 1'000'000 + sent.micro,
-             utc(QStringLiteral("2007-06-15T10:00:00.250Z")).time_since_epoch().count());
-    QCOMPARE(sent.offset, -0.25 + 0.3 + LineLateness);
+    const RecordingSink::Sample sent = rig.socket.received.constFirst();
+    QCOMPARE(sent.stamp, utc(QStringLiteral("2007-06-15T10:00:00.250Z")));
+    QCOMPARE(sent.offsetSeconds(), -0.25 + 0.3 + LineLateness);
 }
 
 void TestRefclock::disagreeingDeviceIsNotFollowed_data()
@@ -535,9 +531,9 @@ void TestRefclock::chronyNotListeningIsLoggedOnce()
     rig.frame(frameAt(-2));
     rig.frame(frameAt(-1));
     QCOMPARE(rig.socket.attempts, 0);
-    rig.socket.results = {SampleSocket::NotListening, SampleSocket::NotListening,
-                          SampleSocket::Failed,       SampleSocket::Sent,
-                          SampleSocket::Sent,         SampleSocket::NotListening};
+    rig.socket.results = {SampleSink::NotListening, SampleSink::NotListening,
+                          SampleSink::Failed,       SampleSink::Sent,
+                          SampleSink::Sent,         SampleSink::NotListening};
     const QStringList states = {"dropped", "dropped", "dropped", "sent", "sent", "dropped"};
     const QList<int> lines = {2, 2, 2, 3, 3, 4};
     for (qsizetype i = 0; i < states.size(); ++i) {
@@ -565,12 +561,12 @@ void TestRefclock::unixSocketReachesChronyAfterRestart()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString path = folder.filePath(QStringLiteral("chrony.sock"));
-    UnixDatagramSocket socket(path);
+    ChronySocket socket(path);
     const QByteArray sample = ChronySample::encode(UtcTime(1s), 250ms);
     QString reason;
 
     // No socket at the path: chrony is not running.
-    QCOMPARE(socket.send(sample, &reason), SampleSocket::NotListening);
+    QCOMPARE(socket.send(UtcTime(1s), 250ms, &reason), SampleSink::NotListening);
     QVERIFY(!reason.isEmpty());
 
     // chrony binds the path, as its refclock SOCK driver does.
@@ -588,19 +584,19 @@ void TestRefclock::unixSocketReachesChronyAfterRestart()
     };
     int chrony = bindChrony();
     QVERIFY(chrony >= 0);
-    QCOMPARE(socket.send(sample, &reason), SampleSocket::Sent);
+    QCOMPARE(socket.send(UtcTime(1s), 250ms, &reason), SampleSink::Sent);
     char buffer[64];
     QCOMPARE(::recv(chrony, buffer, sizeof buffer, MSG_DONTWAIT), ssize_t(40));
     QCOMPARE(QByteArray(buffer, 40), sample);
 
     // chrony ends and leaves its socket file behind: nobody listens there.
     ::close(chrony);
-    QCOMPARE(socket.send(sample, &reason), SampleSocket::NotListening);
+    QCOMPARE(socket.send(UtcTime(1s), 250ms, &reason), SampleSink::NotListening);
 
     // chrony is back on a new socket at the same path: the next sample reaches it.
     chrony = bindChrony();
     QVERIFY(chrony >= 0);
-    QCOMPARE(socket.send(sample, &reason), SampleSocket::Sent);
+    QCOMPARE(socket.send(UtcTime(1s), 250ms, &reason), SampleSink::Sent);
     QCOMPARE(::recv(chrony, buffer, sizeof buffer, MSG_DONTWAIT), ssize_t(40));
     ::close(chrony);
 }

@@ -5,7 +5,7 @@
 #include "frametime/clockagreement.h"
 #include "serial/deviceserialport.h"
 #include "share/serviceclientport.h"
-#include "share/sharesocketpath.h"
+#include "share/shareprotocol.h"
 #include "tests/refclock/fakechrony.h"
 #include "tests/support/lockfiles.h"
 #include "tests/support/pseudoterminal.h"

@@ -4,8 +4,8 @@
 #include "serial/deviceserialport.h"
 #include "share/deviceshare.h"
 #include "share/serviceclientport.h"
-#include "share/serviceordeviceport.h"
-#include "share/sharesocketpath.h"
+#include "share/serviceclientport.h"
+#include "share/shareprotocol.h"
 
 #include <QLocalSocket>
 #include <QScopeGuard>

@@ -2,7 +2,7 @@
 
 #include "serial/deviceserialport.h"
 #ifdef QUORVEL_SHARING
-#include "share/serviceordeviceport.h"
+#include "share/serviceclientport.h"
 #endif
 #include "tests/support/recordingmessages.h"
 #include "tests/support/steppedserialport.h"

@@ -12,7 +12,7 @@
 //                                           window's port on the shared device)
 // Each rig removes the service it installed, and returns the stand-in's exit status.
 
-#include "timeprovider/samplepipe.h"
+#include "samplepipe/samplepipe.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // opens on COM1 reads the device through the service's pipe. Prints "ok: ..." or "FAIL: ...".
 //   sharedwindow
 #include "serial/deviceserialport.h"
-#include "share/serviceordeviceport.h"
+#include "share/serviceclientport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

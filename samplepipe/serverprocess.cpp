@@ -1,6 +1,6 @@
-#include "timeprovider/serverprocess.h"
+#include "samplepipe/serverprocess.h"
 
-#include "timeprovider/samplepipe.h"
+#include "samplepipe/samplepipe.h"
 
 namespace {
 

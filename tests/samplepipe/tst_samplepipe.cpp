@@ -1,9 +1,8 @@
 // The record quorvel-refclock writes to the Windows Time service provider's pipe, checked
-// against the layout the provider reads (timeprovider/samplepipe.h) and against the values
-// chrony's sample carries for the same frame.
-#include "refclock/chronysample.h"
-#include "refclock/samplepiperecord.h"
-#include "timeprovider/samplepipe.h"
+// against the layout the provider reads and against the values chrony's sample carries for
+// the same frame.
+#include "refclock/chronysocket.h"
+#include "samplepipe/samplepipe.h"
 
 #include <QTest>
 
@@ -12,7 +11,7 @@
 using namespace std::chrono_literals;
 using std::chrono::microseconds;
 
-class TestSamplePipeRecord : public QObject
+class TestSamplePipe : public QObject
 {
     Q_OBJECT
 
@@ -23,7 +22,7 @@ private slots:
     void sourceIsCutAndEnded();
 };
 
-void TestSamplePipeRecord::layout_data()
+void TestSamplePipe::layout_data()
 {
     QTest::addColumn<qint64>("systemMicro");
     QTest::addColumn<qint64>("offsetMicro");
@@ -35,17 +34,13 @@ void TestSamplePipeRecord::layout_data()
     QTest::newRow("no offset") << qint64(1) << qint64(0) << qint64(0);
 }
 
-void TestSamplePipeRecord::layout()
+void TestSamplePipe::layout()
 {
     QFETCH(qint64, systemMicro);
     QFETCH(qint64, offsetMicro);
     QFETCH(qint64, offsetTicks);
     const UtcTime system{microseconds(systemMicro)};
-    const QByteArray bytes =
-        SamplePipeRecord::encode(system, microseconds(offsetMicro), 7, QByteArrayLiteral("COM1"));
-    QCOMPARE(bytes.size(), int(sizeof(SamplePipe::Message)));
-    SamplePipe::Message message;
-    std::memcpy(&message, bytes.constData(), sizeof message);
+    const SamplePipe::Message message = SamplePipe::encode(systemMicro, offsetMicro, 7, "COM1");
     QCOMPARE(message.magic, SamplePipe::Magic);
     QCOMPARE(message.version, SamplePipe::Version);
     QCOMPARE(int(message.size), 56);
@@ -63,20 +58,18 @@ void TestSamplePipeRecord::layout()
     QCOMPARE(qint64(qRound64(chronyOffset * 1e7)), message.offset);
 }
 
-void TestSamplePipeRecord::fileTimeOfTheUnixEpoch()
+void TestSamplePipe::fileTimeOfTheUnixEpoch()
 {
     // 1970-01-01 as a FILETIME, as Windows' documentation of FILETIME gives it.
-    QCOMPARE(SamplePipeRecord::fileTimeOf(UtcTime{}), 116444736000000000ULL);
-    QCOMPARE(SamplePipeRecord::fileTimeOf(UtcTime{1s}), 116444736010000000ULL);
+    QCOMPARE(SamplePipe::fileTimeOf(0), 116444736000000000ULL);
+    QCOMPARE(SamplePipe::fileTimeOf(1'000'000), 116444736010000000ULL);
 }
 
-void TestSamplePipeRecord::sourceIsCutAndEnded()
+void TestSamplePipe::sourceIsCutAndEnded()
 {
-    const QByteArray bytes = SamplePipeRecord::encode(UtcTime{}, 0us, 1, QByteArray(40, 'X'));
-    SamplePipe::Message message;
-    std::memcpy(&message, bytes.constData(), sizeof message);
+    const SamplePipe::Message message = SamplePipe::encode(0, 0, 1, QByteArray(40, 'X'));
     QCOMPARE(QByteArray(message.source), QByteArray(15, 'X'));
 }
 
-QTEST_GUILESS_MAIN(TestSamplePipeRecord)
-#include "tst_samplepiperecord.moc"
+QTEST_GUILESS_MAIN(TestSamplePipe)
+#include "tst_samplepipe.moc"

@@ -14,6 +14,9 @@
 // mode, so that it needs no more than read access), checks that the process serving the pipe
 // is the running service quorvel-refclock, drops a message whose values are outside the bounds
 // below, and leaves (and comes back 5 s later) when a record is not a Message at all.
+//
+// The window checks the same way that the pipe it reads the shared device from is the
+// service's (serverprocess.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -56,5 +59,28 @@ struct Message
 static_assert(sizeof(Message) == 56, "one fixed layout for both sides");
 static_assert(offsetof(Message, offset) == 16 && offsetof(Message, source) == 40,
               "no padding inside the message");
+
+// 100 ns intervals from 1601-01-01 to 1970-01-01 00:00 UTC.
+inline constexpr std::uint64_t UnixEpochAsFileTime = 116444736000000000ULL;
+
+// A time given in microseconds since 1970-01-01 UTC as a FILETIME count.
+std::uint64_t fileTimeOf(std::int64_t unixMicroseconds);
+
+// The service's record of the sample numbered `sequence`: at `systemTime` (microseconds since
+// 1970 on the computer's clock) the device read `systemTime + offset` (microseconds). `source`
+// is the port ("COM1"), cut to 15 characters.
+Message encode(std::int64_t systemTime, std::int64_t offset, std::uint32_t sequence,
+               const char *source);
+
+// What one record read from the pipe is.
+enum class RecordCheck {
+    Valid,       // a Message within the bounds
+    OutOfBounds, // a Message, but its values are not to be believed: drop it
+    NotAMessage, // wrong magic, version or size: the stream is not ours, or out of step
+};
+
+// The provider's check of `message` against the protocol and its bounds; `now` is the system
+// time in the message's units (100 ns since 1601).
+RecordCheck checkRecord(const Message &message, std::uint64_t now);
 
 } // namespace SamplePipe

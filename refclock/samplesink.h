@@ -1,0 +1,26 @@
+#pragma once
+
+#include "frametime/utctime.h"
+
+#include <QString>
+
+#include <chrono>
+
+// Where the reference clock's samples go: chrony's refclock SOCK socket (ChronySocket) on
+// Linux, the Windows Time service provider's pipe (SamplePipeServer) on Windows, the delay's
+// measurement while calibrating, a recording sink in tests. Sending never blocks.
+class SampleSink
+{
+public:
+    enum Result {
+        Sent,
+        NotListening, // nobody receives: no socket there, chrony or the provider not running
+        Failed,       // anything else: no permission, the receiver's queue full
+    };
+
+    virtual ~SampleSink() = default;
+
+    // Hands over one sample: at `systemTime` on the computer's clock, the true time was
+    // `systemTime + offset`. On anything but Sent, `reason` (when given) says why in words.
+    virtual Result send(UtcTime systemTime, std::chrono::microseconds offset, QString *reason) = 0;
+};
