@@ -32,7 +32,7 @@ echo "Checking ${#sources[@]} source files."
 echo "-- clang-tidy"
 # Our headers are checked through the sources that include them; generated headers and
 # those of Qt and the system are not.
-header_filter="^$root/(core|serial|share|frametime|clock|ui|refclock|tools)/"
+header_filter="^$root/(core|serial|samplepipe|share|frametime|clock|ui|refclock|tools)/"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 tidy_status=0
@@ -79,10 +79,10 @@ fi
 mapfile -t windows_sources < <(
     {
         grep -rl -E 'Q_OS_WIN|<windows\.h>|(windowsclockbackend|elevation|elevatedclockchange)\.h"' \
-            --include='*.cpp' core serial share frametime clock ui refclock tools tests main.cpp
+            --include='*.cpp' core serial samplepipe share frametime clock ui refclock tools tests main.cpp
         # The Time service provider DLL: all of it is Win32. And the tests built for Windows
         # only: the pipe of the shared device, the chain under wine's service manager.
-        printf '%s\n' timeprovider/*.cpp tests/timeprovider/*.cpp tests/share/tst_pipeshare.cpp
+        printf '%s\n' timeprovider/*.cpp samplepipe/*.cpp tests/timeprovider/*.cpp tests/share/tst_pipeshare.cpp
     } | sort -u
 )
 qt_windows=$(tools/windows/qt.sh)

@@ -60,6 +60,9 @@ private slots:
     void frameArrivalIsWhenItsMarkerArrived();
     void fieldNumber_data();
     void fieldNumber();
+    void decoderTakesEachFrameAtItsLineEnd_data();
+    void decoderTakesEachFrameAtItsLineEnd();
+    void decoderDatesEachFrameByItsMarker();
 };
 
 void TestFrameReceiver::ticks_data()
@@ -359,6 +362,84 @@ void TestFrameReceiver::fieldNumber()
     QFETCH(int, value);
     const std::optional<int> parsed = ::fieldNumber(field);
     QCOMPARE(parsed.value_or(-1), value);
+}
+
+void TestFrameReceiver::decoderTakesEachFrameAtItsLineEnd_data()
+{
+    // The chunks of consecutive reads; per read, the frame texts taken ("F" a frame, "f" a
+    // text whose fields make none), "." for none.
+    QTest::addColumn<QStringList>("reads");
+    QTest::addColumn<QString>("taken");
+    QTest::addColumn<QString>("frame"); // the last frame taken, described()
+
+    const QString other = QStringLiteral("$GPGSV,3,1,11,03,03,111,00,04,15,270,00*74\r\n");
+    QTest::newRow("whole frame in one read") << QStringList{FrameLine} << "F" << FrameShown;
+    QTest::newRow("frame cut across reads")
+        << QStringList{FrameLine.left(10), FrameLine.mid(10, 15), FrameLine.mid(25)} << "..F"
+        << FrameShown;
+    QTest::newRow("CR and LF in different reads")
+        << QStringList{FrameLine.chopped(1), QStringLiteral("\n")} << ".F" << FrameShown;
+    QTest::newRow("never quiet: a frame and other lines in every read")
+        << QStringList{FrameLine + other, other + FrameLine + other, other + other + FrameLine}
+        << "FffFfffF" << FrameShown;
+    QTest::newRow("noise with a stray $ right after the frame")
+        << QStringList{FrameLine + QStringLiteral("x$y"), QStringLiteral("zz")} << "F."
+        << FrameShown;
+    QTest::newRow("noise before the frame")
+        << QStringList{QStringLiteral("\x01\r\n") + FrameLine} << "F" << FrameShown;
+    QTest::newRow("a frame begun anew by a later $")
+        << QStringList{QStringLiteral("$12:0") + FrameLine} << "F" << FrameShown;
+    QTest::newRow("lone LF or CR ends nothing")
+        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\n"), QStringLiteral("\r")} << ".."
+        << QString();
+    QTest::newRow("no $: no frame")
+        << QStringList{FrameText + QStringLiteral("\r\n")} << "." << QString();
+    QTest::newRow("text past the bound is no frame")
+        << QStringList{u'$' + QString(FrameDecoder::MaxFrameText, u'1') + QStringLiteral("\r\n"),
+                       FrameLine}
+        << ".F" << FrameShown;
+}
+
+void TestFrameReceiver::decoderTakesEachFrameAtItsLineEnd()
+{
+    QFETCH(QStringList, reads);
+    QFETCH(QString, taken);
+    QFETCH(QString, frame);
+
+    FrameDecoder decoder;
+    QString got;
+    std::optional<Frame> last;
+    for (const QString &read : reads) {
+        const QList<FrameDecoder::Line> lines =
+            decoder.decode({ReceivedChunk{read.toLatin1(), MonotonicClock::now()}});
+        if (lines.isEmpty())
+            got += u'.';
+        for (const FrameDecoder::Line &line : lines) {
+            got += line.frame ? u'F' : u'f';
+            if (line.frame)
+                last = line.frame;
+        }
+    }
+    QCOMPARE(got, taken);
+    QCOMPARE(described(last), frame);
+}
+
+void TestFrameReceiver::decoderDatesEachFrameByItsMarker()
+{
+    // Two frames in one read: each dated when its own "$" arrived, counted back from the
+    // read's last byte one character time a byte; a port reopened forgets a frame under way.
+    const QByteArray bytes = (FrameLine + FrameLine).toLatin1();
+    const MonotonicTime last = MonotonicClock::now();
+    FrameDecoder decoder;
+    const QList<FrameDecoder::Line> lines = decoder.decode({ReceivedChunk{bytes, last}});
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0).frame->arrival, last - (bytes.size() - 1) * CharacterTime);
+    QCOMPARE(lines.at(1).frame->arrival, last - (bytes.size() / 2 - 1) * CharacterTime);
+    QCOMPARE(lines.at(1).text, FrameText);
+
+    decoder.decode({ReceivedChunk{QByteArrayLiteral("$12:00:00,06/1"), last}});
+    decoder.reset();
+    QVERIFY(decoder.decode({ReceivedChunk{QByteArrayLiteral("5/2007,5,1\r\n"), last}}).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFrameReceiver)

@@ -49,6 +49,7 @@ class BenchRefclock : public QObject
 
 private slots:
     void chronysEstimate();
+    void busyLine();
     void realisticLine();
 };
 
@@ -123,6 +124,42 @@ void BenchRefclock::chronysEstimate()
     qInfo("| naive, dated at the 100 ms poll | %.2f ms | %.2f ms | %.2f ms | %.2f ms |",
           chronyPoll.median, chronyPoll.maximum, samplesPoll.median, samplesPoll.maximum);
     qInfo("(absolute differences from the simulated offset; target: chronyd within 5 ms)");
+}
+
+void BenchRefclock::busyLine()
+{
+    // A device that also sends other lines, filling its seconds so that no 100 ms poll is ever
+    // quiet, with a stray "$" in noise right after each frame: samples sent in a minute once
+    // chronyd has had a minute to select the device, and its estimate meanwhile.
+    const QString reason = Chronyd::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    RefclockChain busy;
+    START_CHRONYD(busy.chronyd, busy.refclockSocket());
+    QVERIFY(busy.plug(
+        {QStringLiteral("--offset"), QString::number(SimulatedOffset), QStringLiteral("--busy")}));
+    QVERIFY(busy.startRefclock({QStringLiteral("--verbose")}));
+    const qint64 selectedAfter = busy.chronyd.waitForSelection(60000);
+    const qsizetype before = busy.sentOffsets().size();
+    QList<double> estimates;
+    QElapsedTimer clock;
+    clock.start();
+    for (int second = 1; second <= MeasuredSeconds; ++second) {
+        busy.refclock.runFor(int(qMax<qint64>(0, second * 1000 - clock.elapsed())));
+        if (const std::optional<double> estimate = busy.chronyd.estimatedOffset())
+            estimates.append(*estimate);
+    }
+    const qsizetype sent = busy.sentOffsets().size() - before;
+    const Figures chrony = figures(estimates);
+    qInfo("| busy line (--busy: other lines, a stray \"$\") | samples sent per minute | chronyd "
+          "selected the device | chronyd's estimate: median | maximum |");
+    if (estimates.isEmpty())
+        qInfo("| quorvel-refclock | %d | %s | no estimate | |", int(sent),
+              selectedAfter >= 0 ? "yes" : "no, within 60 s");
+    else
+        qInfo("| quorvel-refclock | %d | %s | %.2f ms | %.2f ms |", int(sent),
+              selectedAfter >= 0 ? "yes" : "no, within 60 s", chrony.median, chrony.maximum);
+    QVERIFY2(sent > 0 || !busy.refclock.lines().isEmpty(), qPrintable(busy.refclock.log()));
 }
 
 void BenchRefclock::realisticLine()

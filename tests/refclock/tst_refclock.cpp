@@ -148,6 +148,7 @@ private slots:
     void calibrationOptions_data();
     void calibrationOptions();
     void delayOfTheDeviceMovesTheSecondEarlier();
+    void busyLineLosesNoFrame();
     void disagreeingDeviceIsNotFollowed_data();
     void disagreeingDeviceIsNotFollowed();
     void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
@@ -392,6 +393,24 @@ void TestRefclock::delayOfTheDeviceMovesTheSecondEarlier()
     const RecordingSink::Sample sent = rig.socket.received.constFirst();
     QCOMPARE(sent.stamp, utc(QStringLiteral("2007-06-15T10:00:00.250Z")));
     QCOMPARE(sent.offsetSeconds(), -0.25 + 0.3 + LineLateness);
+}
+
+void TestRefclock::busyLineLosesNoFrame()
+{
+    // A device that also sends other lines, so that no poll is ever quiet, with a stray "$"
+    // in noise right after each frame: every frame is taken at its line end.
+    Rig rig;
+    rig.polls(1);
+    const QString other = QStringLiteral("$GPGSV,3,1,11,03,03,111,00,04,15,270,00*74\r\n");
+    for (int second = 0; second < 5; ++second) {
+        rig.port.chunks = QStringList{frameAt(second) + QStringLiteral("*$~") + other, other};
+        rig.port.chunkArrival = {rig.monotonicNow - 200ms, rig.monotonicNow - 100ms};
+        rig.polls(2);
+        rig.monotonicNow += 1s;
+        rig.now += 1s;
+    }
+    // The first two frames make the device's clock trusted; the next three are samples.
+    QCOMPARE(rig.socket.received.size(), 3);
 }
 
 void TestRefclock::disagreeingDeviceIsNotFollowed_data()

@@ -47,6 +47,7 @@ private slots:
     void longChunkIsSplitAndEachPieceDated();
     void breaksOnWhatIsOffTheFormat_data();
     void breaksOnWhatIsOffTheFormat();
+    void sharesOnlyOnTheSystemsMonotonicClock();
 };
 
 void TestShareProtocol::readsBackWhatIsWritten_data()
@@ -114,6 +115,17 @@ void TestShareProtocol::breaksOnWhatIsOffTheFormat()
     const QList<Message> messages = decode(stream + after, 1 << 20, &broken);
     QVERIFY(broken);
     QCOMPARE(messages.size(), 0);
+}
+
+void TestShareProtocol::sharesOnlyOnTheSystemsMonotonicClock()
+{
+    // Arrival times cross processes as CLOCK_MONOTONIC readings: a program whose own clock
+    // is another (here one a second ahead) must not share.
+    static std::int64_t systemNow = 5'000'000'000;
+    const auto system = [] { return systemNow += 1000; };
+    QVERIFY(ShareProtocol::sameClock([] { return systemNow; }, system));
+    QVERIFY(!ShareProtocol::sameClock([] { return systemNow + 1'000'000'000; }, system));
+    QVERIFY(ShareProtocol::monotonicClockIsShared());
 }
 
 QTEST_GUILESS_MAIN(TestShareProtocol)

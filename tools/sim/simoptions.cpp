@@ -114,6 +114,10 @@ ParsedOptions parseOptions(const QStringList &arguments)
         {QStringLiteral("noise"),
          QStringLiteral("Send 1 to 16 random bytes (any value but \"$\") at a random moment "
                         "between frames.")},
+        {QStringLiteral("busy"),
+         QStringLiteral("After each slot's frames, send a stray \"$\" in noise, then other "
+                        "lines of the device back to back until 20 ms before the next slot, "
+                        "so that the line is never quiet for 100 ms.")},
         {QStringLiteral("split"),
          QStringLiteral("Pause 250 ms at a random place inside every frame.")},
         {QStringLiteral("malformed"),
@@ -210,6 +214,7 @@ ParsedOptions parseOptions(const QStringList &arguments)
         return result;
     }
     options.noise = parser.isSet(QStringLiteral("noise"));
+    options.busy = parser.isSet(QStringLiteral("busy"));
     options.split = parser.isSet(QStringLiteral("split"));
     options.malformed = parser.isSet(QStringLiteral("malformed"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));

@@ -22,6 +22,7 @@ struct SimOptions
     QString device;         // serial device to send on; empty: create a pseudo-terminal
     qint64 count = 0;       // frames to send before ending; 0: no limit
     bool noise = false;     // random bytes between frames
+    bool busy = false;      // other lines between frames, never quiet for a poll
     bool split = false;     // a pause inside every frame
     bool malformed = false; // every second frame broken
     std::chrono::nanoseconds silence{0}; // quiet stretch after every third slot; 0: none

@@ -67,6 +67,21 @@ void addNoise(SlotPlan &plan, std::chrono::nanoseconds after, std::chrono::nanos
     plan.chunks.append(noise);
 }
 
+// A device that also sends other lines: right after its frames a stray "$" in a little noise,
+// then other sentences back to back until NoiseClearance before the next slot.
+void addOtherLines(SlotPlan &plan, std::chrono::nanoseconds after, std::chrono::nanoseconds period)
+{
+    static const QByteArray stray("*$~");
+    static const QByteArray other("$GPGSV,3,1,11,03,03,111,00,04,15,270,00*74\r\n");
+    std::chrono::nanoseconds at = after;
+    plan.chunks.append({at, stray, false});
+    at += characterTimes(stray.size());
+    while (at + characterTimes(other.size()) <= period - NoiseClearance) {
+        plan.chunks.append({at, other, false});
+        at += characterTimes(other.size());
+    }
+}
+
 } // namespace
 
 std::chrono::nanoseconds SlotPlan::end() const
@@ -94,7 +109,9 @@ SlotPlan planSlot(std::chrono::nanoseconds slot, qint64 framesBefore, const SimO
         const QByteArray frame = broken ? malformedFrameText(time, *broken) : frameText(time);
         addFrame(plan, position, lateness, frame, options.split, random);
     }
-    if (options.noise)
+    if (options.busy)
+        addOtherLines(plan, lateness + position.time(), options.period);
+    else if (options.noise)
         addNoise(plan, lateness + position.time(), options.period, random);
     return plan;
 }
