@@ -1,8 +1,6 @@
-#include "timeprovider/pipereader.h"
-
-#include "timeprovider/provider.h"
 #include "samplepipe/samplepipe.h"
 #include "samplepipe/serverprocess.h"
+#include "timeprovider/provider.h"
 
 #include <cwchar>
 

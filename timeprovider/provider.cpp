@@ -1,7 +1,5 @@
 #include "timeprovider/provider.h"
 
-#include "timeprovider/pipereader.h"
-
 #include <cstddef>
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "timeprovider/samplehistory.h"
 #include "samplepipe/samplepipe.h"
+#include "timeprovider/samplehistory.h"
 
 #include <windows.h>
 
@@ -59,3 +59,9 @@ private:
     unsigned long long m_lastAlertMs = 0;
     unsigned long long m_alertEveryMs = 1000; // the Time service's poll interval
 };
+
+// The reader thread of a Provider (its argument): connects to the service's pipe, checks that
+// the service serves it, hands each valid sample to the provider, reconnects when the pipe goes
+// away, and ends when the provider's stop event is set. It waits on nothing else: overlapped
+// reads, and the stop event beside each of them. In pipereader.cpp.
+DWORD WINAPI pipeReaderThread(void *provider);
