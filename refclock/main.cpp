@@ -77,7 +77,7 @@ int refclockMain(int argc, char *argv[])
     // What it reads is offered to local clients too: the window reads the device through it.
     RefclockService service(options,
                             {{options.zone, options.portLabel(), socketLabel, options.verbose,
-                              options.delay, receiver}},
+                              options.delay, receiver, options.acceptStepAfter}},
                             &socket, &log);
     QObject::connect(&termination, &TerminationSignals::received, &application,
                      [&log](int signalNumber) {

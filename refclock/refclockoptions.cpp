@@ -71,6 +71,11 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         tr("Retraso del dispositivo: cuánto después de empezar su segundo llega su \"$\", en "
            "segundos (0.1320) o con unidad (132ms); lo da --calibrate. Por omisión 0."),
         QStringLiteral("D"));
+    const QCommandLineOption acceptStepAfter(
+        QStringLiteral("accept-step-after"),
+        tr("Tras un salto del reloj del dispositivo, cuánto debe mantener su nueva hora sin "
+           "saltos para seguirla (15m, 900s); por omisión 15m."),
+        QStringLiteral("D"));
     const QCommandLineOption calibrate(
         QStringLiteral("calibrate"),
         tr("Mide el retraso durante DURACIÓN (10m, 90s; por omisión 10m) y muestra la opción "
@@ -88,8 +93,8 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         tr("Socket de órdenes de chronyd que consulta --calibrate (chronyc -h); por omisión el "
            "de chronyc."),
         QStringLiteral("path"));
-    parser.addOptions(
-        {port, socket, zone, verbose, delay, calibrate, save, settings, chronySocket});
+    parser.addOptions({port, socket, zone, verbose, delay, acceptStepAfter, calibrate, save,
+                       settings, chronySocket});
     parser.addPositionalArgument(QStringLiteral("DURACIÓN"), tr("Con --calibrate: cuánto medir."),
                                  QStringLiteral("[DURACIÓN]"));
 
@@ -138,6 +143,17 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
             return result;
         }
         options.delay = *value;
+    }
+    if (parser.isSet(acceptStepAfter)) {
+        const std::optional<std::chrono::microseconds> value =
+            parseDurationOption(parser.value(acceptStepAfter));
+        if (!value || *value < std::chrono::seconds(10)) {
+            result.error = tr("--accept-step-after necesita una duración de 10 s a 24 h, como 15m "
+                              "o 900s, no \"%1\"")
+                               .arg(parser.value(acceptStepAfter));
+            return result;
+        }
+        options.acceptStepAfter = *value;
     }
     if (parser.isSet(settings)) {
         options.settingsPath = parser.value(settings);

@@ -20,6 +20,8 @@ struct RefclockOptions
     QTimeZone zone = QTimeZone::systemTimeZone(); // the device's local time zone
     bool verbose = false;                         // log every frame and sample too
     std::chrono::microseconds delay{0}; // how late the device's "$" comes after its second
+    // How long a new time of the device's clock must hold, without a break, to be followed.
+    std::chrono::microseconds acceptStepAfter = std::chrono::minutes(15);
 
     // Calibration: measure the delay for `calibrationLength` instead of serving chrony.
     static inline const QString DefaultSettings = QStringLiteral("/etc/default/quorvel-refclock");

@@ -5,22 +5,45 @@
 #include "refclock/refclocklog.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <utility>
 
 namespace {
 
 constexpr int RetryPolls = int(ReferenceClock::RetryInterval / ReferenceClock::PollInterval);
-// The port's error before any try after the device was lost.
-constexpr int NotTriedYet = -1;
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("ReferenceClock", text);
 }
 
-QString openErrorText(int error)
+// Why the port could not be opened, by the diagnosis the window's message gives too.
+QString openFailureText(int error, const PortFailure &failure)
 {
+    switch (failure.kind) {
+    case PortFailure::Kind::NoDevice:
+        return tr("ningún puerto serie de este equipo es el puerto %1").arg(failure.number);
+    case PortFailure::Kind::DeviceMissing:
+        return tr("no hay ningún dispositivo en %1").arg(failure.device);
+    case PortFailure::Kind::PermissionDenied:
+        if (failure.group.isEmpty())
+            return tr("sin permiso para abrir %1").arg(failure.device);
+        return tr("sin permiso para abrir %1, que pertenece al grupo %2")
+            .arg(failure.device, failure.group);
+    case PortFailure::Kind::InUse:
+        if (failure.holder.isEmpty())
+            return tr("otro programa tiene abierto %1").arg(failure.device);
+        return tr("otro programa tiene abierto %1: %2 (proceso %3)")
+            .arg(failure.device, failure.holder)
+            .arg(failure.holderProcess);
+    case PortFailure::Kind::Other:
+        if (!failure.systemText.isEmpty())
+            return failure.systemText;
+        break;
+    case PortFailure::Kind::None:
+        break;
+    }
     switch (error) {
     case SerialNoDevice:
         return tr("no hay dispositivo");
@@ -45,7 +68,7 @@ QString secondsText(UtcTime time)
 ReferenceClock::ReferenceClock(SerialPort *port, SampleSink *sink, RefclockLog *log,
                                Settings settings, std::function<ClockPair()> clocks)
     : m_port(port), m_sink(sink), m_log(log), m_settings(std::move(settings)),
-      m_clocks(std::move(clocks))
+      m_clocks(std::move(clocks)), m_agreement(m_settings.earliest, m_settings.acceptStepAfter)
 {
 }
 
@@ -95,19 +118,23 @@ void ReferenceClock::keepPortOpen()
     if (error == SerialOk) {
         m_decoder.reset(); // a frame cut short by the loss is not completed by the next
         setPortState(PortState::Open);
-    } else if (m_portState == PortState::Lost
-               && (m_portError == NotTriedYet || m_portError == error))
-        m_portError = error; // the line about the loss says it all
-    else
-        setPortState(PortState::Missing, error);
+        return;
+    }
+    const QString reason = openFailureText(error, m_port->lastFailure());
+    if (m_portState == PortState::Lost && (!m_portTried || m_portReason == reason)) {
+        m_portTried = true; // the line about the loss says it all
+        m_portReason = reason;
+    } else {
+        setPortState(PortState::Missing, reason);
+    }
 }
 
-void ReferenceClock::setPortState(PortState state, int error)
+void ReferenceClock::setPortState(PortState state, const QString &reason)
 {
-    if (state == m_portState && error == m_portError)
+    if (state == m_portState && reason == m_portReason)
         return;
     m_portState = state;
-    m_portError = error;
+    m_portReason = reason;
     const QString port = m_settings.portLabel;
     switch (state) {
     case PortState::Open:
@@ -115,11 +142,11 @@ void ReferenceClock::setPortState(PortState state, int error)
         break;
     case PortState::Missing:
         m_log->write(tr("Dispositivo no disponible en %1 (%2); se reintenta cada %3 s.")
-                         .arg(port, openErrorText(error))
+                         .arg(port, reason)
                          .arg(RetryInterval.count() / 1000));
         break;
     case PortState::Lost:
-        m_portError = NotTriedYet;
+        m_portTried = false;
         m_log->write(tr("Se perdió el dispositivo en %1; se reintenta cada %2 s.")
                          .arg(port)
                          .arg(RetryInterval.count() / 1000));
@@ -142,8 +169,8 @@ void ReferenceClock::takeFrame(const Frame &frame)
         return;
     }
     const ClockAgreement::State before = m_agreement.state();
-    const ClockAgreement::State after = m_agreement.add(device, frame.arrival);
-    logAgreement(before, after);
+    m_agreement.add(device, frame.arrival);
+    logAgreement(before, *device, clocks);
     if (!m_agreement.agrees()) {
         if (m_settings.verbose)
             m_log->write(tr("Trama a la espera de que el reloj del dispositivo concuerde: sin "
@@ -156,10 +183,42 @@ void ReferenceClock::takeFrame(const Frame &frame)
     sendSample(stamp, *device - clocks.realTimeOf(secondBegan(frame, m_settings.delay)));
 }
 
-void ReferenceClock::logAgreement(ClockAgreement::State before, ClockAgreement::State after)
+void ReferenceClock::logAgreement(ClockAgreement::State before, UtcTime device,
+                                  const ClockPair &clocks)
 {
+    const ClockAgreement::State after = m_agreement.state();
+    const double minutes =
+        std::chrono::duration<double, std::ratio<60>>(m_settings.acceptStepAfter).count();
+    if (m_agreement.stepsFollowed() != m_stepsFollowed) {
+        m_stepsFollowed = m_agreement.stepsFollowed();
+        m_stopLogged = false;
+        m_loggedFollowAt.reset();
+        m_log->write(tr("El reloj del dispositivo mantuvo su nueva hora %1 min sin saltos: se "
+                        "sigue esa hora y se vuelven a enviar muestras.")
+                         .arg(minutes));
+        return;
+    }
+    const std::optional<MonotonicTime> followAt = m_agreement.followsNewTimeAt();
+    if (after == ClockAgreement::State::Jumped && followAt && followAt != m_loggedFollowAt) {
+        // A jump after the device was trusted: its new time is watched, and followed if it
+        // holds. Each new jump moves that moment, and is told.
+        m_stopLogged = true;
+        m_loggedFollowAt = followAt;
+        const QDateTime resumes =
+            QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               clocks.realTimeOf(*followAt).time_since_epoch())
+                                               .count());
+        m_log->write(
+            tr("El reloj del dispositivo saltó %1 s: no se envían muestras hasta que vuelva a la "
+               "hora anterior, o hasta las %2 si mantiene la nueva sin saltos (%3 min).")
+                .arg(std::chrono::duration<double>(m_agreement.lastJump()).count(), 0, 'f', 3)
+                .arg(resumes.toString(QStringLiteral("HH:mm:ss")))
+                .arg(minutes));
+        return;
+    }
     if (after == before)
         return;
+    m_loggedFollowAt.reset();
     switch (after) {
     case ClockAgreement::State::Jumped:
         m_stopLogged = true;
@@ -172,6 +231,18 @@ void ReferenceClock::logAgreement(ClockAgreement::State before, ClockAgreement::
         m_stopLogged = true;
         m_log->write(tr("El reloj del dispositivo está parado: no se envían muestras hasta que "
                         "avance de nuevo con el del ordenador."));
+        break;
+    case ClockAgreement::State::Implausible:
+        m_stopLogged = true;
+        m_log->write(
+            tr("El reloj del dispositivo da una fecha anterior a la de este programa (%1): no se "
+               "envían muestras hasta que dé una fecha posible.")
+                .arg(QDateTime::fromMSecsSinceEpoch(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(
+                             device.time_since_epoch())
+                             .count(),
+                         QTimeZone::utc())
+                         .toString(QStringLiteral("yyyy-MM-dd"))));
         break;
     case ClockAgreement::State::Agreeing:
         // The first start is not news; a start after a stop is, also when the device was

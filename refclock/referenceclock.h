@@ -47,6 +47,10 @@ public:
         // service's provider on Windows. Empty while calibrating: the samples are measured,
         // nobody receives them, and the log says nothing of a receiver.
         QString receiver = QStringLiteral("chrony");
+        // How long a new time of the device's clock must hold before it is followed.
+        std::chrono::microseconds acceptStepAfter = ClockAgreement::DefaultAcceptStepAfter;
+        // No device time before this is believed (tests of old frames set it earlier).
+        UtcTime earliest = ClockAgreement::buildDate();
     };
 
     // The port must have its number or path set; `clocks` reads the computer's clocks (tests
@@ -69,8 +73,8 @@ private:
     void keepPortOpen();
     void takeFrame(const Frame &frame);
     void sendSample(UtcTime stamp, std::chrono::microseconds offset);
-    void logAgreement(ClockAgreement::State before, ClockAgreement::State after);
-    void setPortState(PortState state, int error = 0);
+    void logAgreement(ClockAgreement::State before, UtcTime device, const ClockPair &clocks);
+    void setPortState(PortState state, const QString &reason = QString());
     void setChronyState(ChronyState state, const QString &reason = QString());
 
     SerialPort *m_port;
@@ -81,8 +85,12 @@ private:
     FrameDecoder m_decoder;
     ClockAgreement m_agreement;
     bool m_stopLogged = false; // a stop was logged, and no start since
+    // The moment a new time of the device would be followed, as the log last said it.
+    std::optional<MonotonicTime> m_loggedFollowAt;
+    int m_stepsFollowed = 0;
     PortState m_portState = PortState::Unknown;
-    int m_portError = 0;
+    QString m_portReason; // why the port could not be opened, as the log last said
+    bool m_portTried = false; // since the device was lost
     ChronyState m_chronyState = ChronyState::Unknown;
     QString m_chronyReason;
     int m_pollsUntilRetry = 0;

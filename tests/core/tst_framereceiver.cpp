@@ -372,7 +372,8 @@ void TestFrameReceiver::decoderTakesEachFrameAtItsLineEnd_data()
     QTest::addColumn<QString>("taken");
     QTest::addColumn<QString>("frame"); // the last frame taken, described()
 
-    const QString other = QStringLiteral("$GPGSV,3,1,11,03,03,111,00,04,15,270,00*74\r\n");
+    const QString other =
+        QStringLiteral("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
     QTest::newRow("whole frame in one read") << QStringList{FrameLine} << "F" << FrameShown;
     QTest::newRow("frame cut across reads")
         << QStringList{FrameLine.left(10), FrameLine.mid(10, 15), FrameLine.mid(25)} << "..F"

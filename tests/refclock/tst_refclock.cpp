@@ -80,6 +80,9 @@ constexpr double LineLateness = 0.002083;
 
 struct Rig
 {
+    // How long a new time of the device must hold to be followed, in the rig.
+    static constexpr std::chrono::seconds AcceptStepAfter{10};
+
     ScriptedSerialPort port;
     RecordingSink socket;
     RecordingRefclockLog log;
@@ -95,7 +98,9 @@ struct Rig
         clock = std::make_unique<ReferenceClock>(
             &port, &socket, &log,
             ReferenceClock::Settings{Madrid, QStringLiteral("puerto 1"),
-                                     QStringLiteral("/run/chrony.quorvel.sock"), false, delay},
+                                     QStringLiteral("/run/chrony.quorvel.sock"), false, delay,
+                                     QStringLiteral("chrony"), AcceptStepAfter,
+                                     utc(QStringLiteral("2007-01-01T00:00:00.000Z"))},
             [this] {
                 return ClockPair{monotonicNow, now};
             });
@@ -152,6 +157,8 @@ private slots:
     void disagreeingDeviceIsNotFollowed_data();
     void disagreeingDeviceIsNotFollowed();
     void opensAgainEveryTwoSecondsAndLogsOnlyChanges();
+    void openFailureSaysWhy_data();
+    void openFailureSaysWhy();
     void deviceBackAfterAStopIsLogged();
     void portThatFailsToReadIsOpenedAgain();
     void chronyNotListeningIsLoggedOnce();
@@ -168,23 +175,28 @@ void TestRefclock::options_data()
     QTest::addColumn<QByteArray>("zone"); // empty: the computer's
     QTest::addColumn<bool>("verbose");
     QTest::addColumn<qint64>("delayUs");
+    QTest::addColumn<qint64>("acceptStepAfterS");
 
     const QString conventional = QStringLiteral("/run/chrony.quorvel.sock");
     QTest::newRow("port number") << QStringList{"--port", "1"} << 1 << QString() << conventional
-                                 << QByteArray() << false << qint64(0);
-    QTest::newRow("window's name") << QStringList{"--port", "Com4"} << 4 << QString()
-                                   << conventional << QByteArray() << false << qint64(0);
+                                 << QByteArray() << false << qint64(0) << qint64(900);
+    QTest::newRow("window's name")
+        << QStringList{"--port", "Com4"} << 4 << QString() << conventional << QByteArray() << false
+        << qint64(0) << qint64(900);
     QTest::newRow("device path, everything set")
         << QStringList{"--port", "/dev/ttyUSB0",     "--socket", "/tmp/q.sock",
                        "--zone", "America/New_York", "--verbose"}
         << 0 << QStringLiteral("/dev/ttyUSB0") << QStringLiteral("/tmp/q.sock")
-        << QByteArray("America/New_York") << true << qint64(0);
+        << QByteArray("America/New_York") << true << qint64(0) << qint64(900);
     QTest::newRow("= form, delay in seconds")
         << QStringList{"--port=3", "--delay=0.1320"} << 3 << QString() << conventional
-        << QByteArray() << false << qint64(132000);
+        << QByteArray() << false << qint64(132000) << qint64(900);
     QTest::newRow("delay in milliseconds")
         << QStringList{"--port", "2", "--delay", "130ms"} << 2 << QString() << conventional
-        << QByteArray() << false << qint64(130000);
+        << QByteArray() << false << qint64(130000) << qint64(900);
+    QTest::newRow("a lasting step followed after 90 s")
+        << QStringList{"--port", "1", "--accept-step-after", "90s"} << 1 << QString()
+        << conventional << QByteArray() << false << qint64(0) << qint64(90);
 }
 
 void TestRefclock::options()
@@ -196,6 +208,7 @@ void TestRefclock::options()
     QFETCH(QByteArray, zone);
     QFETCH(bool, verbose);
     QFETCH(qint64, delayUs);
+    QFETCH(qint64, acceptStepAfterS);
 
     const ParsedRefclockOptions parsed =
         parseRefclockOptions(QStringList{QStringLiteral("quorvel-refclock")} + arguments);
@@ -207,6 +220,7 @@ void TestRefclock::options()
     QCOMPARE(parsed.options.zone.id(), zone.isEmpty() ? QTimeZone::systemTimeZone().id() : zone);
     QCOMPARE(parsed.options.verbose, verbose);
     QCOMPARE(parsed.options.delay, microseconds(delayUs));
+    QCOMPARE(parsed.options.acceptStepAfter, microseconds(std::chrono::seconds(acceptStepAfterS)));
     QVERIFY(!parsed.options.calibrate);
 }
 
@@ -253,6 +267,8 @@ void TestRefclock::badOptions_data()
 
     QTest::newRow("no port") << QStringList{"--socket", "/tmp/q.sock"};
     QTest::newRow("port 0") << QStringList{"--port", "0"};
+    QTest::newRow("step accepted too soon")
+        << QStringList{"--port", "1", "--accept-step-after", "5s"};
     QTest::newRow("port 5") << QStringList{"--port", "5"};
     QTest::newRow("device name without path") << QStringList{"--port", "ttyUSB0"};
     QTest::newRow("port without value") << QStringList{"--port"};
@@ -401,7 +417,8 @@ void TestRefclock::busyLineLosesNoFrame()
     // in noise right after each frame: every frame is taken at its line end.
     Rig rig;
     rig.polls(1);
-    const QString other = QStringLiteral("$GPGSV,3,1,11,03,03,111,00,04,15,270,00*74\r\n");
+    const QString other =
+        QStringLiteral("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
     for (int second = 0; second < 5; ++second) {
         rig.port.chunks = QStringList{frameAt(second) + QStringLiteral("*$~") + other, other};
         rig.port.chunkArrival = {rig.monotonicNow - 200ms, rig.monotonicNow - 100ms};
@@ -420,9 +437,19 @@ void TestRefclock::disagreeingDeviceIsNotFollowed_data()
     QTest::addColumn<int>("sent");
     QTest::addColumn<QStringList>("lines"); // what the log says of the device's clock
 
-    const QString jumped = QStringLiteral(
-        "El reloj del dispositivo saltó 10.000 s: no se envían muestras hasta que avance de "
-        "nuevo con el del ordenador.");
+    // A jump at frame `index`: its new time is followed if it holds for the rig's 10 s, from
+    // its "$" on, as the computer's clock reads it.
+    const auto jumpedAt = [](int index) {
+        const UtcTime resumes = utc(QStringLiteral("2007-06-15T10:00:00.450Z")) + index * 1s - 200ms
+                                + Rig::AcceptStepAfter;
+        return QStringLiteral("El reloj del dispositivo saltó 10.000 s: no se envían muestras "
+                              "hasta que vuelva a la hora anterior, o hasta las %1 si mantiene la "
+                              "nueva sin saltos (%2 min).")
+            .arg(QDateTime::fromMSecsSinceEpoch(resumes.time_since_epoch().count() / 1000)
+                     .toString(QStringLiteral("HH:mm:ss")))
+            .arg(std::chrono::duration<double, std::ratio<60>>(Rig::AcceptStepAfter).count());
+    };
+    const QString jumped = jumpedAt(4);
     const QString stopped = QStringLiteral(
         "El reloj del dispositivo está parado: no se envían muestras hasta que avance de nuevo "
         "con el del ordenador.");
@@ -438,10 +465,28 @@ void TestRefclock::disagreeingDeviceIsNotFollowed_data()
     QTest::newRow("standing still, then on in step")
         << QList<int>{0, 1, 2, 3, 3, 5, 6, 7, 8} << 4 << QStringList{stopped, again};
     QTest::newRow("standing still, then jumping")
-        << QList<int>{0, 1, 2, 3, 3, 3, 16} << 2
-        << QStringList{stopped,
-                       QStringLiteral("El reloj del dispositivo saltó 10.000 s: no se envían "
-                                      "muestras hasta que avance de nuevo con el del ordenador.")};
+        << QList<int>{0, 1, 2, 3, 3, 3, 16} << 2 << QStringList{stopped, jumpedAt(6)};
+    QList<int> lasting{0, 1, 2, 3};
+    for (int second = 14; second <= 25; ++second)
+        lasting.append(second);
+    QTest::newRow("a lasting step: followed once it held")
+        << lasting << 4
+        << QStringList{jumped,
+                       QStringLiteral("El reloj del dispositivo mantuvo su nueva hora %1 "
+                                      "min sin saltos: se sigue esa hora y se vuelven a "
+                                      "enviar muestras.")
+                           .arg(std::chrono::duration<double, std::ratio<60>>(Rig::AcceptStepAfter)
+                                    .count())};
+    // A year before the rig's earliest believable date, 2007-01-01.
+    constexpr int YearBack = -365 * 86400;
+    const QString oldDate = QStringLiteral(
+        "El reloj del dispositivo da una fecha anterior a la de este programa (2006-06-15): no se "
+        "envían muestras hasta que dé una fecha posible.");
+    QTest::newRow("a date before the program: never a sample")
+        << QList<int>{YearBack, YearBack + 1, YearBack + 2, YearBack + 3} << 0
+        << QStringList{oldDate};
+    QTest::newRow("a date before the program, then the fix")
+        << QList<int>{YearBack, YearBack + 1, 2, 3, 4, 5} << 2 << QStringList{oldDate, again};
 }
 
 void TestRefclock::disagreeingDeviceIsNotFollowed()
@@ -511,6 +556,51 @@ void TestRefclock::opensAgainEveryTwoSecondsAndLogsOnlyChanges()
     rig.frame(QStringLiteral("$13:00:03,06/15/2007,5,1\r\n"));
     QCOMPARE(rig.socket.received.size(), 2);
     QCOMPARE(rig.log.lines.size(), 6);
+}
+
+void TestRefclock::openFailureSaysWhy_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("kind"); // PortFailure::Kind
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QString>("why");
+
+    const auto kind = [](PortFailure::Kind value) { return int(value); };
+    QTest::newRow("no serial port for the number")
+        << int(SerialNoDevice) << kind(PortFailure::Kind::NoDevice) << QString() << QString()
+        << "ningún puerto serie de este equipo es el puerto 1";
+    QTest::newRow("nothing at the path")
+        << int(SerialOpenFailed) << kind(PortFailure::Kind::DeviceMissing) << QString() << QString()
+        << "no hay ningún dispositivo en /dev/ttyUSB0";
+    QTest::newRow("no permission, and the group to join")
+        << int(SerialOpenFailed) << kind(PortFailure::Kind::PermissionDenied) << "dialout"
+        << QString() << "sin permiso para abrir /dev/ttyUSB0, que pertenece al grupo dialout";
+    QTest::newRow("another program has it")
+        << int(SerialOpenFailed) << kind(PortFailure::Kind::InUse) << QString() << "minicom"
+        << "otro programa tiene abierto /dev/ttyUSB0: minicom (proceso 4321)";
+    QTest::newRow("nothing known")
+        << int(SerialOpenFailed) << kind(PortFailure::Kind::None) << QString() << QString()
+        << "no se puede abrir: ocupado o sin permiso";
+}
+
+void TestRefclock::openFailureSaysWhy()
+{
+    QFETCH(int, error);
+    QFETCH(int, kind);
+    QFETCH(QString, group);
+    QFETCH(QString, holder);
+    QFETCH(QString, why);
+    Rig rig;
+    rig.port.failOpen = error;
+    rig.port.failure =
+        PortFailure{PortFailure::Kind(kind),     1, QStringLiteral("/dev/ttyUSB0"), group, holder,
+                    holder.isEmpty() ? 0 : 4321, {}};
+    rig.polls(1);
+    QCOMPARE(rig.log.lines,
+             QStringList{QStringLiteral("Dispositivo no disponible en puerto 1 (%1); se reintenta "
+                                        "cada 2 s.")
+                             .arg(why)});
 }
 
 void TestRefclock::deviceBackAfterAStopIsLogged()

@@ -72,7 +72,8 @@ void addNoise(SlotPlan &plan, std::chrono::nanoseconds after, std::chrono::nanos
 void addOtherLines(SlotPlan &plan, std::chrono::nanoseconds after, std::chrono::nanoseconds period)
 {
     static const QByteArray stray("*$~");
-    static const QByteArray other("$GPGSV,3,1,11,03,03,111,00,04,15,270,00*74\r\n");
+    static const QByteArray other(
+        "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
     std::chrono::nanoseconds at = after;
     plan.chunks.append({at, stray, false});
     at += characterTimes(stray.size());
