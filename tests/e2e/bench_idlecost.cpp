@@ -12,6 +12,7 @@
 #include "tests/support/processusage.h"
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/simulatorprocess.h"
+#include "tests/support/windowprogram.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,23 +49,6 @@ std::optional<std::chrono::nanoseconds> cpuTimeOf(qint64 pid)
     return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
 }
 
-bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
-                  const QProcessEnvironment &environment)
-{
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
-    return process.waitForStarted(10000);
-}
-
-void stopProcess(QProcess &process)
-{
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(5000);
-}
-
 double millisecondsOf(std::chrono::nanoseconds time)
 {
     return double(time.count()) / 1e6;
@@ -75,15 +59,17 @@ struct Measured
 {
     Measured(const QString &name, const QString &program, const QString &device,
              const QStringList &arguments = {})
-        : name(name), program(program), device(device), arguments(arguments)
+        : name(name), device(device)
     {
+        options.program = program;
+        options.arguments = arguments;
+        options.logFrames = false;
     }
 
     QString name;
-    QString program;
     QString device; // the program's "Com1"
-    QStringList arguments;
-    std::shared_ptr<QProcess> process = std::make_shared<QProcess>();
+    WindowProgram::Options options;
+    std::shared_ptr<WindowProgram> window = std::make_shared<WindowProgram>();
     std::optional<std::chrono::nanoseconds> before;
     std::chrono::nanoseconds used{0};
     qint64 wakeUpsBefore = -1;
@@ -118,52 +104,45 @@ void BenchIdleCost::idleCost()
     QVERIFY(silent.isValid());
 
     QList<Measured> measured{
-        {QStringLiteral("quorvel"), QStringLiteral(QUORVEL_PROGRAM), device},
+        {QStringLiteral("quorvel"), QString(), device},
         {QStringLiteral("bare window, 100 ms timer"), QStringLiteral(BARE_WINDOW), QString()},
-        {QStringLiteral("quorvel, device silent"), QStringLiteral(QUORVEL_PROGRAM), silent.path()},
+        {QStringLiteral("quorvel, device silent"), QString(), silent.path()},
         // What showing a changing time costs by itself, to read the ratio against.
         {QStringLiteral("bare window + clock label"),
          QStringLiteral(BARE_WINDOW),
          QString(),
          {QStringLiteral("--clock-label")}},
     };
-    const auto stopAll = qScopeGuard([&measured] {
-        for (Measured &one : measured)
-            stopProcess(*one.process);
-    });
     for (Measured &one : measured) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QUORVEL_COM1"), one.device);
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
-        QVERIFY(startProcess(*one.process, one.program, one.arguments, environment));
+        one.options.systemBus = bus.address();
+        QVERIFY(one.window->start(one.device, one.options));
     }
     for (const Measured &one : std::as_const(measured)) {
         if (!one.device.isEmpty())
-            QTRY_VERIFY2_WITH_TIMEOUT(hasOpen(one.process->processId(), one.device),
-                                      "quorvel did not open its device", 15000);
+            QVERIFY2(one.window->opensWithin(one.device, 15s), "quorvel did not open its device");
     }
 
     std::this_thread::sleep_for(Settling);
     for (Measured &one : measured) {
-        one.before = cpuTimeOf(one.process->processId());
-        one.wakeUpsBefore = wakeUpsOfProcess(one.process->processId());
+        one.before = cpuTimeOf(one.window->processId());
+        one.wakeUpsBefore = wakeUpsOfProcess(one.window->processId());
         QVERIFY(one.before);
     }
     const auto begin = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(Duration);
     QCoreApplication::processEvents(); // takes notice of a process that has ended
     for (Measured &one : measured) {
-        const std::optional<std::chrono::nanoseconds> after = cpuTimeOf(one.process->processId());
-        QVERIFY2(after && one.process->state() == QProcess::Running,
+        const std::optional<std::chrono::nanoseconds> after = cpuTimeOf(one.window->processId());
+        QVERIFY2(after && one.window->process.state() == QProcess::Running,
                  qPrintable(one.name + QStringLiteral(" ended during the measurement")));
         one.used = *after - *one.before;
-        one.wakeUps = wakeUpsOfProcess(one.process->processId()) - one.wakeUpsBefore;
+        one.wakeUps = wakeUpsOfProcess(one.window->processId()) - one.wakeUpsBefore;
     }
     const double seconds = double(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - begin)
                                       .count())
                            / 1000.0;
-    QVERIFY2(hasOpen(measured[0].process->processId(), device), "quorvel lost the device");
+    QVERIFY2(hasOpen(measured[0].window->processId(), device), "quorvel lost the device");
     QCOMPARE(timedated.calls().size(), 0);
 
     std::printf("idle cost over %.1f s, quorvel-sim sending one frame a second:\n", seconds);

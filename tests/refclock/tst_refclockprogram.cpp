@@ -7,11 +7,14 @@
 #include "share/serviceclientport.h"
 #include "share/shareprotocol.h"
 #include "tests/refclock/fakechrony.h"
+#include "tests/support/environmentsetting.h"
+#include "tests/support/linereader.h"
 #include "tests/support/lockfiles.h"
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/refclockprocess.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/windowonline.h"
+#include "tools/sim/frametext.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -29,7 +32,6 @@
 #include <csignal>
 #include <cstring>
 #include <grp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -70,31 +72,6 @@ std::optional<Sample> sampleOf(const QByteArray &datagram)
     return Sample{offset, double(seconds) + double(micro) / 1e6};
 }
 
-// Sets environment variable `name` for as long as it lives, then puts it back as it was.
-class EnvironmentSetting
-{
-public:
-    EnvironmentSetting(const char *name, const QByteArray &value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name))
-    {
-        qputenv(name, value);
-    }
-    ~EnvironmentSetting()
-    {
-        if (m_had)
-            qputenv(m_name, m_saved);
-        else
-            qunsetenv(m_name);
-    }
-    EnvironmentSetting(const EnvironmentSetting &) = delete;
-    EnvironmentSetting &operator=(const EnvironmentSetting &) = delete;
-
-private:
-    const char *m_name;
-    bool m_had;
-    QByteArray m_saved;
-};
-
 // The offset line's "El PC va 2,500 s atrasado" in milliseconds; nothing for any other text.
 std::optional<qint64> computerBehindMs(const QString &offsetLine)
 {
@@ -105,56 +82,6 @@ std::optional<qint64> computerBehindMs(const QString &offsetLine)
         return std::nullopt;
     return match.captured(1).toLongLong() * 1000 + match.captured(2).toLongLong();
 }
-
-// A client of the service's socket as a raw Unix socket: one that can stop reading, or write.
-class RawClient
-{
-public:
-    explicit RawClient(const QString &path)
-    {
-        m_socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray name = QFile::encodeName(path);
-        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-        if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address)
-            != 0) {
-            ::close(m_socket);
-            m_socket = -1;
-        }
-    }
-    ~RawClient()
-    {
-        if (m_socket >= 0)
-            ::close(m_socket);
-    }
-    RawClient(const RawClient &) = delete;
-    RawClient &operator=(const RawClient &) = delete;
-
-    bool isValid() const { return m_socket >= 0; }
-    bool write(const QByteArray &bytes)
-    {
-        return ::send(m_socket, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL)
-               == bytes.size();
-    }
-    // Reads everything until the service closes the connection; false when it stays open
-    // `timeoutMs` after the last byte.
-    bool readsToTheEnd(int timeoutMs)
-    {
-        char buffer[4096];
-        for (;;) {
-            pollfd ready{m_socket, POLLIN, 0};
-            if (::poll(&ready, 1, timeoutMs) != 1)
-                return false;
-            const ssize_t got = ::recv(m_socket, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                return true;
-        }
-    }
-
-private:
-    int m_socket = -1;
-};
 
 // What a process of user `user` in group `group` alone gets connecting to the socket at `path`:
 // 0 it connects, 1 it is refused, 2 it could not become that user (-1: it did not run). The
@@ -178,17 +105,6 @@ int connectAs(const QString &path, uid_t user, gid_t group)
     if (child <= 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
-}
-
-// A frame naming the computer's local time now.
-QByteArray frameNow()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return QStringLiteral("$%1,%2,%3,%4\r\n")
-        .arg(now.toString(QStringLiteral("hh:mm:ss")), now.toString(QStringLiteral("MM/dd/yyyy")))
-        .arg(now.date().dayOfWeek())
-        .arg(now.isDaylightTime() ? 1 : 0)
-        .toLatin1();
 }
 
 // Reads `port` until `bytes` have come or `timeoutMs` passed; the chunks read.
@@ -216,33 +132,6 @@ QByteArray joined(const QList<ReceivedChunk> &chunks)
         bytes += chunk.bytes;
     return bytes;
 }
-
-// quorvel-refclock sharing its device in a share folder of its own, `folder`/share, which is
-// named to every program started while this lives; its samples go to `folder`/chrony.sock.
-class SharingRefclock
-{
-public:
-    explicit SharingRefclock(const QTemporaryDir &folder)
-        : m_folder(folder.path()),
-          m_share(ShareFolderVariable, QFile::encodeName(folder.filePath(QStringLiteral("share"))))
-    {
-    }
-
-    // Starts it on `device`; true once it reads the device.
-    bool start(const QString &device)
-    {
-        return QDir(m_folder).mkpath(QStringLiteral("share"))
-               && refclock.start({QStringLiteral("--port"), device, QStringLiteral("--socket"),
-                                  QDir(m_folder).filePath(QStringLiteral("chrony.sock"))})
-               && refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000);
-    }
-
-    RefclockProcess refclock;
-
-private:
-    QString m_folder;
-    EnvironmentSetting m_share;
-};
 
 } // namespace
 
@@ -286,13 +175,10 @@ void TestRefclockProgram::commandLine()
     QFETCH(int, status);
     QFETCH(QString, printed);
 
-    QProcess program;
-    program.start(QStringLiteral(QUORVEL_REFCLOCK), arguments);
-    QVERIFY(program.waitForFinished(10000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), status);
-    const QString output = QString::fromLocal8Bit(status == 0 ? program.readAllStandardOutput()
-                                                              : program.readAllStandardError());
+    RefclockProcess program;
+    QVERIFY(program.start(arguments));
+    QCOMPARE(program.waitForExit(10000), status);
+    const QString output = status == 0 ? program.output() : program.log();
     QVERIFY2(output.contains(printed), qPrintable(output));
 }
 
@@ -314,9 +200,8 @@ void TestRefclockProgram::endsCleanlyOnSignal()
     QVERIFY(chrony.listen());
 
     RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    QVERIFY2(refclock.startReading(line.path(), folder.filePath(QStringLiteral("chrony.sock"))),
+             qPrintable(refclock.log()));
     // Holding the port, as its lock file shows, and busy with a frame.
     QVERIFY(!existingLockFiles(line.path()).isEmpty());
     // Three frames a second apart: the third, with the device's clock trusted, gives a sample.
@@ -324,10 +209,7 @@ void TestRefclockProgram::endsCleanlyOnSignal()
     for (int frame = 0; frame < ClockAgreement::FramesToAgree; ++frame) {
         if (frame > 0)
             QThread::msleep(1000);
-        QVERIFY(line.send(QStringLiteral("$%1,%2,1,0\r\n")
-                              .arg(now.addSecs(frame).toString(QStringLiteral("hh:mm:ss")),
-                                   now.addSecs(frame).toString(QStringLiteral("MM/dd/yyyy")))
-                              .toLatin1()));
+        QVERIFY(line.send(frameText(now.addSecs(frame))));
     }
     QTRY_COMPARE_WITH_TIMEOUT(chrony.received().size(), 1, 3000);
 
@@ -335,7 +217,7 @@ void TestRefclockProgram::endsCleanlyOnSignal()
     qInfo().noquote() << refclock.log();
     QCOMPARE(existingLockFiles(line.path()), QStringList());
     // It only listens.
-    QCOMPARE(line.written(), QByteArray());
+    QCOMPARE(line.takeWritten(), QByteArray());
 }
 
 void TestRefclockProgram::followsDeviceAndChronyWithOneLinePerChange()
@@ -418,9 +300,8 @@ void TestRefclockProgram::markerAfterNoiseIsDatedAtItsArrival()
     FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
     QVERIFY(chrony.listen());
     RefclockProcess refclock;
-    QVERIFY(refclock.start({QStringLiteral("--port"), line.path(), QStringLiteral("--socket"),
-                            folder.filePath(QStringLiteral("chrony.sock"))}));
-    QVERIFY2(refclock.waitForLines(QStringLiteral("Leyendo"), 1, 5000), qPrintable(refclock.log()));
+    QVERIFY2(refclock.startReading(line.path(), folder.filePath(QStringLiteral("chrony.sock"))),
+             qPrintable(refclock.log()));
 
     // The noise comes at a different moment of the 100 ms poll in each round, so that neither
     // the poll nor the reading thread's gathering lines up with it the same way twice.
@@ -432,13 +313,7 @@ void TestRefclockProgram::markerAfterNoiseIsDatedAtItsArrival()
             QThread::usleep(200);
         QVERIFY(line.send(QByteArray("\x01\x7f\x10")));
         QThread::msleep(Gap.count());
-        const QDateTime named = QDateTime::fromSecsSinceEpoch(second);
-        const QByteArray frame = QStringLiteral("$%1,%2,%3,%4\r\n")
-                                     .arg(named.toString(QStringLiteral("hh:mm:ss")),
-                                          named.toString(QStringLiteral("MM/dd/yyyy")))
-                                     .arg(named.date().dayOfWeek())
-                                     .arg(named.isDaylightTime() ? 1 : 0)
-                                     .toLatin1();
+        const QByteArray frame = frameText(QDateTime::fromSecsSinceEpoch(second));
         const qint64 sentMicro =
             duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
         // At the line's pace, one character after another, as a device sends.
@@ -504,9 +379,11 @@ void TestRefclockProgram::clientReadsTheBytesWithTheirArrival()
     QTemporaryDir folder;
     PseudoTerminal line;
     QVERIFY(folder.isValid() && line.isValid());
-    SharingRefclock sharing(folder);
-    RefclockProcess &refclock = sharing.refclock;
-    QVERIFY2(sharing.start(line.path()), qPrintable(refclock.log()));
+    RefclockProcess refclock;
+    QVERIFY2(
+        refclock.shareIn(folder.filePath(QStringLiteral("share")))
+            && refclock.startReading(line.path(), folder.filePath(QStringLiteral("chrony.sock"))),
+        qPrintable(refclock.log()));
 
     // The socket is the device's: read and write for its owner and its group only.
     const QString socketPath = shareSocketPath(line.path());
@@ -520,7 +397,7 @@ void TestRefclockProgram::clientReadsTheBytesWithTheirArrival()
     client.setSocketPath(socketPath);
     QCOMPARE(client.setPortOpen(true), int(SerialOk));
     QCOMPARE(client.deviceName(), line.path());
-    const QByteArray frame = frameNow();
+    const QByteArray frame = frameText(QDateTime::currentDateTime());
     const MonotonicTime sent = MonotonicClock::now();
     QVERIFY(line.send(frame));
     const QList<ReceivedChunk> chunks = readChunks(client, frame.size(), 3000);
@@ -546,9 +423,11 @@ void TestRefclockProgram::onlyTheSocketsGroupMayConnect()
     QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner
                                                      | QFile::ExeOwner | QFile::ExeGroup
                                                      | QFile::ExeOther));
-    SharingRefclock sharing(folder);
-    RefclockProcess &refclock = sharing.refclock;
-    QVERIFY2(sharing.start(line.path()), qPrintable(refclock.log()));
+    RefclockProcess refclock;
+    QVERIFY2(
+        refclock.shareIn(folder.filePath(QStringLiteral("share")))
+            && refclock.startReading(line.path(), folder.filePath(QStringLiteral("chrony.sock"))),
+        qPrintable(refclock.log()));
 
     // The device's group, or the service's when the service could not give it that one (it
     // says so); read and write for owner and group only.
@@ -577,15 +456,16 @@ void TestRefclockProgram::windowReadsThroughTheService()
 {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    SharingRefclock sharing(folder);
     FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
     QVERIFY(chrony.listen());
     QProcess simulator;
     const QString device = folder.filePath(QStringLiteral("device"));
     QVERIFY(plugIn(device,
                    startSimulator(simulator, {QStringLiteral("--offset"), QStringLiteral("2.5")})));
-    RefclockProcess &refclock = sharing.refclock;
-    QVERIFY2(sharing.start(device), qPrintable(refclock.log()));
+    RefclockProcess refclock;
+    QVERIFY2(refclock.shareIn(folder.filePath(QStringLiteral("share")))
+                 && refclock.startReading(device, folder.filePath(QStringLiteral("chrony.sock"))),
+             qPrintable(refclock.log()));
 
     // The window on "Com1", the same device: it reads through the service, with no message.
     WindowOnLine rig;
@@ -626,19 +506,21 @@ void TestRefclockProgram::misbehavingClientIsDropped()
     QTemporaryDir folder;
     PseudoTerminal line;
     QVERIFY(folder.isValid() && line.isValid());
-    SharingRefclock sharing(folder);
     const EnvironmentSetting bound("QUORVEL_SHARE_CLIENT_BUFFER", "512");
     FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
     QVERIFY(chrony.listen());
-    RefclockProcess &refclock = sharing.refclock;
-    QVERIFY2(sharing.start(line.path()), qPrintable(refclock.log()));
+    RefclockProcess refclock;
+    QVERIFY2(
+        refclock.shareIn(folder.filePath(QStringLiteral("share")))
+            && refclock.startReading(line.path(), folder.filePath(QStringLiteral("chrony.sock"))),
+        qPrintable(refclock.log()));
 
     const QString socketPath = shareSocketPath(line.path());
     ServiceClientPort reader;
     reader.setSocketPath(socketPath);
     QCOMPARE(reader.setPortOpen(true), int(SerialOk));
-    RawClient misbehaving(socketPath);
-    QVERIFY(misbehaving.isValid());
+    LineReader misbehaving(LineReader::UnixSocket{socketPath});
+    QVERIFY(misbehaving.isOpen());
 
     if (writesGarbage) {
         QVERIFY(misbehaving.write(QByteArray(64, '\x5a')));
@@ -658,7 +540,7 @@ void TestRefclockProgram::misbehavingClientIsDropped()
                  .constFirst()
                  .contains(writesGarbage ? "envió datos" : "no lee"),
              qPrintable(refclock.log()));
-    QVERIFY(misbehaving.readsToTheEnd(3000));
+    QVERIFY(misbehaving.readToHangUp(std::chrono::milliseconds(3000)));
 
     // The other client keeps its stream and the service its samples.
     bool open = false;
@@ -672,10 +554,7 @@ void TestRefclockProgram::misbehavingClientIsDropped()
     for (int i = 0; i < ClockAgreement::FramesToAgree; ++i) {
         if (i > 0)
             QThread::msleep(1000);
-        const QByteArray frame = QStringLiteral("$%1,%2,1,0\r\n")
-                                     .arg(now.addSecs(i).toString(QStringLiteral("hh:mm:ss")),
-                                          now.addSecs(i).toString(QStringLiteral("MM/dd/yyyy")))
-                                     .toLatin1();
+        const QByteArray frame = frameText(now.addSecs(i));
         QVERIFY(line.send(frame));
         QCOMPARE(joined(readChunks(reader, frame.size(), 3000)), frame);
     }
@@ -697,12 +576,13 @@ void TestRefclockProgram::serviceStoppingShowsAsADeviceGone()
     QFETCH(int, signalNumber);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    SharingRefclock sharing(folder);
     QProcess simulator;
     const QString device = folder.filePath(QStringLiteral("device"));
     QVERIFY(plugIn(device, startSimulator(simulator, {})));
-    RefclockProcess &refclock = sharing.refclock;
-    QVERIFY2(sharing.start(device), qPrintable(refclock.log()));
+    RefclockProcess refclock;
+    QVERIFY2(refclock.shareIn(folder.filePath(QStringLiteral("share")))
+                 && refclock.startReading(device, folder.filePath(QStringLiteral("chrony.sock"))),
+             qPrintable(refclock.log()));
     WindowOnLine rig;
     rig.nameDevice(device);
     rig.form.Form_Load();

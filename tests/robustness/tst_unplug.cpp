@@ -101,7 +101,7 @@ void verifyReceptionResumes(Rig &rig)
     QCOMPARE(rig.messages.shown.size(), messagesBefore);
     QVERIFY(rig.send(LaterFrame));
     QTRY_COMPARE(rig.labels(), LaterLabels);
-    QCOMPARE(rig.device->written(), QByteArray());
+    QCOMPARE(rig.device->takeWritten(), QByteArray());
 }
 
 // The first line of each message.

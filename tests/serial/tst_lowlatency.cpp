@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <linux/serial.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 

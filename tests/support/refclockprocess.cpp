@@ -1,5 +1,10 @@
 #include "tests/support/refclockprocess.h"
 
+#include "share/sharesocketpath.h"
+
+#include <QDir>
+#include <QFile>
+
 RefclockProcess::~RefclockProcess()
 {
     if (m_process.state() != QProcess::NotRunning) {
@@ -30,6 +35,22 @@ bool RefclockProcess::start(const QStringList &arguments, Mode mode)
     m_process.setReadChannel(QProcess::StandardError);
     m_process.start();
     return m_process.waitForStarted(10000);
+}
+
+bool RefclockProcess::startReading(const QString &device, const QString &chronySocket,
+                                   const QStringList &extra)
+{
+    return start(QStringList{QStringLiteral("--port"), device, QStringLiteral("--socket"),
+                             chronySocket}
+                 + extra)
+           && waitForLines(QStringLiteral("Leyendo"), 1, 5000);
+}
+
+bool RefclockProcess::shareIn(const QString &folder)
+{
+    m_shareFolder = std::make_unique<EnvironmentSetting>(ShareFolderVariable);
+    m_shareFolder->set(QFile::encodeName(folder));
+    return QDir().mkpath(folder);
 }
 
 QStringList RefclockProcess::lines()

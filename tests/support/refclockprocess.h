@@ -1,17 +1,20 @@
 #pragma once
 
+#include "tests/support/environmentsetting.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
 #include <csignal>
+#include <memory>
 #include <sys/types.h>
 #include <unistd.h>
 
 // Runs the real quorvel-refclock (its path is QUORVEL_REFCLOCK, set by the build) and collects
 // its log lines from stderr. Run as root, it runs as the systemd unit runs it: root without any
-// capability and without a way to gain one.
+// capability and without a way to gain one. The one way the tests start the program.
 class RefclockProcess
 {
 public:
@@ -22,6 +25,15 @@ public:
 
     // Starts the program as the systemd unit runs it.
     bool start(const QStringList &arguments) { return start(arguments, AsService); }
+
+    // Starts it as the service on `device`, sending its samples to `chronySocket`, with
+    // `extra` arguments; true once it reads the device.
+    bool startReading(const QString &device, const QString &chronySocket,
+                      const QStringList &extra = {});
+
+    // Makes it share its device in `folder` (created when missing), which is named to this
+    // process and every program started while this lives (the window's rig among them).
+    bool shareIn(const QString &folder);
 
     // Starts it as an administrator runs it by hand (quorvel-refclock --calibrate): as root,
     // with root's capabilities but CAP_SYS_TIME, so that it can reach chronyd's command
@@ -59,6 +71,7 @@ private:
 
     bool start(const QStringList &arguments, Mode mode);
 
+    std::unique_ptr<EnvironmentSetting> m_shareFolder;
     QProcess m_process;
     QString m_pending;
     QStringList m_lines;

@@ -12,19 +12,7 @@ void pickEntry(QComboBox *combo, int index, const std::function<void()> &justBef
     QTRY_VERIFY(!view->isVisible());
 }
 
-WindowOnLine::WindowOnLine(ClockSetting *clock)
-    : m_hadCom1(qEnvironmentVariableIsSet(Com1)), m_savedCom1(qgetenv(Com1)),
-      form(&port, &messages, clock)
-{
-}
-
-WindowOnLine::~WindowOnLine()
-{
-    if (m_hadCom1)
-        qputenv(Com1, m_savedCom1);
-    else
-        qunsetenv(Com1);
-}
+WindowOnLine::WindowOnLine(ClockSetting *clock) : form(&port, &messages, clock) {}
 
 #ifdef Q_OS_UNIX
 bool WindowOnLine::plugIn()

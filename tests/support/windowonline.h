@@ -4,6 +4,7 @@
 #ifdef QUORVEL_SHARING
 #include "share/serviceclientport.h"
 #endif
+#include "tests/support/environmentsetting.h"
 #include "tests/support/recordingmessages.h"
 #include "tests/support/steppedserialport.h"
 #include "ui/form1.h"
@@ -42,12 +43,11 @@ class WindowOnLine
 {
 public:
     explicit WindowOnLine(ClockSetting *clock = nullptr);
-    ~WindowOnLine();
     WindowOnLine(const WindowOnLine &) = delete;
     WindowOnLine &operator=(const WindowOnLine &) = delete;
 
     // "Com1" names `path` (on Windows, where Com1 is COM1, this changes nothing).
-    void nameDevice(const QString &path) { qputenv(Com1, path.toLocal8Bit()); }
+    void nameDevice(const QString &path) { m_com1.set(path.toLocal8Bit()); }
 
 #ifdef Q_OS_UNIX
     // A new device appears behind "Com1".
@@ -79,9 +79,7 @@ public:
     void pick(int index, const std::function<void()> &justBefore = {});
 
 private:
-    static constexpr const char *Com1 = "QUORVEL_COM1";
-    const bool m_hadCom1;
-    const QByteArray m_savedCom1;
+    EnvironmentSetting m_com1{"QUORVEL_COM1"};
 
 public:
 #ifdef Q_OS_UNIX

@@ -1,7 +1,7 @@
 #include "core/duration.h"
+#include "tests/support/linereader.h"
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/simulatorprocess.h"
-#include "tests/tools/linereader.h"
 #include "tools/sim/deviceline.h"
 #include "tools/sim/frametext.h"
 #include "tools/sim/simoptions.h"
@@ -999,7 +999,7 @@ void TestQuorvelSim::sendsOnAGivenDevice()
              terminal.path());
 
     QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT((received += terminal.written()).endsWith("\r\n"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT((received += terminal.takeWritten()).endsWith("\r\n"), 5000);
     const QByteArray frame = received.mid(received.indexOf('$'));
     QVERIFY2(WholeFrame.match(QString::fromLatin1(frame)).hasMatch(), frame.constData());
     QVERIFY(endsCleanly(simulator));

@@ -13,9 +13,11 @@
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/withoutcapabilities.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace std::chrono_literals;

@@ -3,7 +3,8 @@
 //
 //     QT_QPA_PLATFORM=offscreen quorvel-screenshot docs/screenshot.png
 
-#include "tests/fakes/scriptedserialport.h"
+#include "tools/sim/frametext.h"
+#include "tools/sim/scriptedserialport.h"
 #include "ui/fontfallbacks.h"
 #include "ui/form1.h"
 #include "ui/usermessages.h"
@@ -46,10 +47,7 @@ int main(int argc, char *argv[])
     const QDateTime second = deviceNow.addMSecs(-deviceNow.time().msec());
     const QString frameTime = second.toString(QStringLiteral("hh:mm:ss"));
     ScriptedSerialPort port;
-    port.chunks = QStringList{QStringLiteral("$%1,%2,%3,%4\r\n")
-                                  .arg(frameTime, second.toString(QStringLiteral("MM/dd/yyyy")))
-                                  .arg(second.date().dayOfWeek())
-                                  .arg(second.isDaylightTime() ? 1 : 0)};
+    port.chunks = QStringList{QString::fromLatin1(frameText(second))};
     port.chunkArrival = {now - std::chrono::milliseconds(second.msecsTo(deviceNow))};
     ConsoleMessages messages;
     Form1 window(&port, &messages, nullptr);

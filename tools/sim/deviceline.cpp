@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -107,13 +108,38 @@ qsizetype DeviceLine::send(const QByteArray &bytes)
     return written;
 }
 
+bool DeviceLine::sendAll(const QByteArray &bytes, std::chrono::milliseconds timeout)
+{
+    qsizetype sent = 0;
+    while (m_output >= 0 && sent < bytes.size()) {
+        const ssize_t n = ::write(m_output, bytes.constData() + sent, size_t(bytes.size() - sent));
+        if (n > 0) {
+            sent += n;
+            m_sentSinceCheck += n;
+            continue;
+        }
+        pollfd writable{m_output, POLLOUT, 0};
+        if (::poll(&writable, 1, int(timeout.count())) <= 0 || (writable.revents & POLLOUT) == 0)
+            return false;
+    }
+    return sent == bytes.size();
+}
+
+QByteArray DeviceLine::takeWritten()
+{
+    QByteArray all;
+    char buffer[256];
+    ssize_t n = 0;
+    while (m_output >= 0 && (n = ::read(m_output, buffer, sizeof buffer)) > 0)
+        all.append(buffer, n);
+    return all;
+}
+
 void DeviceLine::dropUnread()
 {
     if (m_device < 0)
         return;
-    char written[256];
-    while (::read(m_output, written, sizeof written) > 0) {
-    }
+    takeWritten();
     int queued = 0;
     if (ioctl(m_device, FIONREAD, &queued) != 0)
         return;
@@ -139,5 +165,10 @@ qint64 DeviceLine::unread() const
 void DeviceLine::hangUp()
 {
     closeHandle(m_output);
+    closeDeviceSide();
+}
+
+void DeviceLine::closeDeviceSide()
+{
     closeHandle(m_device);
 }

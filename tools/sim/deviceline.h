@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <chrono>
 
 // The line the simulated device sends on: a pseudo-terminal it creates, whose device side the
 // reader opens, or a serial device. Sending never blocks: what the line cannot take at once
@@ -35,6 +38,16 @@ public:
     // went, the rest being dropped.
     qsizetype send(const QByteArray &bytes);
 
+    // Sends all of `bytes`, waiting while the line is full, but never longer than `timeout` at
+    // a time without progress: a device that sends faster than the reader reads. False when
+    // the line stayed full that long or is closed. Safe on a thread of its own while nothing
+    // else uses this line.
+    bool sendAll(const QByteArray &bytes, std::chrono::milliseconds timeout);
+
+    // Pseudo-terminal only: takes what the reader wrote to the device (a GPS clock device
+    // takes no input, so the reader should never write anything).
+    QByteArray takeWritten();
+
     // Pseudo-terminal only, called between frames: when nobody has read anything of what was
     // sent since the last call, throws it away, as a serial port that nobody has open does,
     // so that a reader who opens the line later starts with fresh frames, not a backlog. Also
@@ -48,6 +61,10 @@ public:
     // Closes the line: the reader of a pseudo-terminal sees end of file or an I/O error, and
     // loses what it has not read yet.
     void hangUp();
+
+    // Pseudo-terminal only: lets go of the own handle on the device side, so that the reader's
+    // is the only one (the line then hangs up when the reader closes it).
+    void closeDeviceSide();
 
 private:
     int m_output = -1; // where bytes are written: the controller side, or the serial device

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -8,16 +9,25 @@
 #include <functional>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
-// Reads a serial line's device side the way the program does, and notes when each byte
-// arrived on the realtime clock.
+// Reads a serial line's device side the way the program does, or a client's end of the
+// service's socket, and notes when each byte arrived on the realtime clock.
 class LineReader
 {
 public:
+    // A Unix stream socket to connect to, as a client of quorvel-refclock's shared device.
+    struct UnixSocket
+    {
+        QString path;
+    };
+
     // Opens `path`. With `freshOnly`, throws away what waits unread, so that every byte read
     // arrives after the open and its arrival time is true.
     explicit LineReader(const QString &path, bool freshOnly = false)
@@ -25,6 +35,20 @@ public:
         m_handle = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
         if (m_handle >= 0 && freshOnly)
             tcflush(m_handle, TCIFLUSH);
+    }
+    // Connects to `socket`; the client reads only when told to, and may write.
+    explicit LineReader(const UnixSocket &socket)
+    {
+        m_handle = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(socket.path);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        if (::connect(m_handle, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+            != 0) {
+            ::close(m_handle);
+            m_handle = -1;
+        }
     }
     ~LineReader()
     {
@@ -35,6 +59,13 @@ public:
     LineReader &operator=(const LineReader &) = delete;
 
     bool isOpen() const { return m_handle >= 0; }
+
+    // Writes `bytes` to the other side (a socket's), all at once.
+    bool write(const QByteArray &bytes)
+    {
+        return ::send(m_handle, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL)
+               == bytes.size();
+    }
 
     // Reads until `done` holds, the line hangs up or `timeout` has passed; returns `done`.
     bool readUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
