@@ -1,7 +1,7 @@
 // Prints what one poll costs after a short and after a long history of input: the cost of a
 // tick must not grow with how much the device has sent before.
 #include "core/framereceiver.h"
-#include "tests/fakes/scriptedserialport.h"
+#include "tools/sim/scriptedserialport.h"
 
 #include <QTest>
 

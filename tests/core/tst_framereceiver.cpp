@@ -1,6 +1,6 @@
 #include "core/frame.h"
 #include "core/framereceiver.h"
-#include "tests/fakes/scriptedserialport.h"
+#include "tools/sim/scriptedserialport.h"
 
 #include <QTest>
 

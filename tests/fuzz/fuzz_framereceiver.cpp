@@ -22,7 +22,7 @@
 // in what the window held, and the frame handed over is made of that text's fields.
 
 #include "core/framereceiver.h"
-#include "tests/fakes/scriptedserialport.h"
+#include "tools/sim/scriptedserialport.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,9 +1,9 @@
 #include "refclock/chronysocket.h"
 #include "refclock/refclockoptions.h"
 #include "refclock/referenceclock.h"
-#include "tests/fakes/scriptedserialport.h"
 #include "tests/refclock/recordingrefclocklog.h"
 #include "tests/refclock/recordingsink.h"
+#include "tools/sim/scriptedserialport.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>

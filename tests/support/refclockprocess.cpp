@@ -1,6 +1,6 @@
 #include "tests/support/refclockprocess.h"
 
-#include "share/sharesocketpath.h"
+#include "share/shareprotocol.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 
 #include "core/line.h"
 #include "frametime/clockpair.h"
-#include "tests/fakes/scriptedserialport.h"
 #include "tools/sim/frametext.h"
+#include "tools/sim/scriptedserialport.h"
 
 #include <QDateTime>
 #include <QTimeZone>

@@ -2,9 +2,9 @@
 // frames that arrived decides what is set, or which message is shown.
 #include "clock/clocksetting.h"
 #include "frametime/frameinstant.h"
-#include "tests/fakes/scriptedserialport.h"
 #include "tests/support/recordingclockbackend.h"
 #include "tests/support/recordingmessages.h"
+#include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
 
 #include <QDateTime>

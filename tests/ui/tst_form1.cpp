@@ -1,7 +1,7 @@
-#include "tests/fakes/scriptedserialport.h"
 #include "tests/support/paintcounter.h"
 #include "tests/support/recordingmessages.h"
 #include "tests/support/windowonline.h"
+#include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
 #ifdef Q_OS_WIN
 #include "tests/support/comportdevice.h"

@@ -1,6 +1,6 @@
-#include "tests/fakes/scriptedserialport.h"
 #include "tests/support/paintcounter.h"
 #include "tests/support/recordingmessages.h"
+#include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
 #include "ui/receivescrollbar.h"
 

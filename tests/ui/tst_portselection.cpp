@@ -1,7 +1,7 @@
 #include "core/portnumber.h"
 #include "serial/deviceserialport.h"
-#include "tests/fakes/scriptedserialport.h"
 #include "tests/support/recordingmessages.h"
+#include "tools/sim/scriptedserialport.h"
 #include "ui/portselection.h"
 #include "ui/usermessages.h"
 
