@@ -3,8 +3,6 @@
 #include "serial/portdevice.h"
 #include "share/shareprotocol.h"
 
-#include <QDeadlineTimer>
-
 #ifdef Q_OS_WIN
 #include "samplepipe/serverprocess.h"
 #endif
@@ -56,9 +54,11 @@ int ServiceClientPort::setPortOpen(bool open)
 
     m_decoder = ShareProtocol::Decoder();
     m_chunks.clear();
+    m_device.clear();
+    // A listening service accepts a local connection at once: only a socket nobody listens on
+    // (or may not be opened) leaves it unconnected.
     m_socket.connectToServer(path, QIODevice::ReadWrite);
-    const QDeadlineTimer deadline(AnswerTimeout);
-    if (!m_socket.waitForConnected(int(AnswerTimeout.count()))) {
+    if (m_socket.state() != QLocalSocket::ConnectedState) {
         m_socket.abort();
         return fail(SerialOpenFailed, noService);
     }
@@ -69,23 +69,12 @@ int ServiceClientPort::setPortOpen(bool open)
         return fail(SerialOpenFailed, noService);
     }
 #endif
-    // The greeting: the hello and the device the service holds.
-    while (!deadline.hasExpired()) {
-        m_decoder.append(m_socket.readAll());
-        if (const std::optional<ShareProtocol::Message> first = m_decoder.next()) {
-            if (first->type != ShareProtocol::Type::Device)
-                break;
-            m_device = first->device;
-            m_open = true;
-            receive(); // chunks that came with the greeting
-            return SerialOk;
-        }
-        if (m_decoder.broken() || m_socket.state() != QLocalSocket::ConnectedState)
-            break;
-        m_socket.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)));
-    }
-    m_socket.abort();
-    return fail(SerialOpenFailed, noService);
+    m_open = true;
+    m_greeted = false;
+    m_greetingDue = MonotonicClock::now() + AnswerTimeout;
+    m_ended = Ended::No;
+    receive(); // a greeting that is there already
+    return SerialOk;
 }
 
 int ServiceClientPort::setCommPort(qint16 number)
@@ -114,20 +103,31 @@ void ServiceClientPort::receive()
         m_socket.waitForReadyRead(0); // what arrived, without waiting for more
     m_decoder.append(m_socket.readAll());
     while (const std::optional<ShareProtocol::Message> message = m_decoder.next()) {
-        if (message->type == ShareProtocol::Type::Chunk) {
+        if (!m_greeted) {
+            // The greeting: the hello, then the device the service holds.
+            if (message->type != ShareProtocol::Type::Device) {
+                close(Ended::ServiceGone);
+                return;
+            }
+            m_greeted = true;
+            m_device = message->device;
+        } else if (message->type == ShareProtocol::Type::Chunk) {
             m_chunks.append(message->chunk);
         } else if (message->type == ShareProtocol::Type::End) {
-            close();
+            close(message->reason == ShareProtocol::EndReason::DeviceGone ? Ended::DeviceGone
+                                                                          : Ended::ServiceGone);
             return;
         }
     }
-    if (m_decoder.broken() || m_socket.state() != QLocalSocket::ConnectedState)
-        close();
+    if (m_decoder.broken() || m_socket.state() != QLocalSocket::ConnectedState
+        || (!m_greeted && MonotonicClock::now() >= m_greetingDue))
+        close(Ended::ServiceGone);
 }
 
-void ServiceClientPort::close()
+void ServiceClientPort::close(Ended why)
 {
     m_open = false;
+    m_ended = why;
     m_chunks.clear();
     m_socket.abort();
 }
@@ -142,24 +142,64 @@ ServiceOrDevicePort::ServiceOrDevicePort(SerialPort *device) : m_device(device) 
 
 int ServiceOrDevicePort::portOpen(bool *open)
 {
-    return active()->portOpen(open);
+    if (m_reconnecting) {
+        tryAgain();
+        if (m_reconnecting) {
+            *open = true; // silent, not closed
+            return SerialOk;
+        }
+    }
+    const int result = active()->portOpen(open);
+    if (result == SerialOk && !*open && m_throughService
+        && m_service.ended() == ServiceClientPort::Ended::ServiceGone) {
+        m_reconnecting = true;
+        m_serviceGoneAt = MonotonicClock::now();
+        m_nextTry = m_serviceGoneAt + RetryInterval;
+        *open = true;
+    }
+    return result;
+}
+
+void ServiceOrDevicePort::tryAgain()
+{
+    const MonotonicTime now = MonotonicClock::now();
+    if (now < m_nextTry)
+        return;
+    m_nextTry = now + RetryInterval;
+    if (m_service.setPortOpen(true) == SerialOk) {
+        m_throughService = true;
+    } else if (now - m_serviceGoneAt >= ServiceGrace && m_device->setPortOpen(true) == SerialOk) {
+        m_throughService = false;
+    } else {
+        return;
+    }
+    m_reconnecting = false;
+    ++m_streamsBegun;
 }
 
 int ServiceOrDevicePort::setPortOpen(bool open)
 {
+    if (m_reconnecting) {
+        m_reconnecting = false;
+        if (!open)
+            return SerialOk; // closed already, as far as the device goes
+    }
     if (!open)
         return active()->setPortOpen(false);
     bool alreadyOpen = false;
     if (active()->portOpen(&alreadyOpen) == SerialOk && alreadyOpen)
         return active()->setPortOpen(true); // fails as the open port's own would
     m_throughService = m_service.setPortOpen(true) == SerialOk;
-    if (m_throughService)
-        return SerialOk;
-    return m_device->setPortOpen(true);
+    const int result = m_throughService ? SerialOk : m_device->setPortOpen(true);
+    if (result == SerialOk)
+        ++m_streamsBegun;
+    return result;
 }
 
 int ServiceOrDevicePort::setCommPort(qint16 number)
 {
+    if (m_reconnecting)
+        return SerialPortIsOpen;
     const int result = active()->setCommPort(number);
     if (result != SerialOk)
         return result;
@@ -169,6 +209,10 @@ int ServiceOrDevicePort::setCommPort(qint16 number)
 
 int ServiceOrDevicePort::input(QList<ReceivedChunk> *chunks)
 {
+    if (m_reconnecting) {
+        chunks->clear();
+        return SerialOk;
+    }
     return active()->input(chunks);
 }
 

@@ -1,7 +1,11 @@
 // The stream the service sends its clients: what the service writes reads back the same, in
 // pieces of any size, and anything off the format breaks the stream for good.
+#include "share/serviceclientport.h"
 #include "share/shareprotocol.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
@@ -48,6 +52,8 @@ private slots:
     void breaksOnWhatIsOffTheFormat_data();
     void breaksOnWhatIsOffTheFormat();
     void sharesOnlyOnTheSystemsMonotonicClock();
+    void clientTellsWhyTheStreamEnded_data();
+    void clientTellsWhyTheStreamEnded();
 };
 
 void TestShareProtocol::readsBackWhatIsWritten_data()
@@ -126,6 +132,51 @@ void TestShareProtocol::sharesOnlyOnTheSystemsMonotonicClock()
     QVERIFY(ShareProtocol::sameClock([] { return systemNow; }, system));
     QVERIFY(!ShareProtocol::sameClock([] { return systemNow + 1'000'000'000; }, system));
     QVERIFY(ShareProtocol::monotonicClockIsShared());
+}
+
+void TestShareProtocol::clientTellsWhyTheStreamEnded_data()
+{
+    // What the service sends a new client, then whether it hangs up.
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("hangsUp");
+    QTest::addColumn<int>("ended"); // ServiceClientPort::Ended
+
+    const QByteArray greeting = hello() + device(QStringLiteral("/dev/ttyUSB0"));
+    const auto ended = [](ServiceClientPort::Ended why) { return int(why); };
+    QTest::newRow("greets and streams") << greeting << false << ended(ServiceClientPort::Ended::No);
+    QTest::newRow("never greets") << QByteArray() << false
+                                  << ended(ServiceClientPort::Ended::ServiceGone);
+    QTest::newRow("its device went away") << greeting + end(EndReason::DeviceGone) << false
+                                          << ended(ServiceClientPort::Ended::DeviceGone);
+    QTest::newRow("stopping") << greeting + end(EndReason::ServiceStopping) << false
+                              << ended(ServiceClientPort::Ended::ServiceGone);
+    QTest::newRow("gone without a word")
+        << greeting << true << ended(ServiceClientPort::Ended::ServiceGone);
+}
+
+void TestShareProtocol::clientTellsWhyTheStreamEnded()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, hangsUp);
+    QFETCH(int, ended);
+    QTemporaryDir folder;
+    QLocalServer server;
+    QVERIFY(server.listen(folder.filePath(QStringLiteral("s"))));
+    ServiceClientPort client;
+    client.setSocketPath(server.fullServerName());
+    // Connected at once, with no greeting waited for.
+    QCOMPARE(client.setPortOpen(true), int(SerialOk));
+    QVERIFY(server.waitForNewConnection(1000));
+    QLocalSocket *service = server.nextPendingConnection();
+    service->write(sent);
+    service->flush();
+    if (hangsUp)
+        service->disconnectFromServer();
+    bool open = true;
+    QTest::qWait(int(ServiceClientPort::AnswerTimeout.count()) + 200);
+    QCOMPARE(client.portOpen(&open), int(SerialOk));
+    QCOMPARE(open, ended == int(ServiceClientPort::Ended::No));
+    QCOMPARE(int(client.ended()), ended);
 }
 
 QTEST_GUILESS_MAIN(TestShareProtocol)
