@@ -1,6 +1,6 @@
 #include "clock/clocksetting.h"
 
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 
 #include <algorithm>
 

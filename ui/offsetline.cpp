@@ -1,7 +1,6 @@
 #include "ui/offsetline.h"
 
-#include "frametime/deviceoffset.h"
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 #include "ui/offsettext.h"
 
 #include <QLabel>

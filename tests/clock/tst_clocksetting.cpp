@@ -1,5 +1,5 @@
 #include "clock/clocksetting.h"
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 #include "tests/support/recordingclockbackend.h"
 
 #include <QDateTime>

@@ -2,7 +2,7 @@
 #include "clock/elevation.h"
 #include "clock/platformclockbackend.h"
 #include "clock/windowsclockbackend.h"
-#include "frametime/utctime.h"
+#include "frametime/frametime.h"
 #include "ui/clocksettingtext.h"
 
 #include <QDateTime>
