@@ -1,6 +1,6 @@
 #include "refclock/refclockoptions.h"
 
-#include "core/portnumber.h"
+#include "core/serialport.h"
 #include "refclock/durationoption.h"
 #include "refclock/unixdatagramsocket.h"
 

@@ -1,6 +1,5 @@
 #include "serial/deviceserialport.h"
 
-#include "serial/openfailure.h"
 #include "serial/portdevice.h"
 #include "serial/portreader.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/portfailure.h"
+#include "core/serialport.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "ui/portselection.h"
 
-#include "core/portnumber.h"
+#include "core/serialport.h"
 #include "ui/portfailuretext.h"
 
 #include <QCoreApplication>

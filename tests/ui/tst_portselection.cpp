@@ -1,4 +1,4 @@
-#include "core/portnumber.h"
+#include "core/serialport.h"
 #include "serial/deviceserialport.h"
 #include "tests/fakes/scriptedserialport.h"
 #include "tests/support/recordingmessages.h"
