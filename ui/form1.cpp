@@ -2,14 +2,12 @@
 
 #include "clock/clocksetting.h"
 #include "core/version.h"
-#include "ui/clocksettingtext.h"
-#include "ui/framecaptions.h"
+#include "ui/applicationsetup.h"
 #include "ui/offsetline.h"
 #include "ui/parentcolourfill.h"
 #include "ui/portselection.h"
-#include "ui/programicon.h"
-#include "ui/receivescrollbar.h"
 #include "ui/receivewindow.h"
+#include "ui/windowtexts.h"
 #include "ui_form1.h"
 
 #include <QCloseEvent>
@@ -86,10 +84,10 @@ void Form1::Command1_Click()
         m_clock->setFromFrame(m_receiver->LastFrame());
 }
 
-void Form1::clockSettingEnded(const ClockSettingOutcome &outcome)
+void Form1::clockSettingEnded(ClockBackend::Outcome outcome, const QString &systemText)
 {
     // Nothing is said of a clock that was set.
-    const QString text = clockSettingText(outcome);
+    const QString text = clockSettingText(outcome, systemText);
     if (!text.isEmpty())
         m_messages->show(text);
 }

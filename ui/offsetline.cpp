@@ -1,7 +1,7 @@
 #include "ui/offsetline.h"
 
 #include "frametime/frametime.h"
-#include "ui/offsettext.h"
+#include "ui/windowtexts.h"
 
 #include <QLabel>
 #include <QTimer>

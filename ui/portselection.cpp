@@ -1,7 +1,7 @@
 #include "ui/portselection.h"
 
 #include "core/serialport.h"
-#include "ui/portfailuretext.h"
+#include "ui/windowtexts.h"
 
 #include <QCoreApplication>
 

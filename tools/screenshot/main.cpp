@@ -4,7 +4,7 @@
 //     QT_QPA_PLATFORM=offscreen quorvel-screenshot docs/screenshot.png
 
 #include "tests/fakes/scriptedserialport.h"
-#include "ui/fontfallbacks.h"
+#include "ui/applicationsetup.h"
 #include "ui/form1.h"
 #include "ui/usermessages.h"
 
