@@ -1,20 +1,16 @@
 #include "clock/clocksetting.h"
-#include "clock/platformclockbackend.h"
 #ifdef Q_OS_WIN
-#include "clock/elevatedclockchange.h"
+#include "clock/windowsclockbackend.h"
 #endif
 #include "core/terminationsignals.h"
 #include "serial/deviceserialport.h"
 #ifdef QUORVEL_SHARING
 #include "share/serviceclientport.h"
 #endif
-#include "ui/applicationidentity.h"
+#include "ui/applicationsetup.h"
 #include "ui/caretblinktimeout.h"
-#include "ui/commandline.h"
-#include "ui/fontfallbacks.h"
 #include "ui/form1.h"
-#include "ui/messageboxmessages.h"
-#include "ui/qttranslation.h"
+#include "ui/usermessages.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -18,11 +18,15 @@ class ClockBackend : public QObject
     Q_OBJECT
 
 public:
+    // How a setting of the clock ended: a backend's answer, and also how ClockSetting reports
+    // a setting from a frame, which the window turns into words for the user.
     enum class Outcome {
         Set,           // the clock was moved by the offset asked for
         NoPermission,  // the user lacks the right, or dismissed the password prompt
         AutomaticSync, // the system keeps its clock by network time and will not be set
         Refused,       // any other refusal; the system's own text says why
+        NoValidTime,   // the frame names no instant the clock can be set to (ClockSetting's
+                       // own answer: a backend never gives it)
     };
     Q_ENUM(Outcome)
 

@@ -1,6 +1,15 @@
 #include "clock/clocksetting.h"
 
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+#include "clock/windowsclockbackend.h"
+#else
+#include "clock/settimebackend.h"
+#include "clock/timedatedbackend.h"
+#endif
 
 #include <algorithm>
 
@@ -15,9 +24,8 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
 {
     if (m_busy)
         return;
-    const ClockSettingOutcome invalid{ClockSettingOutcome::Kind::NoValidTime, {}, {}};
     if (!frame) {
-        emit finished(invalid);
+        emit finished(ClockBackend::Outcome::NoValidTime, {});
         return;
     }
     // A text of blanks is not empty: it goes on to fail conversion.
@@ -26,7 +34,7 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
 
     const std::optional<UtcTime> atSecond = frameInstant(*frame, m_zone());
     if (!atSecond) {
-        emit finished(invalid);
+        emit finished(ClockBackend::Outcome::NoValidTime, {});
         return;
     }
 
@@ -40,7 +48,7 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
         *atSecond
         + std::chrono::duration_cast<std::chrono::microseconds>(markerLateness(m_delay) + age);
     if (deviceNow.time_since_epoch().count() < 0) {
-        emit finished(invalid);
+        emit finished(ClockBackend::Outcome::NoValidTime, {});
         return;
     }
 
@@ -53,8 +61,17 @@ void ClockSetting::onBackendFinished(ClockBackend::Outcome outcome, const QStrin
     if (!m_busy)
         return;
     m_busy = false;
-    if (outcome == ClockBackend::Outcome::Set)
-        emit finished(ClockSettingOutcome{});
-    else
-        emit finished(ClockSettingOutcome{ClockSettingOutcome::Kind::Refused, outcome, systemText});
+    emit finished(outcome, outcome == ClockBackend::Outcome::Set ? QString() : systemText);
+}
+
+ClockBackend *createPlatformClockBackend(QObject *parent)
+{
+#ifdef Q_OS_WIN
+    return new WindowsClockBackend(systemWindowsClock(), systemElevation(), parent);
+#else
+    auto *direct = new SetTimeBackend(systemRealtimeClock(), parent);
+    auto *backend = new TimedatedBackend(QDBusConnection::systemBus(), direct, parent);
+    direct->setParent(backend);
+    return backend;
+#endif
 }

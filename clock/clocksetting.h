@@ -1,7 +1,6 @@
 #pragma once
 
 #include "clock/clockbackend.h"
-#include "clock/clocksettingoutcome.h"
 #include "core/frame.h"
 #include "frametime/clockpair.h"
 
@@ -15,12 +14,12 @@
 // "Poner en hora el PC": sets the computer's clock from the latest frame, whose date and time
 // the window shows. They are the device's local time when its second began, which was the
 // line's character time and the device's delay before the frame's "$" arrived
-// (frametime/frameinstant.h); the device's time now is that time converted to universal time
+// (frametime/frametime.h); the device's time now is that time converted to universal time
 // by the computer's time zone, plus that lateness, plus the time that has passed since the "$"
 // arrived. The clock is moved, in one change, by
 // the device's time minus the computer's, both as they stand at one instant: an offset that
 // stays right however long the system takes to make the change. How it ended is handed back
-// as a ClockSettingOutcome, which the window puts into words.
+// as a ClockBackend::Outcome and the system's own words, which the window puts into words.
 class ClockSetting : public QObject
 {
     Q_OBJECT
@@ -42,9 +41,11 @@ public:
     void setDeviceDelay(std::chrono::nanoseconds delay) { m_delay = delay; }
 
 signals:
-    // A setting that was started has ended, successfully or not, as `outcome` says. Not
-    // emitted when setFromFrame() did nothing.
-    void finished(const ClockSettingOutcome &outcome);
+    // A setting that was started has ended, successfully or not, as `outcome` says: Set,
+    // NoValidTime, or the backend's refusal with `systemText`, the system's own description
+    // of it (empty when it gave none, and for any other outcome). Not emitted when
+    // setFromFrame() did nothing.
+    void finished(ClockBackend::Outcome outcome, const QString &systemText);
 
 private:
     void onBackendFinished(ClockBackend::Outcome outcome, const QString &systemText);
@@ -55,3 +56,9 @@ private:
     std::chrono::nanoseconds m_delay{0};
     bool m_busy = false;
 };
+
+// The real way of setting this system's clock: on Windows SetSystemTime; elsewhere
+// systemd-timedated on the system bus, or, when it is not there, clock_settime for a process
+// that holds the right. The backend changes the machine's clock: the program uses it, tests
+// never do.
+ClockBackend *createPlatformClockBackend(QObject *parent);

@@ -1,13 +1,17 @@
 #include "clock/windowsclockbackend.h"
 
-#include "clock/elevatedclockchange.h"
-
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QThread>
 
+#include <algorithm>
 #include <memory>
 
 #include <windows.h>
+
+#include <objbase.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -40,6 +44,47 @@ DWORD setSystemTime(const SYSTEMTIME &value)
 {
     return SetSystemTime(&value) ? ERROR_SUCCESS : GetLastError();
 }
+
+// How long the elevated program may take for its one change, once it runs.
+constexpr DWORD ChangeTimeoutMs = 30000;
+
+DWORD runElevated(const QString &program, const QString &arguments)
+{
+    // ShellExecuteEx may hand the request to COM; each thread that calls it initialises COM.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring file = QDir::toNativeSeparators(program).toStdWString();
+    const std::wstring parameters = arguments.toStdWString();
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // The process handle, to wait for its exit code; no error dialogs of the shell's own: a
+    // failure comes back as an error code, which the window words.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    DWORD result = ERROR_SUCCESS;
+    if (!ShellExecuteExW(&info)) {
+        result = GetLastError();
+    } else if (!info.hProcess) {
+        result = ERROR_INVALID_HANDLE;
+    } else {
+        if (WaitForSingleObject(info.hProcess, ChangeTimeoutMs) != WAIT_OBJECT_0)
+            result = WAIT_TIMEOUT;
+        else if (!GetExitCodeProcess(info.hProcess, &result))
+            result = GetLastError();
+        CloseHandle(info.hProcess);
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return result;
+}
+
+const QLatin1String Prefix("--set-time-by=");
+
+// Far more than a device's two-digit year can put between the clocks, and far less than what
+// overflows the clock's arithmetic.
+constexpr std::chrono::microseconds Limit = std::chrono::hours(24 * 366 * 100);
 
 } // namespace
 
@@ -139,4 +184,47 @@ void WindowsClockBackend::answer(DWORD error)
 {
     emit finished(outcomeOf(error),
                   error == ERROR_SUCCESS ? QString() : qt_error_string(int(error)));
+}
+
+ElevationCalls systemElevation()
+{
+    return ElevationCalls{runElevated, QCoreApplication::applicationFilePath()};
+}
+
+QString setTimeByArgument(std::chrono::microseconds offset)
+{
+    return Prefix + QString::number(qint64(offset.count()));
+}
+
+std::optional<std::chrono::microseconds> setTimeByRequest(const QStringList &arguments)
+{
+    if (arguments.size() != 2 || !arguments.at(1).startsWith(Prefix))
+        return std::nullopt;
+    const QString number = arguments.at(1).mid(Prefix.size());
+    // Digits with an optional minus sign only: no spaces, no plus, no other base.
+    bool plain = !number.isEmpty();
+    for (qsizetype i = 0; plain && i < number.size(); ++i)
+        plain = (number.at(i) >= QLatin1Char('0') && number.at(i) <= QLatin1Char('9'))
+                || (i == 0 && number.at(i) == QLatin1Char('-'));
+    bool ok = false;
+    const qint64 value = number.toLongLong(&ok);
+    if (!plain || !ok)
+        return std::nullopt;
+    const std::chrono::microseconds offset(value);
+    if (offset > Limit || offset < -Limit)
+        return std::nullopt;
+    return offset;
+}
+
+std::optional<int> elevatedClockChange(const QStringList &arguments, const WindowsClockCalls &calls)
+{
+    const bool asked =
+        std::any_of(arguments.cbegin() + (arguments.isEmpty() ? 0 : 1), arguments.cend(),
+                    [](const QString &argument) { return argument.startsWith(Prefix); });
+    if (!asked)
+        return std::nullopt;
+    const std::optional<std::chrono::microseconds> offset = setTimeByRequest(arguments);
+    if (!offset)
+        return int(ERROR_INVALID_PARAMETER);
+    return int(setWindowsClockBy(calls, *offset));
 }

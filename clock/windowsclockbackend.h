@@ -1,11 +1,33 @@
 #pragma once
 
 #include "clock/clockbackend.h"
-#include "clock/elevation.h"
 
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include <windows.h>
+
+// Setting the computer's clock on Windows: the system calls, starting a program elevated, the
+// backend of the window, and the one change an elevated Quorvel2.exe makes for it.
+
+// Starting a program elevated, which Windows does after asking the user (UAC). Kept apart so
+// that tests hand in a fake and no prompt ever shows.
+struct ElevationCalls
+{
+    // Starts `program` with `arguments` elevated and waits for it to end. Returns its exit code,
+    // or the error of starting it: ERROR_CANCELLED when the user refused the prompt. It blocks
+    // while the prompt is open, for as long as the user takes.
+    std::function<DWORD(const QString &program, const QString &arguments)> runElevated;
+    // The program to start: this one.
+    QString program;
+};
+
+// The real calls: ShellExecuteEx with the "runas" verb, on Quorvel2.exe itself.
+ElevationCalls systemElevation();
 
 // The system calls that setting the clock on Windows needs. Kept apart so that tests hand in
 // recorders and the machine's clock is never touched.
@@ -34,8 +56,8 @@ DWORD setWindowsClockBy(const WindowsClockCalls &calls, std::chrono::microsecond
 // elevated window sets the clock directly, and answers before setTimeBy() returns.
 //
 // A window that is not elevated, given `elevation`, asks Windows to start Quorvel2.exe
-// elevated for the one change (elevatedclockchange.h), whose exit code is the Windows error of
-// the change. The window itself stays as it is, and stays live while the prompt is open: the
+// elevated for the one change (elevatedClockChange() below), whose exit code is the Windows error
+// of the change. The window itself stays as it is, and stays live while the prompt is open: the
 // request runs on a thread of its own, and the answer comes back to this object's thread.
 // Without `elevation` it answers at once that it has no permission.
 class WindowsClockBackend : public ClockBackend
@@ -55,3 +77,24 @@ private:
     WindowsClockCalls m_calls;
     ElevationCalls m_elevation;
 };
+
+// The one change an elevated Quorvel2.exe makes for a window that is not elevated: moving the
+// clock by an offset handed over on its command line, as "--set-time-by=<microseconds>". The
+// offset is the device's time minus the computer's, read together when the button was pressed;
+// the elevated program applies it to the clock as it reads at the moment of the change, so
+// the change is right however long the elevation prompt stayed open.
+
+// The command line that asks for the change.
+QString setTimeByArgument(std::chrono::microseconds offset);
+
+// The offset that `arguments` (the program's, its own name first) ask the elevated program to
+// move the clock by: exactly one argument "--set-time-by=N", N a whole number of microseconds
+// within a hundred years either way.
+std::optional<std::chrono::microseconds> setTimeByRequest(const QStringList &arguments);
+
+// The elevated program's whole work. For a command line that asks for the change, makes it
+// with `calls` and returns the exit code: the Windows error of the change, ERROR_SUCCESS when
+// it was made, or ERROR_INVALID_PARAMETER for a request that is not well formed (the clock is
+// then left alone). Nothing for any other command line, which the program reads as usual.
+std::optional<int> elevatedClockChange(const QStringList &arguments,
+                                       const WindowsClockCalls &calls);

@@ -2,13 +2,67 @@
 
 #include "core/line.h"
 #include "core/monotonicclock.h"
-#include "core/portfailure.h"
 
 #include <QByteArray>
+#include <QLatin1String>
 #include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <chrono>
+
+// The serial ports the window lists and quorvel-refclock takes: "Com1" to "Com4", each
+// standing for its number.
+inline constexpr QLatin1String PortNamePrefix("Com");
+inline constexpr int FirstPortNumber = 1;
+inline constexpr int LastPortNumber = 4;
+
+// The port number that a port's name gives: the value of its character after "Com" when that
+// is a decimal digit ("Com3" is 3), whatever the first three characters are; otherwise 0
+// (also for texts shorter than four).
+inline qint16 portNumberOf(const QString &name)
+{
+    const qsizetype position = PortNamePrefix.size();
+    if (name.size() <= position)
+        return 0;
+    const QChar digit = name.at(position);
+    if (digit < u'0' || digit > u'9')
+        return 0;
+    return static_cast<qint16>(digit.unicode() - u'0');
+}
+
+// The number of a listed port, "Com1" to "Com4" in any case; 0 for any other text.
+inline qint16 listedPortNumber(const QString &name)
+{
+    const qint16 number = portNumberOf(name);
+    if (number < FirstPortNumber || number > LastPortNumber
+        || name.size() != PortNamePrefix.size() + 1
+        || !name.startsWith(PortNamePrefix, Qt::CaseInsensitive))
+        return 0;
+    return number;
+}
+
+// Why a serial port could not be used, as the serial component found out. The window turns
+// it into words for the user.
+struct PortFailure
+{
+    enum class Kind {
+        None,             // nothing known
+        NoDevice,         // no device stands behind the port number
+        DeviceMissing,    // the device that the port stands for is not there
+        PermissionDenied, // the user may not open the device
+        InUse,            // another program has the device open
+        Other,            // anything else: `systemText` says what
+    };
+
+    Kind kind = Kind::None;
+    int number = 0;           // the port number, as in "Com3"
+    QString device;           // the device the port stands for, when there is one
+    QString group;            // PermissionDenied: the group that owns the device, when known
+    QString holder;           // InUse: the name of the program that has the device open, when known
+    qint64 holderProcess = 0; // ... and its process number
+    QString systemText;       // Other: the serial component's own words
+};
 
 // Error numbers of the serial port operations. Zero is success; every failure is greater
 // than zero, which is all the port selection needs to know.
@@ -60,4 +114,9 @@ public:
 
     // Why the latest operation that failed did; Kind::None when that is not known.
     virtual PortFailure lastFailure() const = 0;
+
+    // How many streams of the device reading began since the port was made: each successful
+    // open, and each time a port that stayed open began reading anew (a service it reads
+    // through came back). What was judged of the device's frames starts over when it changes.
+    virtual int streamsBegun() const { return 0; }
 };

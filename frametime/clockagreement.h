@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/monotonicclock.h"
-#include "frametime/utctime.h"
+#include "frametime/frametime.h"
 
 #include <chrono>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/monotonicclock.h"
-#include "frametime/utctime.h"
+#include "frametime/frametime.h"
 
 #include <chrono>
 
@@ -16,7 +16,14 @@ struct ClockPair
     // Reads both clocks now: the real-time clock between two readings of the monotonic clock,
     // whose midpoint is taken, so that the pair is off by at most half the time one reading
     // takes.
-    static ClockPair now();
+    static ClockPair now()
+    {
+        const MonotonicTime before = MonotonicClock::now();
+        const auto realNow = std::chrono::system_clock::now();
+        const MonotonicTime after = MonotonicClock::now();
+        return ClockPair{before + (after - before) / 2,
+                         std::chrono::time_point_cast<std::chrono::microseconds>(realNow)};
+    }
 
     // What the computer's clock read at `instant`.
     UtcTime realTimeOf(MonotonicTime instant) const

@@ -1,7 +1,7 @@
 #include "refclock/refclockoptions.h"
 
 #include "core/duration.h"
-#include "core/portnumber.h"
+#include "core/serialport.h"
 #include "refclock/chronysocket.h"
 
 #include <QCommandLineParser>

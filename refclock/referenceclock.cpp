@@ -1,7 +1,7 @@
 #include "refclock/referenceclock.h"
 
 #include "core/serialport.h"
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 #include "refclock/refclocklog.h"
 
 #include <QCoreApplication>
@@ -178,7 +178,7 @@ void ReferenceClock::takeFrame(const Frame &frame)
         return;
     }
     // Dated at the "$"'s arrival; the device was ahead by its time less the computer's when
-    // its second began (the timing model of frameinstant.h).
+    // its second began (the timing model of frametime.h).
     const UtcTime stamp = clocks.realTimeOf(frame.arrival);
     sendSample(stamp, *device - clocks.realTimeOf(secondBegan(frame, m_settings.delay)));
 }

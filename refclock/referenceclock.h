@@ -19,7 +19,7 @@ class SerialPort;
 // it keeps the port open (one try every 2 s while the device is missing), reads it, takes each
 // frame at its CR LF (FrameDecoder) and, for each whole frame that names an instant, sends
 // chrony one sample: the computer's time when the frame's "$" arrived and how far the device was
-// ahead of it, by the timing model of frametime/frameinstant.h (the line's character time and
+// ahead of it, by the timing model of frametime/frametime.h (the line's character time and
 // the device's delay, as calibrated, taken off the arrival). Frames that break the rules,
 // dates and times that do not convert and the hour skipped in spring give no sample; in the
 // hour repeated in autumn the frame's summer flag decides. Samples are sent only while the

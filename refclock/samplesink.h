@@ -1,6 +1,6 @@
 #pragma once
 
-#include "frametime/utctime.h"
+#include "frametime/frametime.h"
 
 #include <QString>
 

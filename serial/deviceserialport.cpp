@@ -1,6 +1,5 @@
 #include "serial/deviceserialport.h"
 
-#include "serial/openfailure.h"
 #include "serial/portdevice.h"
 #include "serial/portreader.h"
 
@@ -59,8 +58,11 @@ int DeviceSerialPort::setPortOpen(bool open)
         return fail(SerialNoDevice, PortFailure{PortFailure::Kind::NoDevice, m_number});
     PortReader::Failure failure;
     const QString device = m_device;
-    if (onThreadOf(m_reader, [this, device, &failure] { return m_reader->open(device, &failure); }))
+    if (onThreadOf(m_reader,
+                   [this, device, &failure] { return m_reader->open(device, &failure); })) {
+        ++m_streamsBegun;
         return SerialOk;
+    }
     return fail(SerialOpenFailed, openFailure(m_number, m_device, failure.error, failure.text));
 }
 

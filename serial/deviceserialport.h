@@ -30,6 +30,7 @@ public:
     int setCommPort(qint16 number) override;
     int input(QList<ReceivedChunk> *chunks) override;
     PortFailure lastFailure() const override { return m_lastFailure; }
+    int streamsBegun() const override { return m_streamsBegun; }
 
     // Opens this device (a path such as /dev/ttyUSB0) instead of the port number's, from the
     // next open on; an empty path goes back to the port number.
@@ -49,4 +50,5 @@ private:
     QString m_devicePath; // when set, the device to open whatever the port number
     QString m_device;     // the device the port is open on, or was last opened on
     PortFailure m_lastFailure;
+    int m_streamsBegun = 0;
 };

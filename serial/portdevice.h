@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/serialport.h"
+
+#include <QSerialPort>
 #include <QString>
 #include <QStringList>
 
@@ -12,3 +15,10 @@ QString portDevice(int number);
 
 // `names` in natural order: ttyS2 before ttyS10, ttyS* before ttyUSB*.
 QStringList naturallySorted(QStringList names);
+
+// Why opening `device`, which stands for port `number`, failed with QSerialPort's `error` and
+// `text`: the device is not there, the user may not read it (and which group owns it), or
+// another program has it (named when its lock file tells which); otherwise QSerialPort's own
+// words. It only looks at the device and the lock files; it opens nothing.
+PortFailure openFailure(int number, const QString &device, QSerialPort::SerialPortError error,
+                        const QString &text);

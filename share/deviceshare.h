@@ -77,6 +77,7 @@ public:
     int setCommPort(qint16 number) override;
     int input(QList<ReceivedChunk> *chunks) override;
     PortFailure lastFailure() const override;
+    int streamsBegun() const override { return m_device->streamsBegun(); }
 
 private:
     void withdraw();

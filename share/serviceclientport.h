@@ -92,9 +92,8 @@ public:
     ServiceClientPort *service() { return &m_service; }
     // Whether the service stopped and the port is trying to read again.
     bool reconnecting() const { return m_reconnecting; }
-    // How many streams were begun since this port was made: each open, and each time it read
-    // again after the service came back, so that the window knows its frames start anew.
-    int streamsBegun() const { return m_streamsBegun; }
+    // Each open, and each time it read again after the service came back.
+    int streamsBegun() const override { return m_streamsBegun; }
 
 private:
     // Once the service stopped: one more try, when it is time.

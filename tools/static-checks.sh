@@ -78,7 +78,7 @@ if ! command -v "$mingw" >/dev/null; then
 fi
 mapfile -t windows_sources < <(
     {
-        grep -rl -E 'Q_OS_WIN|<windows\.h>|(windowsclockbackend|elevation|elevatedclockchange)\.h"' \
+        grep -rl -E 'Q_OS_WIN|<windows\.h>|windowsclockbackend\.h"' \
             --include='*.cpp' core serial samplepipe share frametime clock ui refclock tools tests main.cpp
         # The Time service provider DLL: all of it is Win32. And the tests built for Windows
         # only: the pipe of the shared device, the chain under wine's service manager.

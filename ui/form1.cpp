@@ -2,14 +2,12 @@
 
 #include "clock/clocksetting.h"
 #include "core/version.h"
-#include "ui/clocksettingtext.h"
-#include "ui/framecaptions.h"
+#include "ui/applicationsetup.h"
 #include "ui/offsetline.h"
 #include "ui/parentcolourfill.h"
 #include "ui/portselection.h"
-#include "ui/programicon.h"
-#include "ui/receivescrollbar.h"
 #include "ui/receivewindow.h"
+#include "ui/windowtexts.h"
 #include "ui_form1.h"
 
 #include <QCloseEvent>
@@ -86,10 +84,10 @@ void Form1::Command1_Click()
         m_clock->setFromFrame(m_receiver->LastFrame());
 }
 
-void Form1::clockSettingEnded(const ClockSettingOutcome &outcome)
+void Form1::clockSettingEnded(ClockBackend::Outcome outcome, const QString &systemText)
 {
     // Nothing is said of a clock that was set.
-    const QString text = clockSettingText(outcome);
+    const QString text = clockSettingText(outcome, systemText);
     if (!text.isEmpty())
         m_messages->show(text);
 }
@@ -110,7 +108,14 @@ void Form1::Command3_Click()
 
 void Form1::Timer1_Timer()
 {
-    if (!m_receiver->Tick(m_port))
+    const bool open = m_receiver->Tick(m_port);
+    // A new stream of the device (opened again, plugged in again, the service back): its
+    // clock is judged anew.
+    if (const int streams = m_port->streamsBegun(); streams != m_streamsBegun) {
+        m_streamsBegun = streams;
+        m_offsetLine->restart();
+    }
+    if (!open)
         return;
     m_receiveWindow->show(m_receiver->ReceiveText());
     if (const std::optional<Frame> frame = m_receiver->TakenFrame()) {

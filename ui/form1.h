@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock/clockbackend.h"
 #include "core/frame.h"
 #include "core/framereceiver.h"
 #include "core/serialport.h"
@@ -11,7 +12,6 @@
 #include <optional>
 
 class ClockSetting;
-struct ClockSettingOutcome;
 class OffsetLine;
 class QTimer;
 class ReceiveWindow;
@@ -92,7 +92,8 @@ private:
     // Closes the port if it is open and ends the program: what the window's closing and
     // "Cerrar" both do.
     void Form_Unload();
-    void clockSettingEnded(const ClockSettingOutcome &outcome); // what "Poner en hora el PC" did
+    // What "Poner en hora el PC" did.
+    void clockSettingEnded(ClockBackend::Outcome outcome, const QString &systemText);
     void showFrame(const Frame &frame);
 
     std::unique_ptr<Ui::Form1> m_ui;
@@ -102,5 +103,6 @@ private:
     QTimer *m_timer1;
     ReceiveWindow *m_receiveWindow;
     OffsetLine *m_offsetLine;
+    int m_streamsBegun = 0; // the port's streams, as the offset line last started over
     std::optional<FrameReceiver> m_receiver; // built from the form's initial receive text
 };

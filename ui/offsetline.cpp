@@ -1,21 +1,20 @@
 #include "ui/offsetline.h"
 
-#include "frametime/deviceoffset.h"
-#include "frametime/frameinstant.h"
-#include "ui/offsettext.h"
+#include "frametime/frametime.h"
+#include "ui/windowtexts.h"
 
 #include <QLabel>
 #include <QTimer>
 
 OffsetLine::OffsetLine(QLabel *label, std::function<ClockPair()> clocks,
-                       std::function<QTimeZone()> zone)
+                       std::function<QTimeZone()> zone, ClockAgreement agreement)
     : QObject(label), m_clocks(std::move(clocks)), m_zone(std::move(zone)),
-      m_stale(new QTimer(this))
+      m_stale(new QTimer(this)), m_agreement(agreement)
 {
     m_stale->setSingleShot(true);
     m_stale->setInterval(Stale);
-    connect(m_stale, &QTimer::timeout, this, &OffsetLine::clear);
-    clear();
+    connect(m_stale, &QTimer::timeout, this, &OffsetLine::fallSilent);
+    label->clear();
 }
 
 void OffsetLine::show(const Frame &frame)
@@ -32,7 +31,12 @@ QLabel *OffsetLine::label() const
     return static_cast<QLabel *>(parent());
 }
 
-void OffsetLine::clear()
+void OffsetLine::restart()
 {
-    label()->clear();
+    m_agreement.reset();
+}
+
+void OffsetLine::fallSilent()
+{
+    label()->setText(deviceSilentText());
 }

@@ -1,7 +1,7 @@
 #include "ui/portselection.h"
 
-#include "core/portnumber.h"
-#include "ui/portfailuretext.h"
+#include "core/serialport.h"
+#include "ui/windowtexts.h"
 
 #include <QCoreApplication>
 

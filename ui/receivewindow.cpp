@@ -77,3 +77,12 @@ void ReceiveWindow::takeUserEdit()
     m_lastTold = receiveTextOf(displayed());
     emit edited(m_lastTold);
 }
+
+ReceiveScrollBar::ReceiveScrollBar(QWidget *parent) : QScrollBar(Qt::Vertical, parent) {}
+
+void ReceiveScrollBar::sliderChange(SliderChange change)
+{
+    if (change == SliderStepsChange && minimum() == maximum())
+        return;
+    QScrollBar::sliderChange(change);
+}

@@ -4,7 +4,7 @@
 // timedated receives is compared with the device's time at the instant it arrived. The same is
 // printed for the naive rule of setting exactly the shown values. Prints figures; fails only
 // when the run itself cannot be made.
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 #include "tests/e2e/programonsimulator.h"
 
 #include <QPushButton>

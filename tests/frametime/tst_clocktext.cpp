@@ -1,4 +1,4 @@
-#include "frametime/clocktext.h"
+#include "frametime/frametime.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,6 +1,5 @@
 #include "core/line.h"
-#include "frametime/deviceoffset.h"
-#include "frametime/frameinstant.h"
+#include "frametime/clockpair.h"
 
 #include <QTest>
 

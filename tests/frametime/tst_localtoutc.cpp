@@ -1,4 +1,4 @@
-#include "frametime/localtoutc.h"
+#include "frametime/frametime.h"
 
 #include <QDateTime>
 #include <QTest>

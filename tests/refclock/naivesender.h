@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/frame.h"
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 #include "refclock/chronysocket.h"
 
 #include <QFile>

@@ -260,7 +260,7 @@ void TestUnplug::pulledWhileClockIsSet()
 
         // The setting ends as if nothing had happened, with the time of the frame shown.
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
-        QCOMPARE(finished[0][0].value<ClockSettingOutcome>().kind, ClockSettingOutcome::Kind::Set);
+        QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), ClockBackend::Outcome::Set);
         QCOMPARE(rig.messages.shown, QStringList());
         QVERIFY(fallback.asked.isEmpty());
         const QList<FakeTimedatedProcess::Call> calls = fake.calls();

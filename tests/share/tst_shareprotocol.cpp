@@ -159,6 +159,9 @@ void TestShareProtocol::clientTellsWhyTheStreamEnded()
     QFETCH(QByteArray, sent);
     QFETCH(bool, hangsUp);
     QFETCH(int, ended);
+#ifdef Q_OS_WIN
+    QSKIP("On Windows the window reads only a pipe the service itself serves (tst_pipeshare).");
+#endif
     QTemporaryDir folder;
     QLocalServer server;
     QVERIFY(server.listen(folder.filePath(QStringLiteral("s"))));

@@ -1,7 +1,7 @@
 // "Poner en hora el PC" from the click to the clock backend: what the labels show after the
 // frames that arrived decides what is set, or which message is shown.
 #include "clock/clocksetting.h"
-#include "frametime/frameinstant.h"
+#include "frametime/frametime.h"
 #include "tests/support/recordingclockbackend.h"
 #include "tests/support/recordingmessages.h"
 #include "tools/sim/scriptedserialport.h"

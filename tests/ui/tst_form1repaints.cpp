@@ -2,7 +2,7 @@
 #include "tests/support/recordingmessages.h"
 #include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
-#include "ui/receivescrollbar.h"
+#include "ui/receivewindow.h"
 
 #include <QApplication>
 #include <QGroupBox>

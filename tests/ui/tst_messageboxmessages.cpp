@@ -1,5 +1,5 @@
-#include "ui/applicationidentity.h"
-#include "ui/messageboxmessages.h"
+#include "ui/applicationsetup.h"
+#include "ui/usermessages.h"
 
 #include <QMessageBox>
 #include <QTest>

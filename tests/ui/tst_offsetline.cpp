@@ -14,6 +14,13 @@ namespace {
 const MonotonicTime Then = MonotonicTime(1000h);
 const ClockPair Clocks{Then, UtcTime(std::chrono::seconds(1181901600))};
 
+// The window's rule for the device's clock, but believing dates from 2007 on.
+ClockAgreement from2007()
+{
+    return ClockAgreement(UtcTime(std::chrono::seconds(1167609600)), // 2007-01-01
+                          ClockAgreement::DefaultAcceptStepAfter);
+}
+
 QTimeZone madrid()
 {
     return QTimeZone(QByteArrayLiteral("Europe/Madrid"));
@@ -33,7 +40,7 @@ class TestOffsetLine : public QObject
 private slots:
     void showsTheOffsetAtTheMarker_data();
     void showsTheOffsetAtTheMarker();
-    void emptyBeforeTheFirstFrameAndOnceFramesStop();
+    void emptyBeforeTheFirstFrameAndSilentOnceFramesStop();
     void readableThroughAccessibility();
     void notesADeviceClockThatGoesWrong();
 };
@@ -83,34 +90,35 @@ void TestOffsetLine::showsTheOffsetAtTheMarker()
 
     QLabel label;
     OffsetLine line(
-        &label, [] { return Clocks; }, madrid);
+        &label, [] { return Clocks; }, madrid, from2007());
     line.show(
         frame(time, date, weekday, Then + std::chrono::milliseconds(arrivalMs) + CharacterTime));
     QCOMPARE(label.text(), text);
 }
 
-void TestOffsetLine::emptyBeforeTheFirstFrameAndOnceFramesStop()
+void TestOffsetLine::emptyBeforeTheFirstFrameAndSilentOnceFramesStop()
 {
     QLabel label(QStringLiteral("left from before"));
     OffsetLine line(
-        &label, [] { return Clocks; }, madrid);
+        &label, [] { return Clocks; }, madrid, from2007());
     QCOMPARE(label.text(), QString());
 
-    // Frames a second apart keep the line; once they stop, it empties after three seconds.
+    // Frames a second apart keep the line; once they stop, after three seconds it says the
+    // device is silent, and no longer shows the last figure.
     const MonotonicTime arrival = Then + CharacterTime;
     line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
     QTest::qWait(1000);
     line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
     QTest::qWait(2500);
     QCOMPARE(label.text(), QStringLiteral("El PC va en hora"));
-    QTRY_COMPARE_WITH_TIMEOUT(label.text(), QString(), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(label.text(), QStringLiteral("El dispositivo no envía tramas"), 1000);
 }
 
 void TestOffsetLine::readableThroughAccessibility()
 {
     QLabel label;
     OffsetLine line(
-        &label, [] { return Clocks; }, madrid);
+        &label, [] { return Clocks; }, madrid, from2007());
     line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5,
                     Then - 2500ms + CharacterTime));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
@@ -129,7 +137,7 @@ void TestOffsetLine::notesADeviceClockThatGoesWrong()
                 now,
                 Clocks.real + std::chrono::duration_cast<std::chrono::microseconds>(now - Then)};
         },
-        madrid);
+        madrid, from2007());
     // One frame a second, the device's time `second` seconds from 12:00:00.
     const auto at = [&](int second) {
         now += 1s;
@@ -146,6 +154,19 @@ void TestOffsetLine::notesADeviceClockThatGoesWrong()
     QCOMPARE(at(7), QStringLiteral("El PC va 0,002 s atrasado"));
     QCOMPARE(at(7), QStringLiteral("El PC va 0,998 s adelantado (el reloj del dispositivo está "
                                    "parado)"));
+    // The port begins a new stream: the device's clock is judged anew, its jump forgotten.
+    QCOMPARE(at(30), QStringLiteral("El PC va 21,002 s atrasado (el reloj del dispositivo saltó)"));
+    line.restart();
+    QCOMPARE(at(31), QStringLiteral("El PC va 21,002 s atrasado"));
+    // A date before this program's is never believed, and says so.
+    const QString flatBattery = QStringLiteral(" (la fecha del dispositivo es anterior a este "
+                                               "programa)");
+    QLabel other;
+    OffsetLine byBuildDate(
+        &other, [] { return Clocks; }, madrid);
+    byBuildDate.show(
+        frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then + CharacterTime));
+    QCOMPARE(other.text(), QStringLiteral("El PC va en hora") + flatBattery);
 }
 
 QTEST_MAIN(TestOffsetLine)

@@ -1,4 +1,4 @@
-#include "ui/offsettext.h"
+#include "ui/windowtexts.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "core/portnumber.h"
+#include "core/serialport.h"
 #include "serial/deviceserialport.h"
 #include "tests/support/recordingmessages.h"
 #include "tools/sim/scriptedserialport.h"

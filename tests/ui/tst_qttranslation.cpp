@@ -1,5 +1,5 @@
-#include "ui/messageboxmessages.h"
-#include "ui/qttranslation.h"
+#include "ui/applicationsetup.h"
+#include "ui/usermessages.h"
 
 #include <QAbstractButton>
 #include <QMenu>

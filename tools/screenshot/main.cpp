@@ -5,7 +5,7 @@
 
 #include "tools/sim/frametext.h"
 #include "tools/sim/scriptedserialport.h"
-#include "ui/fontfallbacks.h"
+#include "ui/applicationsetup.h"
 #include "ui/form1.h"
 #include "ui/usermessages.h"
 

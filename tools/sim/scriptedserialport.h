@@ -12,6 +12,7 @@ class ScriptedSerialPort : public SerialPort
 {
 public:
     PortFailure lastFailure() const override { return failure; }
+    int streamsBegun() const override { return streams; }
 
     bool open = true;
     qint16 number = 0;
@@ -24,6 +25,7 @@ public:
     int failSetCommPort = SerialOk;
     int failInput = SerialOk;
     PortFailure failure; // what lastFailure() tells after a failure
+    int streams = 0;     // streams begun: each successful open (a test may add its own)
 
     int portOpen(bool *isOpen) override
     {
@@ -38,6 +40,8 @@ public:
         const int result = wanted ? failOpen : failClose;
         if (result == SerialOk || !wanted)
             open = wanted;
+        if (result == SerialOk && wanted)
+            ++streams;
         return result;
     }
 

@@ -1,4 +1,4 @@
-#include "ui/messageboxmessages.h"
+#include "ui/usermessages.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
