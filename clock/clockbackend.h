@@ -27,6 +27,7 @@ public:
         Refused,       // any other refusal; the system's own text says why
         NoValidTime,   // the frame names no instant the clock can be set to (ClockSetting's
                        // own answer: a backend never gives it)
+        NoAnswer,      // the system's clock service did not answer in time (ClockSetting's own)
     };
     Q_ENUM(Outcome)
 

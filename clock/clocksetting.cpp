@@ -14,9 +14,14 @@
 #include <algorithm>
 
 ClockSetting::ClockSetting(ClockBackend *backend, QObject *parent,
-                           std::function<ClockPair()> clocks, std::function<QTimeZone()> zone)
-    : QObject(parent), m_backend(backend), m_clocks(std::move(clocks)), m_zone(std::move(zone))
+                           std::function<ClockPair()> clocks, std::function<QTimeZone()> zone,
+                           std::chrono::milliseconds answerTimeout)
+    : QObject(parent), m_backend(backend), m_clocks(std::move(clocks)), m_zone(std::move(zone)),
+      m_answerTimer(new QTimer(this))
 {
+    m_answerTimer->setSingleShot(true);
+    m_answerTimer->setInterval(answerTimeout);
+    connect(m_answerTimer, &QTimer::timeout, this, &ClockSetting::giveUp);
     connect(m_backend, &ClockBackend::finished, this, &ClockSetting::onBackendFinished);
 }
 
@@ -53,15 +58,30 @@ void ClockSetting::setFromFrame(const std::optional<Frame> &frame)
     }
 
     m_busy = true;
+    m_answerTimer->start();
     m_backend->setTimeBy(deviceNow - clocks.real);
 }
 
 void ClockSetting::onBackendFinished(ClockBackend::Outcome outcome, const QString &systemText)
 {
+    if (m_abandoned > 0) {
+        --m_abandoned; // the late answer of a request given up
+        return;
+    }
     if (!m_busy)
         return;
     m_busy = false;
+    m_answerTimer->stop();
     emit finished(outcome, outcome == ClockBackend::Outcome::Set ? QString() : systemText);
+}
+
+void ClockSetting::giveUp()
+{
+    if (!m_busy)
+        return;
+    m_busy = false;
+    ++m_abandoned;
+    emit finished(ClockBackend::Outcome::NoAnswer, {});
 }
 
 ClockBackend *createPlatformClockBackend(QObject *parent)

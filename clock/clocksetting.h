@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -28,9 +29,14 @@ public:
     // `clocks` reads, together, the monotonic clock the frame's arrival was measured on and the
     // computer's clock; `zone` gives the time zone of the device's local time, asked at each
     // setting; by default the computer's own.
+    // A setting whose answer has not come after this long is given up: the button works
+    // again, and the answer, if it ever comes, is ignored.
+    static constexpr std::chrono::minutes AnswerTimeout{5};
+
     explicit ClockSetting(ClockBackend *backend, QObject *parent = nullptr,
                           std::function<ClockPair()> clocks = ClockPair::now,
-                          std::function<QTimeZone()> zone = QTimeZone::systemTimeZone);
+                          std::function<QTimeZone()> zone = QTimeZone::systemTimeZone,
+                          std::chrono::milliseconds answerTimeout = AnswerTimeout);
 
     // Sets the clock from `frame`. Does nothing when its time or date text is empty, or while
     // an earlier setting still waits for the system's answer. Before the first frame (no
@@ -42,19 +48,24 @@ public:
 
 signals:
     // A setting that was started has ended, successfully or not, as `outcome` says: Set,
-    // NoValidTime, or the backend's refusal with `systemText`, the system's own description
-    // of it (empty when it gave none, and for any other outcome). Not emitted when
-    // setFromFrame() did nothing.
+    // NoValidTime, NoAnswer, or the backend's refusal with `systemText`, the system's own
+    // description of it (empty when it gave none, and for any other outcome). Not emitted
+    // when setFromFrame() did nothing.
     void finished(ClockBackend::Outcome outcome, const QString &systemText);
 
 private:
     void onBackendFinished(ClockBackend::Outcome outcome, const QString &systemText);
+    void giveUp();
 
     ClockBackend *m_backend;
     std::function<ClockPair()> m_clocks;
     std::function<QTimeZone()> m_zone;
     std::chrono::nanoseconds m_delay{0};
     bool m_busy = false;
+    QTimer *m_answerTimer;
+    // Requests given up whose answers have not come yet: the backend answers in turn, so the
+    // next answers are theirs, not the current request's.
+    int m_abandoned = 0;
 };
 
 // The real way of setting this system's clock: on Windows SetSystemTime; elsewhere

@@ -73,6 +73,8 @@ QString reason(ClockBackend::Outcome refusal, const QString &systemText)
         return clockTr("Se necesitan permisos de administrador.");
     case ClockBackend::Outcome::AutomaticSync:
         return clockTr("La sincronización automática de la hora está activada.");
+    case ClockBackend::Outcome::NoAnswer:
+        return clockTr("El servicio de hora del sistema no respondió en 5 minutos.");
     case ClockBackend::Outcome::Set:
     case ClockBackend::Outcome::NoValidTime:
     case ClockBackend::Outcome::Refused:
@@ -184,6 +186,7 @@ QString clockSettingText(ClockBackend::Outcome outcome, const QString &systemTex
     case ClockBackend::Outcome::NoPermission:
     case ClockBackend::Outcome::AutomaticSync:
     case ClockBackend::Outcome::Refused:
+    case ClockBackend::Outcome::NoAnswer:
         break;
     }
     return clockTr("No se pudo poner en hora el PC.") + QLatin1String("\r\n")

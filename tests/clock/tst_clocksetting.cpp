@@ -96,6 +96,7 @@ private slots:
     void offsetIsTheDevicesTimeMinusTheComputersAtOneInstant_data();
     void offsetIsTheDevicesTimeMinusTheComputersAtOneInstant();
     void pressWhileWaitingIsIgnored();
+    void noAnswerIsGivenUp();
     void zoneIsReadAtEachPress();
     void computerZoneIsTheDefault();
     void computerZoneIsReadAtEachPress();
@@ -345,6 +346,31 @@ void TestClockSetting::pressWhileWaitingIsIgnored()
     // No longer waiting: the next press starts a setting again.
     press.setting.setFromFrame(frame(press.now));
     QCOMPARE(press.backend.asked.size(), 2);
+}
+
+void TestClockSetting::noAnswerIsGivenUp()
+{
+    // The clock service never answers: the setting is given up after the time limit, said
+    // so, and the button works again; the late answer is not taken for the next press's.
+    RecordingClockBackend backend;
+    backend.answerAtOnce = false;
+    ClockSetting setting(
+        &backend, nullptr, [] { return clocksAt(MonotonicTime(1000h)); },
+        [] { return QTimeZone(QByteArrayLiteral("Europe/Madrid")); }, 50ms);
+    QSignalSpy finished(&setting, &ClockSetting::finished);
+    setting.setFromFrame(frame(MonotonicTime(1000h)));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 2000);
+    QCOMPARE(outcomeOf(finished), ClockBackend::Outcome::NoAnswer);
+
+    setting.setFromFrame(frame(MonotonicTime(1000h)));
+    QCOMPARE(backend.asked.size(), 2);
+    backend.outcome = ClockBackend::Outcome::NoPermission;
+    backend.answer(); // the first request's, long given up
+    QCOMPARE(finished.count(), 1);
+    backend.outcome = ClockBackend::Outcome::Set;
+    backend.answer(); // the second's
+    QCOMPARE(finished.count(), 2);
+    QCOMPARE(outcomeOf(finished, 1), ClockBackend::Outcome::Set);
 }
 
 void TestClockSetting::zoneIsReadAtEachPress()

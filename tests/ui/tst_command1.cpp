@@ -163,6 +163,11 @@ void TestCommand1::refusalIsReportedInSpanish_data()
         << QStringList{NotSet
                        + QStringLiteral("El servicio de hora del sistema rechazó el cambio: "
                                         "Failed to update context: No route to host")};
+    QTest::newRow("no answer in time")
+        << ClockBackend::Outcome::NoAnswer << "" << true
+        << QStringList{
+               NotSet
+               + QStringLiteral("El servicio de hora del sistema no respondió en 5 minutos.")};
     QTest::newRow("other refusal without words")
         << ClockBackend::Outcome::Refused << "" << true
         << QStringList{NotSet
