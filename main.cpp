@@ -4,6 +4,7 @@
 #endif
 #include "core/terminationsignals.h"
 #include "serial/deviceserialport.h"
+#include "serial/portdevice.h"
 #ifdef QUORVEL_SHARING
 #include "share/serviceclientport.h"
 #endif
@@ -32,6 +33,10 @@ int main(int argc, char *argv[])
     addFontFallbacks();
     setApplicationIdentity();
     new CaretBlinkTimeout(&app); // owned by the application
+#ifndef Q_OS_WIN
+    // The system's serial ports, listed on a thread of their own while the window is made.
+    PortListing::shared();
+#endif
 
     DeviceSerialPort device;
 #ifdef QUORVEL_SHARING

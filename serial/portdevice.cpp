@@ -3,7 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QMutex>
 #include <QSerialPortInfo>
+#include <QThread>
+#include <QWaitCondition>
 
 #include <algorithm>
 
@@ -114,13 +118,60 @@ QString portDevice(int number)
     if (!configured.isEmpty())
         return configured;
 
-    QStringList devices;
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &port : ports)
-        devices.append(port.systemLocation());
-    devices = naturallySorted(devices);
+    const QStringList devices = PortListing::shared().devices();
     return number <= devices.size() ? devices.at(number - 1) : QString();
 #endif
+}
+
+struct PortListing::Worker : QObject
+{
+    QMutex mutex;
+    QWaitCondition listed;
+    bool done = false;
+    QStringList devices;
+
+    void list()
+    {
+        QStringList found;
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &port : ports)
+            found.append(port.systemLocation());
+        found = naturallySorted(found);
+        const QMutexLocker lock(&mutex);
+        devices = found;
+        done = true;
+        listed.wakeAll();
+    }
+};
+
+PortListing &PortListing::shared()
+{
+    static PortListing *listing = new PortListing; // for the whole run, like its thread
+    return *listing;
+}
+
+PortListing::PortListing() : m_worker(new Worker)
+{
+    auto *thread = new QThread;
+    thread->setObjectName(QStringLiteral("PortListing"));
+    m_worker->moveToThread(thread);
+    thread->start();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] {
+        auto *watcher = new QFileSystemWatcher(worker);
+        watcher->addPath(QStringLiteral("/dev"));
+        QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, worker,
+                         [worker] { worker->list(); });
+        worker->list();
+    });
+}
+
+QStringList PortListing::devices()
+{
+    const QMutexLocker lock(&m_worker->mutex);
+    // Only the first listing is waited for, and not for ever.
+    if (!m_worker->done)
+        m_worker->listed.wait(&m_worker->mutex, 5000);
+    return m_worker->devices;
 }
 
 PortFailure openFailure(int number, const QString &device, QSerialPort::SerialPortError error,
