@@ -3,7 +3,7 @@
 #include "clock/clocksetting.h"
 #include "frametime/frametime.h"
 #include "tests/support/recordingclockbackend.h"
-#include "tests/support/recordingmessages.h"
+#include "tests/support/scriptedwindow.h"
 #include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
 
@@ -111,8 +111,6 @@ void TestCommand1::setsTheClockFromTheLabels()
     QFETCH(QStringList, messages);
 
     const MonotonicTime arrival = MonotonicClock::now();
-    ScriptedSerialPort port;
-    RecordingMessages shown;
     RecordingClockBackend backend;
     ClockSetting clock(
         &backend, nullptr,
@@ -120,7 +118,11 @@ void TestCommand1::setsTheClockFromTheLabels()
             return ClockPair{arrival + 1500ms, ComputerNow};
         },
         [] { return QTimeZone("Europe/Madrid"); });
-    Form1 form(&port, &shown, &clock);
+    ScriptedWindow window(&clock);
+    ScriptedSerialPort &port = window.port;
+    RecordingMessages &shown = window.messages;
+    Form1 &form = window.form;
+    port.open = true;
     for (const QString &frame : frames) {
         port.chunks = QStringList{frame, ""};
         port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
@@ -181,15 +183,17 @@ void TestCommand1::refusalIsReportedInSpanish()
     QFETCH(bool, answerAtOnce);
     QFETCH(QStringList, messages);
 
-    ScriptedSerialPort port;
-    RecordingMessages shown;
     RecordingClockBackend backend;
     backend.outcome = outcome;
     backend.systemText = systemText;
     backend.answerAtOnce = answerAtOnce;
     ClockSetting clock(&backend, nullptr, ClockPair::now,
                        [] { return QTimeZone("Europe/Madrid"); });
-    Form1 form(&port, &shown, &clock);
+    ScriptedWindow window(&clock);
+    ScriptedSerialPort &port = window.port;
+    RecordingMessages &shown = window.messages;
+    Form1 &form = window.form;
+    port.open = true;
     port.chunks = QStringList{"$12:00:00,06/15/2007,5,1\r\n", ""};
     form.Timer1_Timer();
     form.Timer1_Timer();
@@ -229,8 +233,6 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
     EnglishCaptions english;
     QVERIFY(QCoreApplication::installTranslator(&english));
     const MonotonicTime arrival = MonotonicClock::now();
-    ScriptedSerialPort port;
-    RecordingMessages shown;
     RecordingClockBackend backend;
     ClockSetting clock(
         &backend, nullptr,
@@ -238,7 +240,11 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
             return ClockPair{arrival, ComputerNow};
         },
         [] { return QTimeZone("Europe/Madrid"); });
-    Form1 form(&port, &shown, &clock);
+    ScriptedWindow window(&clock);
+    ScriptedSerialPort &port = window.port;
+    RecordingMessages &shown = window.messages;
+    Form1 &form = window.form;
+    port.open = true;
     port.chunks = QStringList{frame, ""};
     port.chunkArrival = QList<MonotonicTime>{arrival, arrival};
     form.Timer1_Timer();

@@ -1,5 +1,5 @@
 #include "tests/support/paintcounter.h"
-#include "tests/support/recordingmessages.h"
+#include "tests/support/scriptedwindow.h"
 #include "tests/support/windowonline.h"
 #include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
@@ -30,35 +30,7 @@ const QStringList Controls{"Text1",   "Frame1",   "Label1",   "Label2",     "Lab
                            "Label10", "Command3", "Label11",  "LabelOffset"};
 
 // A window with a scripted port and recorded messages, not shown.
-struct Fixture
-{
-    ScriptedSerialPort port;
-    RecordingMessages messages;
-    Form1 form{&port, &messages, nullptr};
-
-    Fixture() { port.open = false; }
-
-    template <typename T = QWidget> T *control(const QString &name)
-    {
-        return form.findChild<T *>(name);
-    }
-    QTimer *timer1() { return form.findChild<QTimer *>(QStringLiteral("Timer1")); }
-    QString text(const QString &label) { return control<QLabel>(label)->text(); }
-    QStringList displayed()
-    {
-        QStringList texts;
-        for (const QString &label : DisplayLabels)
-            texts.append(text(label));
-        return texts;
-    }
-    // Runs the load step with polling stopped again, so that only the test's own ticks run.
-    void loadWithoutPolling()
-    {
-        form.Form_Load();
-        timer1()->stop();
-        port.calls.clear();
-    }
-};
+using Fixture = ScriptedWindow;
 
 // The text a control shows, whatever its kind.
 QString textOf(QWidget *widget)

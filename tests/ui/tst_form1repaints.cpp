@@ -1,5 +1,5 @@
 #include "tests/support/paintcounter.h"
-#include "tests/support/recordingmessages.h"
+#include "tests/support/scriptedwindow.h"
 #include "tools/sim/scriptedserialport.h"
 #include "ui/form1.h"
 #include "ui/receivewindow.h"
@@ -21,22 +21,14 @@ namespace {
 
 const QString FrameLine = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
 const QString NextFrame = QStringLiteral("$12:00:01,06/15/2007,5,1\r\n");
-const QStringList DisplayLabels{"Label1", "Label3", "Label5", "Label7"};
 
 // The window, shown, on a scripted port whose ticks the test runs one by one.
-struct Fixture
+struct Fixture : ScriptedWindow
 {
-    ScriptedSerialPort port;
-    RecordingMessages messages;
-    Form1 form{&port, &messages, nullptr};
+    Fixture() { port.open = true; }
+
     QPlainTextEdit *text1 = form.findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
     PaintCounter *text1Paints = new PaintCounter(text1->viewport());
-
-    bool show()
-    {
-        form.show();
-        return QTest::qWaitForWindowExposed(&form);
-    }
 
     // One tick that changes the receive window, and the repaint it brings: everything the tick
     // marked for repainting is painted in the same pass as the receive window.
