@@ -107,6 +107,8 @@ void ReferenceClock::keepPortOpen()
         setPortState(PortState::Lost);
         // The device that comes back may be another, or set anew: it must agree first.
         m_agreement.reset();
+        m_stepsFollowed = 0;
+        m_loggedFollowAt.reset();
         m_pollsUntilRetry = 0; // try at once: the device may only have hiccupped
     }
     if (m_pollsUntilRetry > 0) {

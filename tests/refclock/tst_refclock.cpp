@@ -616,6 +616,17 @@ void TestRefclock::deviceBackAfterAStopIsLogged()
         rig.frame(frameAt(second));
     QCOMPARE(rig.socket.attempts, 2 + 2);
     QCOMPARE(rig.log.lines.filter(QStringLiteral("avanza de nuevo")).size(), 1);
+
+    // A lasting step followed, then the device plugged in again: a new start, where nothing
+    // is followed anew and so nothing is told of it.
+    for (int second = 30; second <= 41; ++second)
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("mantuvo su nueva hora")).size(), 1);
+    rig.port.open = false;
+    rig.polls(1);
+    for (const int second : {42, 43, 44})
+        rig.frame(frameAt(second));
+    QCOMPARE(rig.log.lines.filter(QStringLiteral("mantuvo su nueva hora")).size(), 1);
 }
 
 void TestRefclock::portThatFailsToReadIsOpenedAgain()

@@ -130,13 +130,15 @@ void BenchSoakDay::day()
     for (int second = 0; second < total; ++second) {
         if (next < events.size() && second >= events.at(next).second) {
             stretch = events.at(next).stretch;
+            const int reading = chain.refclock.linesWith(QStringLiteral("Leyendo")).size();
             QVERIFY2(events.at(next).action(), qPrintable(stretch));
-            // The device came back: the user picks its entry again, as the window asks of a
-            // device that went away.
-            auto *combo = window.control<QComboBox>(QStringLiteral("Combo1"));
-            emit combo->activated(combo->currentIndex());
+            // Once the service reads the device that came back, the user picks its entry
+            // again, as the window asks of a device that went away.
+            if (chain.refclock.waitForLines(QStringLiteral("Leyendo"), reading + 1, 5000)) {
+                auto *combo = window.control<QComboBox>(QStringLiteral("Combo1"));
+                emit combo->activated(combo->currentIndex());
+            }
             expectedOffset = 0;
-            seen = 0; // a restarted service's log starts anew
             ++next;
         }
         QTest::qWait(int(qMax<qint64>(0, (second + 1) * 1000LL - clock.elapsed())));
@@ -156,6 +158,9 @@ void BenchSoakDay::day()
         }
         seen = lines.size();
         samples += sentNow;
+        if (second % 60 == 59)
+            qInfo("%d s: %lld frames, %lld samples so far (%s)", second + 1, frames, samples,
+                  qPrintable(stretch));
         if (sentNow == 0) {
             ++silentSeconds[stretch];
         } else if (const std::optional<double> estimate = chain.chronyd.estimatedOffset()) {
