@@ -146,10 +146,11 @@ void BenchSoakDay::day()
         int sentNow = 0;
         for (qsizetype i = qMin(seen, lines.size()); i < lines.size(); ++i) {
             const QString &line = lines.at(i);
-            if (line.startsWith(QLatin1String("Muestra enviada")))
+            // Each line begins with the program's name.
+            if (line.contains(QLatin1String(": Muestra enviada")))
                 ++sentNow;
-            if (line.startsWith(QLatin1String("Muestra "))
-                || line.startsWith(QLatin1String("Trama ")))
+            if (line.contains(QLatin1String(": Muestra "))
+                || line.contains(QLatin1String(": Trama ")))
                 ++frames;
             else
                 ++logLines;
@@ -159,8 +160,8 @@ void BenchSoakDay::day()
         seen = lines.size();
         samples += sentNow;
         if (second % 60 == 59)
-            qInfo("%d s: %lld frames, %lld samples so far (%s)", second + 1, frames, samples,
-                  qPrintable(stretch));
+            qInfo("%d s: %lld frames, %lld samples so far, %d log lines (%s)", second + 1, frames,
+                  samples, int(lines.size()), qPrintable(stretch));
         if (sentNow == 0) {
             ++silentSeconds[stretch];
         } else if (const std::optional<double> estimate = chain.chronyd.estimatedOffset()) {
