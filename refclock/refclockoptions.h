@@ -20,17 +20,20 @@ struct RefclockOptions
     QTimeZone zone = QTimeZone::systemTimeZone(); // the device's local time zone
     bool verbose = false;                         // log every frame and sample too
     std::chrono::microseconds delay{0}; // how late the device's "$" comes after its second
+    bool delayGiven = false;            // --delay was given: it wins over the calibration
     // How long a new time of the device's clock must hold, without a break, to be followed.
     std::chrono::microseconds acceptStepAfter = std::chrono::minutes(15);
 
     // Calibration: measure the delay for `calibrationLength` instead of serving chrony.
-    static inline const QString DefaultSettings = QStringLiteral("/etc/default/quorvel-refclock");
     static constexpr std::chrono::minutes DefaultCalibration{10};
     bool calibrate = false;
     std::chrono::microseconds calibrationLength = DefaultCalibration;
-    bool save = false;                      // write the delay found into `settingsPath`
-    QString settingsPath = DefaultSettings; // the service's settings
-    QString chronyCommandSocket;            // chronyc's -h; empty: chronyc's own default
+    bool save = false;           // write the delay found into `statePath`
+    QString statePath;           // the measured delay (CalibrationState); empty: its default
+    QString chronyCommandSocket; // chronyc's -h; empty: chronyc's own default
+    // How often the service asks chrony how it keeps the clock.
+    std::chrono::milliseconds chronyInterval{60000};
+    bool status = false; // --status: ask the running service and print its state
 
     // How the port is named in the log: "puerto 1" or the path.
     QString portLabel() const;
