@@ -28,7 +28,10 @@ RefclockService::RefclockService(const RefclockOptions &options, Settings settin
     else
         device->setDevicePath(options.devicePath);
     // The path the port number stood for at the open, as the window resolves it too.
-    m_deviceName = [port = device.get()] { return port->deviceName(); };
+    m_deviceName = [port = device.get(), path = options.devicePath] {
+        const QString name = port->deviceName();
+        return name.isEmpty() ? path : name;
+    };
     m_device = std::move(device);
     build(settings, sink, log, &ClockPair::now);
 }
@@ -100,8 +103,6 @@ RefclockService::~RefclockService()
 
 void RefclockService::start()
 {
-    if (m_offerState && !m_stateShare.offered())
-        m_stateShare.offer(stateSocketPath(shareSocketPath(m_deviceName())), m_deviceName());
     m_poll.start(ReferenceClock::PollInterval);
     poll();
 #ifndef Q_OS_WIN
@@ -121,6 +122,10 @@ void RefclockService::poll()
     if (m_calibration && m_clock->portState() == ReferenceClock::PortState::Open)
         m_calibration->setDevice(m_deviceName());
 #endif
+    // The state socket for as long as it runs, once the device is named (a port number names
+    // it at its first open).
+    if (m_offerState && !m_stateShare.offered() && !m_deviceName().isEmpty())
+        m_stateShare.offer(stateSocketPath(shareSocketPath(m_deviceName())), m_deviceName());
     if (m_stateShare.offered())
         m_stateShare.publish(state());
 }

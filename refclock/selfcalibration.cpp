@@ -92,7 +92,9 @@ void SelfCalibration::chronySaid(const ChronyStatus &status)
         begin(status.reference);
         return;
     }
-    if (!m_saidUncalibrated) {
+    // A chronyd that does not answer at all is chrony's own news ("no escucha", and --status):
+    // this line is for one that answers and follows no other source.
+    if (!m_saidUncalibrated && status.kind != ChronyStatus::NoChrony) {
         m_saidUncalibrated = true;
         m_log->write(tr("Sin otra fuente que chrony siga (%1): se envían muestras sin calibrar; "
                         "se calibrará en cuanto chrony siga otra fuente.")
