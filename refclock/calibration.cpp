@@ -119,7 +119,7 @@ CalibrationState CalibrationState::read(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return fromText(QString::fromUtf8(file.read(64 * 1024)));
+    return fromText(QString::fromUtf8(file.read(qint64(64) * 1024)));
 }
 
 bool CalibrationState::write(const QString &path, QString *error) const

@@ -20,7 +20,6 @@ struct RefclockOptions
     QTimeZone zone = QTimeZone::systemTimeZone(); // the device's local time zone
     bool verbose = false;                         // log every frame and sample too
     std::chrono::microseconds delay{0}; // how late the device's "$" comes after its second
-    bool delayGiven = false;            // --delay was given: it wins over the calibration
     // How long a new time of the device's clock must hold, without a break, to be followed.
     std::chrono::microseconds acceptStepAfter = std::chrono::minutes(15);
 
@@ -33,7 +32,8 @@ struct RefclockOptions
     QString chronyCommandSocket; // chronyc's -h; empty: chronyc's own default
     // How often the service asks chrony how it keeps the clock.
     std::chrono::milliseconds chronyInterval{60000};
-    bool status = false; // --status: ask the running service and print its state
+    bool status = false;     // --status: ask the running service and print its state
+    bool delayGiven = false; // --delay was given: it wins over the calibration
 
     // How the port is named in the log: "puerto 1" or the path.
     QString portLabel() const;

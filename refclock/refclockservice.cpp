@@ -18,7 +18,7 @@ std::function<void(const QString &)> lineTo(RefclockLog *log)
 
 } // namespace
 
-RefclockService::RefclockService(const RefclockOptions &options, Settings settings,
+RefclockService::RefclockService(const RefclockOptions &options, const Settings &settings,
                                  SampleSink *sink, RefclockLog *log)
     : m_share(lineTo(log), settings.clientBuffer), m_stateShare(lineTo(log))
 {
@@ -37,7 +37,7 @@ RefclockService::RefclockService(const RefclockOptions &options, Settings settin
 }
 
 RefclockService::RefclockService(std::unique_ptr<SerialPort> device, const QString &deviceName,
-                                 Settings settings, SampleSink *sink, RefclockLog *log,
+                                 const Settings &settings, SampleSink *sink, RefclockLog *log,
                                  std::function<ClockPair()> clocks)
     : m_device(std::move(device)), m_deviceName([deviceName] { return deviceName; }),
       m_share(lineTo(log), settings.clientBuffer), m_stateShare(lineTo(log))

@@ -61,12 +61,12 @@ public:
     };
 
     // Reads the device that `options` name (a port number or a path).
-    RefclockService(const RefclockOptions &options, Settings settings, SampleSink *sink,
+    RefclockService(const RefclockOptions &options, const Settings &settings, SampleSink *sink,
                     RefclockLog *log);
     // Reads `device`, a stand-in for the device, which it offers to clients as `deviceName`;
     // `clocks` reads the computer's clocks.
     RefclockService(std::unique_ptr<SerialPort> device, const QString &deviceName,
-                    Settings settings, SampleSink *sink, RefclockLog *log,
+                    const Settings &settings, SampleSink *sink, RefclockLog *log,
                     std::function<ClockPair()> clocks = &ClockPair::now);
     ~RefclockService();
     RefclockService(const RefclockService &) = delete;

@@ -28,24 +28,24 @@ struct ServiceState
         FollowsDevice,   // chronyd follows the device
     };
 
-    QString device; // the device's path
-    Port port = Port::Unknown;
-    QString portReason; // why the device is missing, in the service's words
-    DeviceClock deviceClock = DeviceClock::Starting;
     std::chrono::microseconds delay{0};
-    DelaySource delaySource = DelaySource::None;
     QDateTime calibratedAt; // UTC, with DelaySource::Calibrated
-    bool calibrating = false;
-    int calibrationFrames = 0; // measured so far, while calibrating
     qint64 samplesSent = 0;
     qint64 samplesDropped = 0;
-    Chrony chrony = Chrony::Unknown;
-    QString chronyReference;
-    bool deviceSeen = false;     // chronyd lists the device as a source
-    bool deviceSelected = false; // ... and has selected it
     // chronyd's estimate of the device's offset (its latest sample, adjusted) and its error.
     std::chrono::nanoseconds chronyOffset{0};
     std::chrono::nanoseconds chronyError{0};
+    QString device;     // the device's path
+    QString portReason; // why the device is missing, in the service's words
+    QString chronyReference;
+    int calibrationFrames = 0; // measured so far, while calibrating
+    Port port = Port::Unknown;
+    DeviceClock deviceClock = DeviceClock::Starting;
+    DelaySource delaySource = DelaySource::None;
+    bool calibrating = false;
+    Chrony chrony = Chrony::Unknown;
+    bool deviceSeen = false;     // chronyd lists the device as a source
+    bool deviceSelected = false; // ... and has selected it
 
     bool operator==(const ServiceState &other) const;
     bool operator!=(const ServiceState &other) const { return !(*this == other); }
