@@ -7,10 +7,10 @@
 #include "refclock/samplesink.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -34,86 +34,112 @@ std::chrono::microseconds DelayCalibration::quantile(double fraction) const
                                                   + double(sorted.at(above).count()) * weight));
 }
 
-namespace SettingsFile {
+std::chrono::microseconds DelayCalibration::uncertainty() const
+{
+    if (m_delays.isEmpty())
+        return std::chrono::seconds(1);
+    const double sigma = double(spread().count()) / 1.349;
+    return std::chrono::microseconds(
+        std::llround(1.96 * 1.2533 * sigma / std::sqrt(double(m_delays.size()))));
+}
+
+bool DelayCalibration::isDelay() const
+{
+    const std::chrono::microseconds delay = median();
+    return delay > -std::chrono::seconds(1) && delay < std::chrono::seconds(1);
+}
 
 namespace {
 
-// The options line's value without the quotes around it, split as systemd splits it.
-QStringList optionsOf(const QString &value)
+QString secondsValue(std::chrono::microseconds duration)
 {
-    QString unquoted = value.trimmed();
-    if (unquoted.size() >= 2 && (unquoted.front() == u'"' || unquoted.front() == u'\'')
-        && unquoted.back() == unquoted.front())
-        unquoted = unquoted.mid(1, unquoted.size() - 2);
-    return QProcess::splitCommand(unquoted);
+    return QString::number(std::chrono::duration<double>(duration).count(), 'f', 4);
 }
 
-QStringList replaceDelay(QStringList options, const QString &delay)
+std::chrono::microseconds secondsFrom(const QString &text, bool *ok)
 {
-    for (qsizetype i = 0; i < options.size();) {
-        if (options.at(i) == u"--delay")
-            options.remove(i, qMin<qsizetype>(2, options.size() - i));
-        else if (options.at(i).startsWith(QStringLiteral("--delay=")))
-            options.removeAt(i);
-        else
-            ++i;
-    }
-    return options << QStringLiteral("--delay") << delay;
-}
-
-QString optionsLine(const QStringList &options)
-{
-    return QStringLiteral("%1=\"%2\"").arg(OptionsVariable, options.join(u' '));
+    const double seconds = text.toDouble(ok);
+    return std::chrono::microseconds(std::llround(seconds * 1e6));
 }
 
 } // namespace
 
-QString withDelay(const QString &text, const QString &delay, const QStringList &defaultOptions)
+QString CalibrationState::text() const
 {
-    static const QRegularExpression assignment(
-        QStringLiteral(R"(^\s*(?:export\s+)?%1=(.*)$)").arg(OptionsVariable));
-    QStringList lines = text.split(u'\n');
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    bool found = false;
-    for (QString &line : lines) {
-        const QRegularExpressionMatch match = assignment.match(line);
-        if (!match.hasMatch())
-            continue;
-        line = optionsLine(replaceDelay(optionsOf(match.captured(1)), delay));
-        found = true;
-    }
-    if (!found)
-        lines.append(optionsLine(replaceDelay(defaultOptions, delay)));
-    return lines.join(u'\n') + u'\n';
+    return QStringLiteral("device=%1\ndelay=%2\nmeasured=%3\nagainst=%4\nframes=%5\nspread=%6\n")
+        .arg(device, secondsValue(delay), measured.toUTC().toString(Qt::ISODate), against)
+        .arg(frames)
+        .arg(secondsValue(spread));
 }
 
-bool saveDelay(const QString &path, const QString &delay, const QStringList &defaultOptions,
-               QString *error)
+CalibrationState CalibrationState::fromText(const QString &text)
 {
-    QString text;
-    QFile current(path);
-    if (current.exists()) {
-        if (!current.open(QIODevice::ReadOnly)) {
-            *error = current.errorString();
-            return false;
+    CalibrationState state;
+    bool delayRead = false;
+    for (const QString &line : text.split(u'\n')) {
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        bool ok = false;
+        if (key == u"device") {
+            state.device = value;
+        } else if (key == u"delay") {
+            state.delay = secondsFrom(value, &ok);
+            delayRead = ok && state.delay > -std::chrono::seconds(1)
+                        && state.delay < std::chrono::seconds(1);
+        } else if (key == u"measured") {
+            state.measured = QDateTime::fromString(value, Qt::ISODate).toUTC();
+        } else if (key == u"against") {
+            state.against = value;
+        } else if (key == u"frames") {
+            state.frames = value.toInt();
+        } else if (key == u"spread") {
+            state.spread = secondsFrom(value, &ok);
         }
-        text = QString::fromUtf8(current.readAll());
+    }
+    if (!delayRead)
+        return {};
+    return state;
+}
+
+QString CalibrationState::defaultPath()
+{
+    QString folder = qEnvironmentVariable("STATE_DIRECTORY");
+    // systemd may list several folders, separated by colons; this unit names one.
+    folder = folder.section(u':', 0, 0);
+    if (folder.isEmpty())
+        folder = QStringLiteral("/var/lib/quorvel-refclock");
+    return QDir(folder).filePath(QStringLiteral("calibration"));
+}
+
+CalibrationState CalibrationState::read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return fromText(QString::fromUtf8(file.read(qint64(64) * 1024)));
+}
+
+bool CalibrationState::write(const QString &path, QString *error) const
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        *error = QCoreApplication::translate("Calibration", "no se pudo crear la carpeta");
+        return false;
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = file.errorString();
         return false;
     }
-    file.write(withDelay(text, delay, defaultOptions).toUtf8());
+    file.write(text().toUtf8());
     if (!file.commit()) {
         *error = file.errorString();
         return false;
     }
     return true;
 }
-
-} // namespace SettingsFile
 
 namespace {
 
@@ -155,17 +181,6 @@ void print(const QString &line)
     std::fflush(stdout);
 }
 
-// The options the service runs with when its settings name none: the device calibrated.
-QStringList defaultOptions(const RefclockOptions &options)
-{
-    QStringList result{QStringLiteral("--port"), options.devicePath.isEmpty()
-                                                     ? QString::number(options.portNumber)
-                                                     : options.devicePath};
-    if (options.zone != QTimeZone::systemTimeZone())
-        result << QStringLiteral("--zone") << QString::fromUtf8(options.zone.id());
-    return result;
-}
-
 } // namespace
 
 int runCalibration(const RefclockOptions &options, RefclockLog *log)
@@ -202,10 +217,10 @@ int runCalibration(const RefclockOptions &options, RefclockLog *log)
     });
 
     // The device alone: no receiver, and not offered to the window meanwhile.
-    RefclockService service(
-        options,
-        {{options.zone, options.portLabel(), QString(), options.verbose, {}, QString()}, false},
-        &sink, log);
+    RefclockService::Settings settings{
+        {options.zone, options.portLabel(), QString(), options.verbose, {}, QString()}};
+    settings.share = false;
+    RefclockService service(options, settings, &sink, log);
     service.start();
     QTimer::singleShot(
         std::chrono::duration_cast<std::chrono::milliseconds>(options.calibrationLength),
@@ -233,7 +248,7 @@ int runCalibration(const RefclockOptions &options, RefclockLog *log)
              "cuartil): %2 ms; %3 tramas.")
               .arg(millisecondsText(delay), millisecondsText(calibration.spread()))
               .arg(calibration.frames()));
-    if (delay <= -std::chrono::seconds(1) || delay >= std::chrono::seconds(1)) {
+    if (!calibration.isDelay()) {
         std::fputs(qPrintable(tr("Eso no es un retraso: el reloj del dispositivo no está en "
                                  "hora. Revise su hora y su zona (--zone).")
                               + u'\n'),
@@ -244,15 +259,23 @@ int runCalibration(const RefclockOptions &options, RefclockLog *log)
     print(tr("Opción: --delay %1").arg(value));
     if (!options.save)
         return 0;
+    CalibrationState state;
+    state.device = service.deviceName();
+    state.delay = delay;
+    state.measured = QDateTime::currentDateTimeUtc();
+    state.against = chrony.reference;
+    state.frames = calibration.frames();
+    state.spread = calibration.spread();
+    const QString statePath =
+        options.statePath.isEmpty() ? CalibrationState::defaultPath() : options.statePath;
     QString error;
-    if (!SettingsFile::saveDelay(options.settingsPath, value, defaultOptions(options), &error)) {
-        std::fputs(
-            qPrintable(tr("No se pudo escribir %1: %2").arg(options.settingsPath, error) + u'\n'),
-            stderr);
+    if (!state.write(statePath, &error)) {
+        std::fputs(qPrintable(tr("No se pudo escribir %1: %2").arg(statePath, error) + u'\n'),
+                   stderr);
         return 1;
     }
     print(tr("Escrito en %1; reinicie el servicio (systemctl restart quorvel-refclock) para "
              "usarlo.")
-              .arg(options.settingsPath));
+              .arg(statePath));
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <cmath>
+
 namespace {
 
 QString tr(const char *text)
@@ -22,12 +24,9 @@ const QString LocalId = QStringLiteral("7F7F0101");
 bool runChronyc(const QString &commandSocket, const QString &command, QString *output,
                 QString *error)
 {
-    QStringList arguments{QStringLiteral("-c"), QStringLiteral("-n")};
-    if (!commandSocket.isEmpty())
-        arguments << QStringLiteral("-h") << commandSocket;
-    arguments << command;
     QProcess chronyc;
-    chronyc.start(QStringLiteral("chronyc"), arguments);
+    chronyc.start(QStringLiteral("chronyc"),
+                  ChronyStatus::chronycArguments(commandSocket, command));
     if (!chronyc.waitForStarted(5000)) {
         *error = tr("chronyc no está instalado");
         return false;
@@ -106,4 +105,36 @@ QString ChronyStatus::refusal() const
             .arg(reference);
     }
     return {};
+}
+
+QStringList ChronyStatus::chronycArguments(const QString &commandSocket, const QString &command)
+{
+    QStringList arguments{QStringLiteral("-c"), QStringLiteral("-n")};
+    if (!commandSocket.isEmpty())
+        arguments << QStringLiteral("-h") << commandSocket;
+    return arguments << command;
+}
+
+ChronyDeviceSource ChronyDeviceSource::fromSources(const QString &sources)
+{
+    // Mode, state, name, stratum, poll, reach, last sample's age, its adjusted offset, its
+    // measured offset, the error bound.
+    constexpr int Adjusted = 7;
+    constexpr int Error = 9;
+    ChronyDeviceSource device;
+    for (const QString &line : sources.split(u'\n')) {
+        const QStringList fields = line.trimmed().split(u',');
+        if (fields.size() <= Error || fields.at(0) != u"#")
+            continue;
+        device.found = true;
+        device.selected = fields.at(1) == u"*";
+        device.name = fields.at(2);
+        const auto nanoseconds = [](const QString &seconds) {
+            return std::chrono::nanoseconds(std::llround(seconds.toDouble() * 1e9));
+        };
+        device.offset = nanoseconds(fields.at(Adjusted));
+        device.error = nanoseconds(fields.at(Error));
+        break;
+    }
+    return device;
 }

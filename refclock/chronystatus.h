@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <chrono>
 
 // What chronyd says about the computer's clock, as calibration needs it: asked with
 // `chronyc -c -n tracking` and `chronyc -c -n sources` (read-only commands) over its command
@@ -25,4 +28,21 @@ struct ChronyStatus
 
     // The Spanish line that refuses calibration for this status; empty when synchronised.
     QString refusal() const;
+
+    // chronyc's arguments for `command` over `commandSocket`.
+    static QStringList chronycArguments(const QString &commandSocket, const QString &command);
+};
+
+// The device among chronyd's sources: the first reference clock of the computer's own ("#" in
+// `sources -c`'s mode column), which on a computer with this service is the device.
+struct ChronyDeviceSource
+{
+    bool found = false;
+    bool selected = false;
+    QString name;
+    // The latest sample's offset as chronyd adjusted it, and chronyd's error bound on it.
+    std::chrono::nanoseconds offset{0};
+    std::chrono::nanoseconds error{0};
+
+    static ChronyDeviceSource fromSources(const QString &sources);
 };

@@ -17,6 +17,7 @@
 #else
 #include "refclock/calibration.h"
 #include "refclock/chronysocket.h"
+#include "refclock/statuscommand.h"
 #endif
 
 namespace {
@@ -65,6 +66,8 @@ int refclockMain(int argc, char *argv[])
         QCoreApplication::translate("quorvel-refclock", "El servicio de hora de Windows");
 #else
     StandardErrorLog log;
+    if (options.status)
+        return runStatus();
     if (options.calibrate) {
         QObject::connect(&termination, &TerminationSignals::received, &application,
                          [] { QCoreApplication::exit(1); });
@@ -75,10 +78,21 @@ int refclockMain(int argc, char *argv[])
     const QString receiver = QStringLiteral("chrony");
 #endif
     // What it reads is offered to local clients too: the window reads the device through it.
-    RefclockService service(options,
-                            {{options.zone, options.portLabel(), socketLabel, options.verbose,
-                              options.delay, receiver, options.acceptStepAfter}},
-                            &socket, &log);
+    RefclockService::Settings settings{{options.zone, options.portLabel(), socketLabel,
+                                        options.verbose, options.delay, receiver,
+                                        options.acceptStepAfter}};
+#ifndef Q_OS_WIN
+    // It calibrates itself unless the administrator gave --delay.
+    settings.selfCalibrate = true;
+    settings.delayGiven = options.delayGiven;
+    settings.statePath =
+        options.statePath.isEmpty() ? CalibrationState::defaultPath() : options.statePath;
+    settings.chronyCommandSocket = options.chronyCommandSocket;
+    settings.chronyInterval = options.chronyInterval;
+#else
+    settings.delayGiven = options.delayGiven;
+#endif
+    RefclockService service(options, settings, &socket, &log);
     QObject::connect(&termination, &TerminationSignals::received, &application,
                      [&log](int signalNumber) {
                          log.write(QCoreApplication::translate("quorvel-refclock", "Señal %1: fin.")

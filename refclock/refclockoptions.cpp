@@ -48,7 +48,9 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
            "y el adelanto del dispositivo respecto a ella). No pone en hora el ordenador.\n"
            "Termina con SIGTERM, SIGINT o SIGHUP.\n"
            "Con --calibrate [DURACIÓN] (10m por omisión) mide el retraso del dispositivo frente\n"
-           "al reloj del ordenador, que chrony debe tener sincronizado con otra fuente."));
+           "al reloj del ordenador, que chrony debe tener sincronizado con otra fuente. Sin\n"
+           "--delay, el servicio lo mide por sí mismo en cuanto chrony sigue otra fuente.\n"
+           "Con --status muestra cómo va el servicio en marcha."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
@@ -69,7 +71,8 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
     const QCommandLineOption delay(
         QStringLiteral("delay"),
         tr("Retraso del dispositivo: cuánto después de empezar su segundo llega su \"$\", en "
-           "segundos (0.1320) o con unidad (132ms); lo da --calibrate. Por omisión 0."),
+           "segundos (0.1320) o con unidad (132ms). Si se da, manda sobre la calibración; sin él, "
+           "el servicio usa el retraso que midió."),
         QStringLiteral("D"));
     const QCommandLineOption acceptStepAfter(
         QStringLiteral("accept-step-after"),
@@ -82,19 +85,27 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
            "--delay que corresponde, sin enviar muestras a chrony."));
     const QCommandLineOption save(
         QStringLiteral("save"),
-        tr("Con --calibrate: escribe --delay en los ajustes del servicio, sin tocar las demás "
-           "opciones."));
-    const QCommandLineOption settings(QStringLiteral("settings"),
-                                      tr("Ajustes del servicio que escribe --save; por omisión %1.")
-                                          .arg(RefclockOptions::DefaultSettings),
-                                      QStringLiteral("path"));
+        tr("Con --calibrate: guarda el retraso en el estado del servicio, que lo usa al "
+           "iniciarse; no toca sus ajustes."));
+    const QCommandLineOption state(
+        QStringLiteral("state"),
+        tr("Archivo del retraso medido; por omisión calibration en $STATE_DIRECTORY o en "
+           "/var/lib/quorvel-refclock."),
+        QStringLiteral("path"));
+    const QCommandLineOption chronyCheck(
+        QStringLiteral("chrony-check"),
+        tr("Cada cuánto pregunta el servicio a chrony cómo lleva la hora (1m, 10s); por "
+           "omisión 1m."),
+        QStringLiteral("D"));
+    const QCommandLineOption status(QStringLiteral("status"),
+                                    tr("Muestra cómo va el servicio en marcha y termina."));
     const QCommandLineOption chronySocket(
         QStringLiteral("chrony-socket"),
-        tr("Socket de órdenes de chronyd que consulta --calibrate (chronyc -h); por omisión el "
-           "de chronyc."),
+        tr("Socket o dirección de órdenes de chronyd que consultan --calibrate y el servicio "
+           "(chronyc -h); por omisión los de chronyc."),
         QStringLiteral("path"));
-    parser.addOptions({port, socket, zone, verbose, delay, acceptStepAfter, calibrate, save,
-                       settings, chronySocket});
+    parser.addOptions({port, socket, zone, verbose, delay, acceptStepAfter, calibrate, save, state,
+                       chronySocket, chronyCheck, status});
     parser.addPositionalArgument(QStringLiteral("DURACIÓN"), tr("Con --calibrate: cuánto medir."),
                                  QStringLiteral("[DURACIÓN]"));
 
@@ -107,6 +118,12 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
     if (parser.isSet(help)) {
         result.help = true;
         result.helpText = parser.helpText();
+        return result;
+    }
+    options.status = parser.isSet(status);
+    if (options.status) {
+        if (parser.optionNames().size() > 1 || !parser.positionalArguments().isEmpty())
+            result.error = tr("--status no admite otras opciones");
         return result;
     }
     options.calibrate = parser.isSet(calibrate);
@@ -143,6 +160,7 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
             return result;
         }
         options.delay = *value;
+        options.delayGiven = true;
     }
     if (parser.isSet(acceptStepAfter)) {
         const std::optional<std::chrono::microseconds> value =
@@ -155,12 +173,23 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         }
         options.acceptStepAfter = *value;
     }
-    if (parser.isSet(settings)) {
-        options.settingsPath = parser.value(settings);
-        if (options.settingsPath.isEmpty()) {
-            result.error = tr("--settings necesita una ruta");
+    if (parser.isSet(state)) {
+        options.statePath = parser.value(state);
+        if (options.statePath.isEmpty()) {
+            result.error = tr("--state necesita una ruta");
             return result;
         }
+    }
+    if (parser.isSet(chronyCheck)) {
+        const std::optional<std::chrono::microseconds> value =
+            parseDurationOption(parser.value(chronyCheck));
+        if (!value || *value < std::chrono::seconds(1)) {
+            result.error = tr("--chrony-check necesita una duración de 1 s a 24 h, como 1m o 10s, "
+                              "no \"%1\"")
+                               .arg(parser.value(chronyCheck));
+            return result;
+        }
+        options.chronyInterval = std::chrono::duration_cast<std::chrono::milliseconds>(*value);
     }
     options.chronyCommandSocket = parser.value(chronySocket);
     if (!parser.isSet(port)) {

@@ -24,13 +24,16 @@ struct RefclockOptions
     std::chrono::microseconds acceptStepAfter = std::chrono::minutes(15);
 
     // Calibration: measure the delay for `calibrationLength` instead of serving chrony.
-    static inline const QString DefaultSettings = QStringLiteral("/etc/default/quorvel-refclock");
     static constexpr std::chrono::minutes DefaultCalibration{10};
     bool calibrate = false;
     std::chrono::microseconds calibrationLength = DefaultCalibration;
-    bool save = false;                      // write the delay found into `settingsPath`
-    QString settingsPath = DefaultSettings; // the service's settings
-    QString chronyCommandSocket;            // chronyc's -h; empty: chronyc's own default
+    bool save = false;           // write the delay found into `statePath`
+    QString statePath;           // the measured delay (CalibrationState); empty: its default
+    QString chronyCommandSocket; // chronyc's -h; empty: chronyc's own default
+    // How often the service asks chrony how it keeps the clock.
+    std::chrono::milliseconds chronyInterval{60000};
+    bool status = false;     // --status: ask the running service and print its state
+    bool delayGiven = false; // --delay was given: it wins over the calibration
 
     // How the port is named in the log: "puerto 1" or the path.
     QString portLabel() const;

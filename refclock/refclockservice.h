@@ -3,15 +3,21 @@
 #include "frametime/clockpair.h"
 #include "refclock/referenceclock.h"
 #include "share/deviceshare.h"
+#include "share/servicestate.h"
+#include "share/stateshare.h"
 
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
+class ChronyWatch;
 class RefclockLog;
 class SampleSink;
+class SelfCalibration;
 class SerialPort;
 struct RefclockOptions;
 
@@ -22,6 +28,20 @@ struct RefclockOptions;
 //   device --SerialPort--> SharingSerialPort --same bytes--> DeviceShare --> the window
 //                             --> ReferenceClock --samples--> SampleSink: chrony, the Windows
 //                                                             Time service's provider, ...
+//
+// On Linux, with `selfCalibrate`, the samples pass through SelfCalibration on their way to the
+// sink, and chrony is asked how it keeps the clock (ChronyWatch) at the start and every
+// `chronyInterval`. Its state (ServiceState) is offered to local clients for as long as it runs,
+// on the device's state socket beside the device's own.
+// chronyd's view of the device, as ChronyWatch last heard it.
+struct ChronyDeviceView
+{
+    bool seen = false;
+    bool selected = false;
+    std::chrono::nanoseconds offset{0};
+    std::chrono::nanoseconds error{0};
+};
+
 class RefclockService
 {
 public:
@@ -31,15 +51,22 @@ public:
         bool share = true; // offer the device to local clients
         // Most bytes that may wait for one client before it is dropped.
         qint64 clientBuffer = DeviceShare::DefaultClientBuffer;
+        // Linux: calibrate the device when it has no delay (SelfCalibration). clock.delay is
+        // then the administrator's --delay, or unset: `delayGiven` says which.
+        bool selfCalibrate = false;
+        bool delayGiven = false;
+        QString statePath{};           // CalibrationState's file
+        QString chronyCommandSocket{}; // chronyc's -h; empty: its default
+        std::chrono::milliseconds chronyInterval{60000};
     };
 
     // Reads the device that `options` name (a port number or a path).
-    RefclockService(const RefclockOptions &options, Settings settings, SampleSink *sink,
+    RefclockService(const RefclockOptions &options, const Settings &settings, SampleSink *sink,
                     RefclockLog *log);
     // Reads `device`, a stand-in for the device, which it offers to clients as `deviceName`;
     // `clocks` reads the computer's clocks.
     RefclockService(std::unique_ptr<SerialPort> device, const QString &deviceName,
-                    Settings settings, SampleSink *sink, RefclockLog *log,
+                    const Settings &settings, SampleSink *sink, RefclockLog *log,
                     std::function<ClockPair()> clocks = &ClockPair::now);
     ~RefclockService();
     RefclockService(const RefclockService &) = delete;
@@ -52,15 +79,33 @@ public:
 
     ReferenceClock &clock() { return *m_clock; }
     DeviceShare &share() { return m_share; }
+    StateShare &stateShare() { return m_stateShare; }
+    // The device's path: as given, or the one the port number stood for.
+    QString deviceName() const { return m_deviceName(); }
+    // How it keeps time now.
+    ServiceState state() const;
 
 private:
     void build(const Settings &settings, SampleSink *sink, RefclockLog *log,
                std::function<ClockPair()> clocks);
+    void poll();
 
     std::unique_ptr<SerialPort> m_device;
     std::function<QString()> m_deviceName;
     DeviceShare m_share;
     std::unique_ptr<SharingSerialPort> m_sharing;
+#ifndef Q_OS_WIN
+    std::unique_ptr<SelfCalibration> m_calibration;
+#endif
     std::unique_ptr<ReferenceClock> m_clock;
+#ifndef Q_OS_WIN
+    std::unique_ptr<ChronyWatch> m_chrony;
+#endif
+    StateShare m_stateShare;
+    bool m_offerState = true;
+    bool m_delayGiven = false;
+    ServiceState::Chrony m_chronyView = ServiceState::Chrony::Unknown;
+    QString m_chronyReference;
+    ChronyDeviceView m_chronyDevice;
     QTimer m_poll;
 };

@@ -263,7 +263,7 @@ void ReferenceClock::sendSample(UtcTime stamp, std::chrono::microseconds offset)
 {
     QString reason;
     const SampleSink::Result result = m_sink->send(stamp, offset, &reason);
-    if (m_settings.receiver.isEmpty()) {
+    if (m_settings.receiver.isEmpty() || result == SampleSink::Withheld) {
         if (m_settings.verbose)
             m_log->write(tr("Muestra medida: llegada %1, adelanto %2 s.")
                              .arg(secondsText(stamp))

@@ -66,8 +66,17 @@ public:
     int samplesSent() const { return m_samplesSent; }
     int samplesDropped() const { return m_samplesDropped; }
 
-private:
+    // The device's delay from now on (a calibration's result), for the samples that follow.
+    void setDelay(std::chrono::nanoseconds delay) { m_settings.delay = delay; }
+    std::chrono::nanoseconds delay() const { return m_settings.delay; }
+
     enum class PortState { Unknown, Open, Missing, Lost };
+    PortState portState() const { return m_portState; }
+    // Why the port could not be opened, as the log said it.
+    QString portReason() const { return m_portReason; }
+    ClockAgreement::State agreement() const { return m_agreement.state(); }
+
+private:
     enum class ChronyState { Unknown, Listening, NotListening };
 
     void keepPortOpen();
@@ -89,7 +98,7 @@ private:
     std::optional<MonotonicTime> m_loggedFollowAt;
     int m_stepsFollowed = 0;
     PortState m_portState = PortState::Unknown;
-    QString m_portReason; // why the port could not be opened, as the log last said
+    QString m_portReason;     // why the port could not be opened, as the log last said
     bool m_portTried = false; // since the device was lost
     ChronyState m_chronyState = ChronyState::Unknown;
     QString m_chronyReason;

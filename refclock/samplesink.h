@@ -16,6 +16,7 @@ public:
         Sent,
         NotListening, // nobody receives: no socket there, chrony or the provider not running
         Failed,       // anything else: no permission, the receiver's queue full
+        Withheld,     // kept back on purpose: the service's calibration measures it instead
     };
 
     virtual ~SampleSink() = default;

@@ -69,6 +69,17 @@ int ServiceClientPort::setPortOpen(bool open)
         return fail(SerialOpenFailed, noService);
     }
 #endif
+    // The state, when the service offers it; none from a service that predates it.
+    m_stateDecoder = ShareProtocol::Decoder();
+    m_state.reset();
+    m_stateSocket.connectToServer(stateSocketPath(path), QIODevice::ReadWrite);
+    if (m_stateSocket.state() != QLocalSocket::ConnectedState)
+        m_stateSocket.abort();
+#ifdef Q_OS_WIN
+    else if (checkPipeServer(HANDLE(m_stateSocket.socketDescriptor())).result
+             != ServerCheck::Service)
+        m_stateSocket.abort();
+#endif
     m_open = true;
     m_greeted = false;
     m_greetingDue = MonotonicClock::now() + AnswerTimeout;
@@ -119,9 +130,26 @@ void ServiceClientPort::receive()
             return;
         }
     }
+    receiveState();
     if (m_decoder.broken() || m_socket.state() != QLocalSocket::ConnectedState
         || (!m_greeted && MonotonicClock::now() >= m_greetingDue))
         close(Ended::ServiceGone);
+}
+
+void ServiceClientPort::receiveState()
+{
+    if (m_stateSocket.state() != QLocalSocket::ConnectedState)
+        return;
+    m_stateSocket.waitForReadyRead(0);
+    m_stateDecoder.append(m_stateSocket.readAll());
+    while (const std::optional<ShareProtocol::Message> message = m_stateDecoder.next()) {
+        if (message->type == ShareProtocol::Type::State)
+            m_state = message->state;
+        else if (message->type == ShareProtocol::Type::End)
+            m_stateSocket.abort();
+    }
+    if (m_stateDecoder.broken())
+        m_stateSocket.abort();
 }
 
 void ServiceClientPort::close(Ended why)
@@ -130,6 +158,8 @@ void ServiceClientPort::close(Ended why)
     m_ended = why;
     m_chunks.clear();
     m_socket.abort();
+    m_stateSocket.abort();
+    m_state.reset();
 }
 
 int ServiceClientPort::fail(int error, const PortFailure &why)

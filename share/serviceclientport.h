@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 // The serial port read through quorvel-refclock: the stream of the device the service holds,
 // with each read's bytes dated as the service dated them, on the monotonic clock every process
@@ -14,7 +15,9 @@
 // socket set with setSocketPath()), which a listening service accepts at once; its greeting is
 // read with the stream, never waited for. The end of the stream, a stream that breaks the
 // format, or no greeting within AnswerTimeout closes the port as a device that went away
-// closes the device's; ended() tells which.
+// closes the device's; ended() tells which. Beside the stream it reads the service's state from
+// the device's state socket, when the service has one (serviceState()); a service that has
+// none (an earlier version) is read as before.
 class ServiceClientPort : public SerialPort
 {
 public:
@@ -41,8 +44,13 @@ public:
     // The device the service holds, as its greeting named it.
     QString deviceName() const { return m_device; }
     Ended ended() const { return m_ended; }
+    // How the service keeps time, as it said last while the port is open; nothing when the
+    // service says nothing of it.
+    std::optional<ServiceState> serviceState() const { return m_state; }
 
 private:
+    void receiveState();
+
     // Takes what the service sent; closes the port at the end of the stream.
     void receive();
     void close(Ended why = Ended::No);
@@ -50,6 +58,9 @@ private:
 
     QLocalSocket m_socket;
     ShareProtocol::Decoder m_decoder;
+    QLocalSocket m_stateSocket;
+    ShareProtocol::Decoder m_stateDecoder;
+    std::optional<ServiceState> m_state;
     QList<ReceivedChunk> m_chunks;
     bool m_open = false;
     bool m_greeted = false;

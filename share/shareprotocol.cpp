@@ -57,6 +57,11 @@ QByteArray end(EndReason reason)
     return message(Type::End, QByteArray(1, char(reason)));
 }
 
+QByteArray state(const ServiceState &state)
+{
+    return message(Type::State, state.encode().left(MaxPayload));
+}
+
 void Decoder::append(const QByteArray &bytes)
 {
     if (!m_broken)
@@ -83,7 +88,8 @@ std::optional<Message> Decoder::next()
         return std::nullopt;
     const auto type = Type(quint8(m_pending.at(0)));
     const quint32 length = qFromLittleEndian<quint32>(m_pending.constData() + 1);
-    const bool known = type == Type::Device || type == Type::Chunk || type == Type::End;
+    const bool known =
+        type == Type::Device || type == Type::Chunk || type == Type::End || type == Type::State;
     const bool fits = length <= quint32(MaxPayload)
                       && (type != Type::Chunk || length > quint32(ArrivalSize))
                       && (type != Type::End || length == 1);
@@ -110,6 +116,9 @@ std::optional<Message> Decoder::next()
         break;
     case Type::End:
         out.reason = EndReason(quint8(payload.at(0)));
+        break;
+    case Type::State:
+        out.state = ServiceState::decode(payload);
         break;
     }
     return out;
@@ -149,6 +158,26 @@ QString shareFolder()
 {
     const QString folder = qEnvironmentVariable(ShareFolderVariable);
     return folder.isEmpty() ? QString::fromLatin1(DefaultShareFolder) : folder;
+}
+
+QString stateSocketPath(const QString &socketPath)
+{
+    if (socketPath.isEmpty())
+        return {};
+    QString path = socketPath;
+    if (path.endsWith(QLatin1String(".socket")))
+        path.chop(7);
+    return path + QLatin1String(".state.socket");
+}
+
+QStringList stateSockets()
+{
+    QStringList paths;
+    const QDir folder(shareFolder());
+    for (const QString &name :
+         folder.entryList({QStringLiteral("*.state.socket")}, QDir::System, QDir::Name))
+        paths << folder.filePath(name);
+    return paths;
 }
 
 #ifdef Q_OS_WIN

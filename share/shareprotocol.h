@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/serialport.h"
+#include "share/servicestate.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -19,6 +21,12 @@
 //             process on the machine shares), then the bytes (1 to MaxChunkBytes), as one read
 //             of the device took them
 //     End:    why the stream ends (u8, an EndReason); the service closes the connection after it
+//     State:  how the service keeps time (ServiceState's "key=value" lines), sent only on the
+//             device's state socket (stateSocketPath): at the greeting and on every change
+//
+// The device's socket never carries State, so that a window that knows only Device, Chunk and
+// End reads it as before; a window that knows State reads the state socket beside it, which a
+// service that predates it does not have.
 namespace ShareProtocol {
 
 inline constexpr char Magic[4] = {'Q', 'V', 'S', 'H'};
@@ -29,7 +37,7 @@ inline constexpr int MaxChunkBytes = 4096;
 inline constexpr int ArrivalSize = 8;
 inline constexpr int MaxPayload = ArrivalSize + MaxChunkBytes;
 
-enum class Type : quint8 { Device = 1, Chunk = 2, End = 3 };
+enum class Type : quint8 { Device = 1, Chunk = 2, End = 3, State = 4 };
 enum class EndReason : quint8 { DeviceGone = 1, ServiceStopping = 2 };
 
 QByteArray hello();
@@ -37,6 +45,7 @@ QByteArray device(const QString &path);
 // One message per MaxChunkBytes of `chunk`; each piece dated by its own last byte.
 QByteArray chunk(const ReceivedChunk &chunk);
 QByteArray end(EndReason reason);
+QByteArray state(const ServiceState &state);
 
 // One message read from the stream.
 struct Message
@@ -45,6 +54,7 @@ struct Message
     QString device;                           // Device
     ReceivedChunk chunk;                      // Chunk
     EndReason reason = EndReason::DeviceGone; // End
+    ServiceState state;                       // State
 };
 
 // Reads the stream as it comes, in pieces of any size. Anything that breaks the format (a
@@ -90,3 +100,10 @@ QString shareFolder();
 // fit in a Unix socket's address. On Windows the pipe's name, which QLocalServer puts under
 // \\.\pipe\: "quorvel-refclock-COM1" for "COM1" or "\\.\COM1".
 QString shareSocketPath(const QString &device);
+
+// Beside the device's socket, the service's state: "ttyUSB0.state.socket" for
+// "ttyUSB0.socket" (on Windows the pipe "quorvel-refclock-COM1.state.socket"). Empty when
+// `socketPath` is.
+QString stateSocketPath(const QString &socketPath);
+// The state sockets in the share folder, one per running service (Linux).
+QStringList stateSockets();

@@ -1,13 +1,21 @@
-// The pieces of quorvel-refclock --calibrate: what chronyd's answers mean, the median and
-// spread of the delays, the lengths on the command line and the service's settings written.
+// The pieces of quorvel-refclock --calibrate and of the service's own calibration: what
+// chronyd's answers mean, the median, spread and uncertainty of the delays, the lengths on the
+// command line, the state written, the self-calibration's course and the state --status shows.
 
 #include "refclock/calibration.h"
 #include "refclock/chronystatus.h"
+#include "refclock/refclocklog.h"
 #include "refclock/refclockoptions.h"
+#include "refclock/selfcalibration.h"
+#include "refclock/statuscommand.h"
+#include "share/shareprotocol.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
+#include <memory>
 
 using std::chrono::microseconds;
 
@@ -34,9 +42,16 @@ private slots:
     void medianAndSpread();
     void durations_data();
     void durations();
-    void settingsKeepTheOtherOptions_data();
-    void settingsKeepTheOtherOptions();
-    void settingsFileWrittenInPlace();
+    void deviceSource_data();
+    void deviceSource();
+    void uncertaintyShrinksWithFrames();
+    void stateText_data();
+    void stateText();
+    void stateFileWrittenInPlace();
+    void selfCalibration_data();
+    void selfCalibration();
+    void selfCalibrationWaitsForAnotherSource();
+    void serviceStateTravels();
 };
 
 void TestCalibration::chronyStatus_data()
@@ -144,54 +159,335 @@ void TestCalibration::durations()
     }
 }
 
-void TestCalibration::settingsKeepTheOtherOptions_data()
+void TestCalibration::deviceSource_data()
 {
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("sources");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<qint64>("offsetNs");
 
-    const QString comment = QStringLiteral("# Options of quorvel-refclock\n");
-    QTest::newRow("no file") << QString()
-                             << "QUORVEL_REFCLOCK_OPTS=\"--port /dev/ttyUSB0 --delay 0.1320\"\n";
-    QTest::newRow("options kept")
-        << comment + "QUORVEL_REFCLOCK_OPTS=\"--port /dev/ttyUSB1 --zone Europe/Madrid\"\n"
-        << comment
-               + "QUORVEL_REFCLOCK_OPTS=\"--port /dev/ttyUSB1 --zone Europe/Madrid --delay "
-                 "0.1320\"\n";
-    QTest::newRow("earlier delay replaced")
-        << "QUORVEL_REFCLOCK_OPTS=\"--delay 0.2 --port=2 --delay=0.3 --verbose\"\nOTHER=1\n"
-        << "QUORVEL_REFCLOCK_OPTS=\"--port=2 --verbose --delay 0.1320\"\nOTHER=1\n";
-    QTest::newRow("unquoted, no line end") << "QUORVEL_REFCLOCK_OPTS=--port=1"
-                                           << "QUORVEL_REFCLOCK_OPTS=\"--port=1 --delay 0.1320\"\n";
-    QTest::newRow("only other lines")
-        << comment << comment + "QUORVEL_REFCLOCK_OPTS=\"--port /dev/ttyUSB0 --delay 0.1320\"\n";
+    const QString server = QStringLiteral("^,*,127.0.0.1,1,-4,377,0,0.000001,0.000001,0.000020\n");
+    QTest::newRow("selected") << QStringLiteral("#,*,GPS,0,0,377,0,-0.000250,-0.000300,0.000020\n")
+                              << true << true << qint64(-250000);
+    QTest::newRow("beside a server")
+        << server + QStringLiteral("#,-,GPS,0,0,377,0,0.131500,0.131500,0.002000\n") << true
+        << false << qint64(131500000);
+    QTest::newRow("not among the sources") << server << false << false << qint64(0);
 }
 
-void TestCalibration::settingsKeepTheOtherOptions()
+void TestCalibration::deviceSource()
 {
-    QFETCH(QString, before);
-    QFETCH(QString, after);
-    QCOMPARE(SettingsFile::withDelay(before, QStringLiteral("0.1320"),
-                                     {QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB0")}),
-             after);
+    QFETCH(QString, sources);
+    QFETCH(bool, found);
+    QFETCH(bool, selected);
+    QFETCH(qint64, offsetNs);
+    const ChronyDeviceSource device = ChronyDeviceSource::fromSources(sources);
+    QCOMPARE(device.found, found);
+    QCOMPARE(device.selected, selected);
+    QCOMPARE(qint64(device.offset.count()), offsetNs);
 }
 
-void TestCalibration::settingsFileWrittenInPlace()
+void TestCalibration::uncertaintyShrinksWithFrames()
+{
+    // Frames spread evenly over 3 ms: the middle half lies 1.5 ms apart.
+    DelayCalibration calibration;
+    for (int i = 0; i < 60; ++i)
+        calibration.add(microseconds(-130000 - (i % 4) * 1000));
+    const microseconds sixty = calibration.uncertainty();
+    for (int i = 0; i < 180; ++i)
+        calibration.add(microseconds(-130000 - (i % 4) * 1000));
+    QVERIFY(calibration.uncertainty() < sixty);
+    // 1.96 * 1.2533 * (spread / 1.349) / sqrt(frames)
+    QCOMPARE(calibration.uncertainty().count(),
+             std::llround(1.96 * 1.2533 * (double(calibration.spread().count()) / 1.349)
+                          / std::sqrt(240.0)));
+    QVERIFY(calibration.isDelay());
+    DelayCalibration wrong;
+    wrong.add(microseconds(3'600'000'000LL));
+    QVERIFY(!wrong.isDelay());
+}
+
+void TestCalibration::stateText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<qint64>("delayUs");
+
+    const QString whole =
+        QStringLiteral("device=/dev/ttyUSB0\ndelay=0.1315\nmeasured=2026-12-09T11:00:00Z\n"
+                       "against=127.0.0.1\nframes=87\nspread=0.0021\n");
+    QTest::newRow("as written") << whole << true << "/dev/ttyUSB0" << qint64(131500);
+    QTest::newRow("unknown key skipped") << whole + "later=1\n"
+                                         << true << "/dev/ttyUSB0" << qint64(131500);
+    QTest::newRow("no file") << QString() << false << QString() << qint64(0);
+    QTest::newRow("no delay") << QString(whole).remove(QStringLiteral("delay=0.1315\n")) << false
+                              << QString() << qint64(0);
+    QTest::newRow("not a delay") << QString(whole).replace(QStringLiteral("0.1315"),
+                                                           QStringLiteral("3600"))
+                                 << false << QString() << qint64(0);
+    QTest::newRow("no date") << QString(whole).remove(
+        QStringLiteral("measured=2026-12-09T11:00:00Z\n"))
+                             << false << "/dev/ttyUSB0" << qint64(131500);
+}
+
+void TestCalibration::stateText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(QString, device);
+    QFETCH(qint64, delayUs);
+    const CalibrationState state = CalibrationState::fromText(text);
+    QCOMPARE(state.valid(), valid);
+    QCOMPARE(state.device, device);
+    QCOMPARE(qint64(state.delay.count()), delayUs);
+    if (valid) {
+        QCOMPARE(state.frames, 87);
+        QCOMPARE(state.spread, microseconds(2100));
+        QCOMPARE(state.against, QStringLiteral("127.0.0.1"));
+        QCOMPARE(state.text(), CalibrationState::fromText(state.text()).text());
+    }
+}
+
+void TestCalibration::stateFileWrittenInPlace()
 {
     QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("quorvel-refclock"));
+    qputenv("STATE_DIRECTORY", folder.path().toUtf8());
+    QCOMPARE(CalibrationState::defaultPath(), folder.filePath(QStringLiteral("calibration")));
+    qunsetenv("STATE_DIRECTORY");
+    QCOMPARE(CalibrationState::defaultPath(),
+             QStringLiteral("/var/lib/quorvel-refclock/calibration"));
+
+    const QString path = folder.filePath(QStringLiteral("made/calibration"));
+    CalibrationState state;
+    state.device = QStringLiteral("/dev/ttyUSB0");
+    state.delay = microseconds(130000);
+    state.measured = QDateTime(QDate(2026, 12, 9), QTime(11, 0), QTimeZone::utc());
     QString error;
-    QVERIFY2(SettingsFile::saveDelay(path, QStringLiteral("0.1300"), {QStringLiteral("--port=1")},
-                                     &error),
-             qPrintable(error));
-    QVERIFY2(SettingsFile::saveDelay(path, QStringLiteral("0.1310"), {QStringLiteral("--port=1")},
-                                     &error),
-             qPrintable(error));
+    QVERIFY2(state.write(path, &error), qPrintable(error));
+    state.delay = microseconds(131000);
+    QVERIFY2(state.write(path, &error), qPrintable(error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("QUORVEL_REFCLOCK_OPTS=\"--port=1 --delay 0.1310\"\n"));
-    QVERIFY(!SettingsFile::saveDelay(folder.filePath(QStringLiteral("missing/folder/file")),
-                                     QStringLiteral("0.1"), {}, &error));
+    QCOMPARE(file.readAll(), QByteArray("device=/dev/ttyUSB0\ndelay=0.1310\n"
+                                        "measured=2026-12-09T11:00:00Z\nagainst=\nframes=0\n"
+                                        "spread=0.0000\n"));
+    QCOMPARE(CalibrationState::read(path).delay, microseconds(131000));
+    QFile blocker(folder.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(!state.write(folder.filePath(QStringLiteral("file/calibration")), &error));
     QVERIFY(!error.isEmpty());
+}
+
+namespace {
+
+// A self-calibration in front of a recording sink, on a clock the test moves.
+struct SelfRig
+{
+    struct Sink : SampleSink
+    {
+        int sent = 0;
+        Result send(UtcTime, microseconds, QString *) override
+        {
+            ++sent;
+            return Sent;
+        }
+    };
+    struct Log : RefclockLog
+    {
+        QStringList lines;
+        void write(const QString &line) override { lines << line; }
+    };
+
+    QTemporaryDir folder;
+    Sink chrony;
+    Log log;
+    microseconds applied{-1};
+    MonotonicTime now = MonotonicClock::now();
+    std::unique_ptr<SelfCalibration> calibration;
+
+    explicit SelfRig(std::optional<microseconds> administrator = std::nullopt)
+    {
+        calibration = std::make_unique<SelfCalibration>(
+            &chrony, &log, SelfCalibration::Settings{statePath(), administrator},
+            [this](microseconds delay) { applied = delay; },
+            [] { return QDateTime(QDate(2026, 12, 9), QTime(11, 0), QTimeZone::utc()); },
+            [this] { return now; });
+    }
+    QString statePath() const { return folder.filePath(QStringLiteral("calibration")); }
+    // One frame a second, `lateUs` late.
+    SampleSink::Result frame(qint64 lateUs)
+    {
+        now += std::chrono::seconds(1);
+        return calibration->send(UtcTime(), microseconds(-lateUs), nullptr);
+    }
+};
+
+ChronyStatus synchronised()
+{
+    return {ChronyStatus::Synchronised, QStringLiteral("127.0.0.1")};
+}
+
+} // namespace
+
+void TestCalibration::selfCalibration_data()
+{
+    QTest::addColumn<int>("jitterUs"); // frames late by 130 ms + 0..jitter, evenly
+    QTest::addColumn<qint64>("lateUs");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<int>("minFrames");
+    QTest::addColumn<int>("maxFrames");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("3 ms of jitter")
+        << 3000 << qint64(130000) << true << 60 << 200 << "Calibración guardada en ";
+    QTest::newRow("no jitter: sixty frames")
+        << 0 << qint64(130000) << true << 60 << 60 << "Calibración guardada en ";
+    QTest::newRow("too wide for ten minutes")
+        << 40000 << qint64(130000) << false << 600 << 600
+        << "Calibración rechazada: las tramas llegan demasiado dispersas";
+    QTest::newRow("not a delay") << 0 << qint64(3600000000) << false << 60 << 60
+                                 << "Calibración rechazada: la mediana, ";
+}
+
+void TestCalibration::selfCalibration()
+{
+    QFETCH(int, jitterUs);
+    QFETCH(qint64, lateUs);
+    QFETCH(bool, saved);
+    QFETCH(int, minFrames);
+    QFETCH(int, maxFrames);
+    QFETCH(QString, said);
+
+    SelfRig rig;
+    rig.calibration->setDevice(QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(rig.applied, microseconds(0));
+    QCOMPARE(int(rig.calibration->source()), int(ServiceState::DelaySource::None));
+    rig.calibration->chronySaid(synchronised());
+    QVERIFY(rig.calibration->calibrating());
+    QVERIFY(rig.log.lines.last().startsWith(QStringLiteral("Calibrando /dev/ttyUSB0 frente a "
+                                                           "127.0.0.1")));
+    int frames = 0;
+    // Meanwhile chrony gets nothing.
+    while (rig.calibration->calibrating() && frames < 1000) {
+        QCOMPARE(rig.frame(lateUs + (jitterUs == 0 ? 0 : (frames * 7919) % (jitterUs + 1))),
+                 SampleSink::Withheld);
+        ++frames;
+    }
+    QCOMPARE(rig.chrony.sent, 0);
+    QVERIFY2(frames >= minFrames && frames <= maxFrames, qPrintable(QString::number(frames)));
+    QVERIFY2(rig.log.lines.last().startsWith(said), qPrintable(rig.log.lines.last()));
+    QCOMPARE(rig.log.lines.size(), 2);
+    const CalibrationState state = CalibrationState::read(rig.statePath());
+    QCOMPARE(state.valid(), saved);
+    if (saved) {
+        QVERIFY(qAbs(state.delay.count() - (lateUs + jitterUs / 2)) <= 250);
+        QCOMPARE(state.device, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(state.against, QStringLiteral("127.0.0.1"));
+        QCOMPARE(state.frames, frames);
+        QCOMPARE(rig.applied, state.delay);
+        QCOMPARE(int(rig.calibration->source()), int(ServiceState::DelaySource::Calibrated));
+    } else {
+        QCOMPARE(rig.applied, microseconds(0));
+    }
+    // From then on the samples go to chrony; no second calibration for this device.
+    QCOMPARE(rig.frame(lateUs), SampleSink::Sent);
+    rig.calibration->chronySaid(synchronised());
+    QVERIFY(!rig.calibration->calibrating());
+
+    // The state is read at the next start; another device is calibrated anew.
+    SelfRig again;
+    QVERIFY(QFile::copy(rig.statePath(), again.statePath()) || !saved);
+    again.calibration->setDevice(QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(again.applied, saved ? state.delay : microseconds(0));
+    again.calibration->chronySaid(synchronised());
+    QCOMPARE(again.calibration->calibrating(), !saved);
+    again.calibration->setDevice(QStringLiteral("/dev/ttyUSB1"));
+    QCOMPARE(again.applied, microseconds(0));
+    again.calibration->chronySaid(synchronised());
+    QVERIFY(again.calibration->calibrating());
+}
+
+void TestCalibration::selfCalibrationWaitsForAnotherSource()
+{
+    SelfRig rig;
+    rig.calibration->setDevice(QStringLiteral("/dev/ttyUSB0"));
+    // No other source: uncalibrated samples, said once.
+    rig.calibration->chronySaid({ChronyStatus::NotSynchronised, QStringLiteral("sin fuente")});
+    rig.calibration->chronySaid({ChronyStatus::FollowsDevice, QStringLiteral("GPS")});
+    QCOMPARE(rig.log.lines.size(), 1);
+    QVERIFY(rig.log.lines.first().startsWith(QStringLiteral("Sin otra fuente que chrony siga (sin "
+                                                            "fuente): se envían muestras sin "
+                                                            "calibrar")));
+    QCOMPARE(rig.frame(130000), SampleSink::Sent);
+    // A source comes: calibrating; it goes: interrupted, and begun again when it is back.
+    rig.calibration->chronySaid(synchronised());
+    QCOMPARE(rig.frame(130000), SampleSink::Withheld);
+    rig.calibration->chronySaid({ChronyStatus::NotSynchronised, QStringLiteral("sin fuente")});
+    QVERIFY(!rig.calibration->calibrating());
+    QVERIFY(rig.log.lines.last().startsWith(QStringLiteral("Calibración interrumpida: ")));
+    QCOMPARE(rig.frame(130000), SampleSink::Sent);
+    rig.calibration->chronySaid(synchronised());
+    QVERIFY(rig.calibration->calibrating());
+
+    // The administrator's --delay wins: nothing is measured.
+    SelfRig administered(microseconds(120000));
+    administered.calibration->setDevice(QStringLiteral("/dev/ttyUSB0"));
+    administered.calibration->chronySaid(synchronised());
+    QVERIFY(!administered.calibration->calibrating());
+    QCOMPARE(administered.frame(130000), SampleSink::Sent);
+    QCOMPARE(int(administered.calibration->source()),
+             int(ServiceState::DelaySource::Administrator));
+    QVERIFY(administered.log.lines.isEmpty());
+}
+
+void TestCalibration::serviceStateTravels()
+{
+    ServiceState state;
+    state.device = QStringLiteral("/dev/ttyUSB0");
+    state.port = ServiceState::Port::Missing;
+    state.portReason = QStringLiteral("no hay ningún dispositivo\nen /dev/ttyUSB0");
+    state.deviceClock = ServiceState::DeviceClock::Jumped;
+    state.delay = microseconds(131500);
+    state.delaySource = ServiceState::DelaySource::Calibrated;
+    state.calibratedAt = QDateTime(QDate(2026, 12, 9), QTime(11, 0), QTimeZone::utc());
+    state.calibrating = true;
+    state.calibrationFrames = 42;
+    state.samplesSent = 1000;
+    state.samplesDropped = 3;
+    state.chrony = ServiceState::Chrony::FollowsDevice;
+    state.chronyReference = QStringLiteral("GPS");
+    state.deviceSeen = true;
+    state.deviceSelected = true;
+    state.chronyOffset = std::chrono::nanoseconds(-12345);
+    state.chronyError = std::chrono::nanoseconds(200000);
+    ShareProtocol::Decoder decoder;
+    decoder.append(ShareProtocol::hello() + ShareProtocol::state(state)
+                   + ShareProtocol::end(ShareProtocol::EndReason::ServiceStopping));
+    const std::optional<ShareProtocol::Message> message = decoder.next();
+    QVERIFY(message);
+    QCOMPARE(int(message->type), int(ShareProtocol::Type::State));
+    state.portReason.replace(u'\n', u' '); // one line each
+    QCOMPARE(message->state.encode(), state.encode());
+    QVERIFY(message->state == state);
+    QCOMPARE(int(decoder.next()->type), int(ShareProtocol::Type::End));
+    // What --status prints of it.
+    const QStringList lines = statusLines(message->state);
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.at(0), QStringLiteral("Dispositivo: /dev/ttyUSB0, no disponible (no hay ningún "
+                                         "dispositivo en /dev/ttyUSB0)."));
+    QCOMPARE(lines.at(1), QStringLiteral("Reloj del dispositivo: saltó; no se envían muestras."));
+    QCOMPARE(lines.at(2), QStringLiteral("Retraso: 131,5 ms, calibrado el 2026-12-09; calibrando "
+                                         "(42 tramas medidas)."));
+    QCOMPARE(lines.at(3), QStringLiteral("Muestras: 1000 enviadas, 3 descartadas."));
+    QCOMPARE(lines.at(4), QStringLiteral("chrony: sigue al dispositivo; estima el dispositivo a "
+                                         "-0,012 ms ± 0,200 ms."));
+    // A later service's unknown keys are skipped; a state on the device's socket stays unknown
+    // to an earlier window, which never reads the state socket.
+    QCOMPARE(ServiceState::decode("calibrating=1\nfuture=7\n").calibrating, true);
+    QCOMPARE(stateSocketPath(QStringLiteral("/run/quorvel-refclock/ttyUSB0.socket")),
+             QStringLiteral("/run/quorvel-refclock/ttyUSB0.state.socket"));
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)

@@ -152,6 +152,7 @@ private slots:
     void samplesFromFrames();
     void calibrationOptions_data();
     void calibrationOptions();
+    void serviceOptions();
     void delayOfTheDeviceMovesTheSecondEarlier();
     void busyLineLosesNoFrame();
     void disagreeingDeviceIsNotFollowed_data();
@@ -232,14 +233,15 @@ void TestRefclock::calibrationOptions_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("chronySocket");
 
-    const QString settings = QStringLiteral("/etc/default/quorvel-refclock");
+    // No state named: the program's default, $STATE_DIRECTORY/calibration.
+    const QString settings;
     QTest::newRow("ten minutes by default") << QStringList{"--port", "1", "--calibrate"}
                                             << qint64(600) << false << settings << QString();
     QTest::newRow("length, saved") << QStringList{"--port", "1", "--calibrate", "90s", "--save"}
                                    << qint64(90) << true << settings << QString();
     QTest::newRow("length in minutes, elsewhere")
         << QStringList{"--calibrate", "2m",     "--port",          "1",          "--save",
-                       "--settings",  "/tmp/q", "--chrony-socket", "/tmp/c.sock"}
+                       "--state",     "/tmp/q", "--chrony-socket", "/tmp/c.sock"}
         << qint64(120) << true << "/tmp/q"
         << "/tmp/c.sock";
 }
@@ -257,8 +259,33 @@ void TestRefclock::calibrationOptions()
     QVERIFY(parsed.options.calibrate);
     QCOMPARE(parsed.options.calibrationLength, microseconds(std::chrono::seconds(lengthS)));
     QCOMPARE(parsed.options.save, save);
-    QCOMPARE(parsed.options.settingsPath, settings);
+    QCOMPARE(parsed.options.statePath, settings);
+    QVERIFY(!parsed.options.delayGiven);
     QCOMPARE(parsed.options.chronyCommandSocket, chronySocket);
+}
+
+void TestRefclock::serviceOptions()
+{
+    const auto parse = [](const QStringList &arguments) {
+        return parseRefclockOptions(QStringList{QStringLiteral("quorvel-refclock")} + arguments);
+    };
+    // The shipped settings name no delay: the service calibrates itself.
+    ParsedRefclockOptions parsed = parse({"--port", "/dev/ttyUSB0"});
+    QCOMPARE(parsed.error, QString());
+    QVERIFY(!parsed.options.delayGiven);
+    QCOMPARE(parsed.options.chronyInterval, std::chrono::milliseconds(60000));
+    // A --delay left in the settings by the earlier version keeps working, and wins.
+    parsed = parse({"--port", "/dev/ttyUSB0", "--delay", "0"});
+    QCOMPARE(parsed.error, QString());
+    QVERIFY(parsed.options.delayGiven);
+    QCOMPARE(parsed.options.delay, microseconds(0));
+    parsed = parse({"--port", "1", "--chrony-check", "10s", "--state", "/tmp/s"});
+    QCOMPARE(parsed.error, QString());
+    QCOMPARE(parsed.options.chronyInterval, std::chrono::milliseconds(10000));
+    QCOMPARE(parsed.options.statePath, QStringLiteral("/tmp/s"));
+    parsed = parse({"--status"});
+    QCOMPARE(parsed.error, QString());
+    QVERIFY(parsed.options.status);
 }
 
 void TestRefclock::badOptions_data()
@@ -288,8 +315,13 @@ void TestRefclock::badOptions_data()
     QTest::newRow("calibrating with a delay")
         << QStringList{"--port", "1", "--calibrate", "--delay", "0.1"};
     QTest::newRow("two lengths") << QStringList{"--port", "1", "--calibrate", "1m", "2m"};
-    QTest::newRow("empty settings path")
-        << QStringList{"--port", "1", "--calibrate", "--settings", ""};
+    QTest::newRow("empty state path") << QStringList{"--port", "1", "--calibrate", "--state", ""};
+    QTest::newRow("the settings are no longer written")
+        << QStringList{"--port", "1", "--calibrate", "--save", "--settings", "/tmp/q"};
+    QTest::newRow("status with a port") << QStringList{"--status", "--port", "1"};
+    QTest::newRow("chrony asked too often") << QStringList{"--port", "1", "--chrony-check", "0.5"};
+    QTest::newRow("chrony check unreadable")
+        << QStringList{"--port", "1", "--chrony-check", "often"};
 }
 
 void TestRefclock::badOptions()

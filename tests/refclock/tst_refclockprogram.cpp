@@ -221,6 +221,7 @@ private slots:
     void clientReadsTheBytesWithTheirArrival();
     void onlyTheSocketsGroupMayConnect();
     void windowReadsThroughTheService();
+    void statusTellsHowTheServiceKeepsTime();
     void misbehavingClientIsDropped_data();
     void misbehavingClientIsDropped();
     void windowFollowsTheServiceThroughARestart_data();
@@ -564,6 +565,89 @@ void TestRefclockProgram::windowReadsThroughTheService()
     QCOMPARE(rig.messages.shown, QStringList());
 
     QCOMPARE(refclock.stopWith(SIGTERM), 0);
+    QVERIFY(stopWith(simulator, SIGTERM));
+}
+
+void TestRefclockProgram::statusTellsHowTheServiceKeepsTime()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    FakeChrony chrony(folder.filePath(QStringLiteral("chrony.sock")));
+    QVERIFY(chrony.listen());
+    QProcess simulator;
+    const QString device = folder.filePath(QStringLiteral("device"));
+    QVERIFY(plugIn(device, startSimulator(simulator, {})));
+    // The delay measured for this device, as the state keeps it.
+    const QString state = folder.filePath(QStringLiteral("state/calibration"));
+    QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("state"))));
+    QFile file(state);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("device=%1\ndelay=0.1315\nmeasured=2026-12-09T11:00:00Z\n"
+                              "against=127.0.0.1\nframes=87\nspread=0.0021\n")
+                   .arg(device)
+                   .toUtf8());
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray stateBefore = file.readAll();
+    file.close();
+
+    // --status with no service: a non-zero exit.
+    const QString share = folder.filePath(QStringLiteral("share"));
+    RefclockProcess refclock;
+    QVERIFY(refclock.shareIn(share));
+    const auto status = [](QString *output) {
+        QProcess command;
+        command.start(QStringLiteral(QUORVEL_REFCLOCK), {QStringLiteral("--status")});
+        if (!command.waitForFinished(10000))
+            return -1;
+        *output =
+            QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError());
+        return command.exitCode();
+    };
+    QString output;
+    QCOMPARE(status(&output), 1);
+    QVERIFY2(output.startsWith(QStringLiteral("Ningún servicio quorvel-refclock responde en ")),
+             qPrintable(output));
+
+    QVERIFY2(refclock.startReading(device, folder.filePath(QStringLiteral("chrony.sock")),
+                                   {QStringLiteral("--state"), state}),
+             qPrintable(refclock.log()));
+    QVERIFY2(refclock.waitForLines(QStringLiteral("Retraso de %1 calibrado el 2026-12-09: 131,5 "
+                                                  "ms.")
+                                       .arg(device),
+                                   1, 3000),
+             qPrintable(refclock.log()));
+    QTRY_VERIFY_WITH_TIMEOUT(chrony.received().size() >= 2, 5000);
+    QVERIFY2(status(&output) == 0,
+             qPrintable(output + QDir(share).entryList(QDir::System).join(u' ')));
+    const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.at(0), QStringLiteral("Dispositivo: %1, abierto.").arg(device));
+    QCOMPARE(lines.at(1), QStringLiteral("Reloj del dispositivo: concuerda con el del ordenador."));
+    QCOMPARE(lines.at(2), QStringLiteral("Retraso: 131,5 ms, calibrado el 2026-12-09."));
+    QVERIFY2(lines.at(3).startsWith(QStringLiteral("Muestras: "))
+                 && !lines.at(3).startsWith(QStringLiteral("Muestras: 0 ")),
+             qPrintable(lines.at(3)));
+    // No chronyd to ask here (chronyc's default finds none).
+    QVERIFY2(lines.at(4).startsWith(QStringLiteral("chrony: ")), qPrintable(lines.at(4)));
+
+    // The window reading through the service gets the same state, typed.
+    WindowOnLine rig;
+    rig.nameDevice(device);
+    rig.form.Form_Load();
+    QVERIFY(rig.shared.throughService());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.shared.service()->serviceState().has_value(), 3000);
+    const ServiceState seen = *rig.shared.service()->serviceState();
+    QCOMPARE(seen.device, device);
+    QCOMPARE(int(seen.delaySource), int(ServiceState::DelaySource::Calibrated));
+    QCOMPARE(seen.delay, std::chrono::microseconds(131500));
+    QVERIFY(!seen.calibrating);
+
+    QCOMPARE(refclock.stopWith(SIGTERM), 0);
+    QCOMPARE(status(&output), 1);
+    // A calibrated device is not measured again: its state is as it was.
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), stateBefore);
     QVERIFY(stopWith(simulator, SIGTERM));
 }
 
