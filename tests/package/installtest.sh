@@ -24,6 +24,8 @@ build=${1:-build}
 # 1 once quorvel-refclock calibrates itself, keeps its delay in
 # /var/lib/quorvel-refclock/calibration and answers --status: the checks behind it fail before.
 SELF_CALIBRATION_LANDED=${SELF_CALIBRATION_LANDED:-0}
+# How long the service may take to calibrate itself, in seconds (10 minutes and a margin).
+calibration_wait=${QUORVEL_CALIBRATION_WAIT:-630}
 
 begun=$SECONDS
 skip() {
@@ -252,6 +254,7 @@ inside ln -sfn "$device" /dev/ttyUSB0
 check "quorvel-sim --delay 130ms --jitter 3ms on $device, linked as /dev/ttyUSB0" \
     test -n "$device" -a "$(inside readlink /dev/ttyUSB0)" = "$device"
 
+# shellcheck disable=SC2016 # dpkg-query's fields
 installed_packages() { inside dpkg-query -W -f='${db:Status-Abbrev} ${Package}:${Architecture}\n' | awk '$1 == "ii" { print $2 }' | sort; }
 installed_packages >"$work/before"
 chrony_started() { inside systemctl show -P ActiveEnterTimestampMonotonic chrony.service; }
@@ -272,7 +275,7 @@ fi
 echo "installed in $((SECONDS - installing)) s"
 check "apt-get found everything in the container (nothing downloaded)" \
     bash -c "! grep -qE '^(Get|Err|Ign):[0-9]+ [a-z]+://' '$work/install.log'"
-version=$(inside dpkg-query -W -f='${Version}' quorvel)
+version=$(inside dpkg-query -W -f="\${Version}" quorvel)
 inside dpkg -L "${packages[@]}" | sort -u >"$work/files"
 shipped_settings=$work/settings
 dpkg-deb --fsys-tarfile "$(printf '%s\n' "${debs[@]}" | grep '/quorvel-refclock_')" |
@@ -423,28 +426,35 @@ device_selected() {
     inside chronyc -c sources | awk -F, -v id="$refid" '$1 == "#" && $2 == "*" && $3 == id { found = 1 } END { exit !found }'
 }
 calibration=/var/lib/quorvel-refclock/calibration
-calibration_value() { sed -n "s/^$1=//p" "$root$calibration" 2>/dev/null; }
+calibration_value() { sed -n "s/^$1=//p" "$root$calibration" 2>/dev/null || true; }
 if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
-    echo "== Self-calibration: at least 60 frames, up to 10 minutes"
+    echo "== Self-calibration, with no command: at least 60 frames, up to $((calibration_wait / 60)) minutes"
+    # Polled each second; which source chrony follows meanwhile is counted after the first 15 s
+    # (chrony was restarted by the installation), and reported every 15 s.
     calibrating=$SECONDS
-    while [ $((SECONDS - calibrating)) -lt 630 ]; do
+    report=$SECONDS
+    followed_other=""
+    while [ $((SECONDS - calibrating)) -lt "$calibration_wait" ]; do
         [ "$(calibration_value device)" = /dev/ttyUSB0 ] && break
-        if [ $(((SECONDS - calibrating) % 15)) -eq 0 ]; then
-            following=$(inside chronyc -c sources | awk -F, '$2 == "*" { print $3 }')
-            echo "  $((SECONDS - calibrating)) s: chrony follows ${following:-nothing}; $(inside quorvel-refclock --status 2>/dev/null | grep '^Retraso:' || echo 'no --status')"
+        following=$(inside chronyc -c sources | awk -F, '$2 == "*" { print $3 }')
+        if [ $((SECONDS - calibrating)) -ge 15 ] && [ "$following" != 127.0.0.1 ]; then
+            followed_other+="${following:-nothing}@$((SECONDS - calibrating))s "
+        fi
+        if [ "$SECONDS" -ge "$report" ]; then
+            echo "  $((SECONDS - calibrating)) s: chrony follows ${following:-nothing}; $(inside quorvel-refclock --status 2>/dev/null | grep '^Retraso:' || echo 'no answer from --status')"
+            report=$((report + 15))
         fi
         sleep 1
     done
-    took=$((SECONDS - calibrating))
-    echo "calibration took about $took s: $(tr '\n' ' ' <"$root$calibration" 2>/dev/null)"
-    check "chrony kept following the second chronyd while the service calibrated" bash -c \
-        "nsenter -t $leader -a -- chronyc -c sources | grep -q '^\\^,\\*,127.0.0.1,' || nsenter -t $leader -a -- chronyc -c sources | grep -q '^#,\\*,$refid,'"
-    check "the service saved its calibration in $calibration for /dev/ttyUSB0 within 10 minutes" \
+    echo "self-calibration took about $((SECONDS - calibrating)) s: $(tr '\n' ' ' 2>/dev/null <"$root$calibration" || true)"
+    check "chrony followed the second chronyd while the service calibrated${followed_other:+ (not at: $followed_other)}" \
+        test -z "$followed_other"
+    check "the service saved its calibration in $calibration for /dev/ttyUSB0" \
         test "$(calibration_value device)" = /dev/ttyUSB0
     delay=$(calibration_value delay)
-    check "the measured delay ($delay s) is the simulated 130 ms plus up to 3 ms" \
+    check "the measured delay (${delay:-none} s) is the simulated 130 ms plus up to 3 ms" \
         awk -v d="$delay" 'BEGIN { exit !(d != "" && d >= 0.128 && d <= 0.135) }'
-    check "the calibration says when, against what, from how many frames and their spread" bash -c "
+    check "the calibration says when, against what, from how many frames (at least 60) and their spread" bash -c "
         grep -qE '^measured=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\$' '$root$calibration' &&
         grep -qE '^against=.+' '$root$calibration' &&
         [ \"\$(sed -n 's/^frames=//p' '$root$calibration')\" -ge 60 ] &&
@@ -454,30 +464,40 @@ if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
         device_selected && selected=yes && break
         sleep 0.5
     done
-    check "chrony then selects the device ($refid)" test -n "$selected"
+    check "chrony then selects the device ($refid), with no restart" test -n "$selected"
     sleep 8
     estimate=$(device_offset)
     echo "chrony's estimate of the calibrated device: ${estimate:-none} s"
-    check "chrony's estimate of the calibrated device within 1 ms of zero" \
+    check "chrony's estimate of the calibrated device within 1 ms of zero (${estimate:-none} s)" \
         awk -v e="$estimate" 'BEGIN { exit !(e != "" && e < 0.001 && e > -0.001) }'
-    inside quorvel-refclock --status >"$work/status" 2>&1
-    status=$?
+    status=0
+    inside quorvel-refclock --status >"$work/status" 2>&1 || status=$?
     cat "$work/status"
     check "--status answers (status $status)" test "$status" -eq 0
     check "--status: Dispositivo: /dev/ttyUSB0" grep -q '^Dispositivo:.*/dev/ttyUSB0' "$work/status"
     check "--status: Reloj del dispositivo:" grep -q '^Reloj del dispositivo: ' "$work/status"
-    check "--status: Retraso: calibrated on the date of the state" \
-        grep -q "^Retraso:.*calibrado el.*$(calibration_value measured | cut -c1-10)" "$work/status"
-    check "--status: Retraso: the measured delay" bash -c \
-        "grep '^Retraso:' '$work/status' | tr ',' '.' | grep -q '${delay:-none}\|$(awk -v d="${delay:-0}" 'BEGIN { printf "%.1f", d * 1000 }')'"
+    # The date as the state has it, or day/month/year.
+    measured=$(calibration_value measured | cut -c1-10)
+    day=$(date -d "${measured:-1970-01-01}" +%d/%m/%Y 2>/dev/null || echo none)
+    check "--status: Retraso: calibrated on the state's date ($measured)" bash -c \
+        "grep '^Retraso:' '$work/status' | grep 'calibrado el' | grep -qE '${measured:-none}|$day'"
+    check "--status: Retraso: the measured delay, in ms or s" bash -c "
+        grep '^Retraso:' '$work/status' | tr ',' '.' |
+            grep -qE '${delay:-none}|$(awk -v d="${delay:-0}" 'BEGIN { printf "%d", d * 1000 }')(\.[0-9]+)? ?ms'"
+    check "--status: Retraso: not calibrating any more" bash -c "! grep '^Retraso:' '$work/status' | grep -q calibrando"
     check "--status: Muestras:" grep -q '^Muestras: ' "$work/status"
-    check "--status: chrony: selected" bash -c "grep '^chrony:' '$work/status' | grep -qi 'selec'"
+    check "--status: chrony: the device selected" bash -c \
+        "grep '^chrony:' '$work/status' | grep -i 'selec' | grep -qvi 'no selec'"
     check "the shipped settings name no delay" bash -c "! grep -q -- '--delay' '$shipped_settings'"
     inside systemctl stop quorvel-refclock.service
-    check "--status exits 1 when no service answers" bash -c \
-        "nsenter -t $leader -a -- quorvel-refclock --status >/dev/null 2>&1; [ \$? -eq 1 ]"
+    status=0
+    inside quorvel-refclock --status >/dev/null 2>&1 || status=$?
+    check "--status exits 1 when no service answers (status $status)" test "$status" -eq 1
     inside systemctl start quorvel-refclock.service
     check "the service starts again" test "$(inside systemctl is-active quorvel-refclock.service)" = active
+    sleep 3
+    check "... calibrated by its state, not calibrating anew" bash -c \
+        "nsenter -t $leader -a -- quorvel-refclock --status 2>/dev/null | grep '^Retraso:' | grep -v calibrando | grep -q 'calibrado el'"
 else
     echo "== Self-calibration not checked (SELF_CALIBRATION_LANDED=0): the device's own delay"
     # Today the service sends the device's samples uncalibrated: chrony sees it about 130 ms
@@ -501,7 +521,7 @@ for package in "${packages[@]}"; do
 done
 check "purge stopped the service" bash -c "
     [ \"\$(nsenter -t $leader -a -- systemctl is-active quorvel-refclock.service)\" != active ] &&
-    ! { [ -n '$host_pid' ] && kill -0 '$host_pid' 2>/dev/null; }"
+    [ -z \"$(in_container pgrep -x quorvel-refcloc)\" ]"
 check "purge removed /var/lib/quorvel-refclock" test ! -e "$root/var/lib/quorvel-refclock"
 check "chrony runs on after the purge" test "$(inside systemctl is-active chrony.service)" = active
 check "chrony no longer has the device" bash -c \
