@@ -338,6 +338,19 @@ chronyd_count=$(chronyds_guarded || echo unguarded)
 check "every chronyd still runs with -x and no CAP_SYS_TIME ($chronyd_count processes)" test "$chronyd_count" -ge 2
 [ "$chronyd_count" != unguarded ] || exit 1
 refid=$(sed -n 's/^refclock .* refid \([^ ]*\).*/\1/p' "$root/etc/chrony/conf.d/quorvel.conf")
+chrony_main=$(inside systemctl show -P MainPID chrony.service)
+chrony_pid=""
+for pid in $(in_container pgrep -x chronyd); do
+    [ "$(awk '/^NSpid:/ { print $NF }' "/proc/$pid/status")" = "$chrony_main" ] && chrony_pid=$pid
+done
+check "chrony's chronyd has dropped root" bash -c \
+    "[ -n '$chrony_pid' ] && ! grep -qE '^Uid:.*\b0\b' /proc/$chrony_pid/status"
+# shellcheck disable=SC2016 # awk's fields
+check "chrony listens on the installed line's socket $refclock_socket" \
+    awk -v path="$refclock_socket" '$NF == path { found = 1 } END { exit !found }' "/proc/${chrony_pid:-0}/net/unix"
+# shellcheck disable=SC1091 # the installed settings, read as the unit reads them
+options=$(. "$root/etc/default/quorvel-refclock" && echo "$QUORVEL_REFCLOCK_OPTS")
+check "the installed settings name the port /dev/ttyUSB0 ($options)" grep -qE -- '--port[= ]/dev/ttyUSB0( |$)' <<<"$options"
 check "chrony lists the device ($refid) among its sources" bash -c \
     "nsenter -t $leader -a -- chronyc -c sources | grep -q '^#,.,$refid,'"
 check "quorvel-refclock --help runs" bash -c "nsenter -t $leader -a -- quorvel-refclock --help >/dev/null"
@@ -489,15 +502,6 @@ if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
     check "--status: chrony: the device selected" bash -c \
         "grep '^chrony:' '$work/status' | grep -i 'selec' | grep -qvi 'no selec'"
     check "the shipped settings name no delay" bash -c "! grep -q -- '--delay' '$shipped_settings'"
-    inside systemctl stop quorvel-refclock.service
-    status=0
-    inside quorvel-refclock --status >/dev/null 2>&1 || status=$?
-    check "--status exits 1 when no service answers (status $status)" test "$status" -eq 1
-    inside systemctl start quorvel-refclock.service
-    check "the service starts again" test "$(inside systemctl is-active quorvel-refclock.service)" = active
-    sleep 3
-    check "... calibrated by its state, not calibrating anew" bash -c \
-        "nsenter -t $leader -a -- quorvel-refclock --status 2>/dev/null | grep '^Retraso:' | grep -v calibrando | grep -q 'calibrado el'"
 else
     echo "== Self-calibration not checked (SELF_CALIBRATION_LANDED=0): the device's own delay"
     # Today the service sends the device's samples uncalibrated: chrony sees it about 130 ms
@@ -508,11 +512,30 @@ else
     check "chrony receives the device's samples, about 130 ms late (${estimate:-none} s)" \
         awk -v e="$estimate" 'BEGIN { if (e < 0) e = -e; exit !(e != "" && e > 0.125 && e < 0.137) }'
 fi
+
+# The service stopped and started again as an administrator would.
+inside systemctl stop quorvel-refclock.service
+check "quorvel-refclock stops with status 0 on SIGTERM ($(inside systemctl show -P ExecMainStatus quorvel-refclock.service))" \
+    test "$(inside systemctl show -P ExecMainStatus quorvel-refclock.service)" = 0 -a \
+    "$(inside systemctl show -P Result quorvel-refclock.service)" = success
+if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
+    status=0
+    inside quorvel-refclock --status >/dev/null 2>&1 || status=$?
+    check "--status exits 1 when no service answers (status $status)" test "$status" -eq 1
+fi
+inside systemctl start quorvel-refclock.service
+check "the service starts again" test "$(inside systemctl is-active quorvel-refclock.service)" = active
+if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
+    sleep 3
+    check "... calibrated by its state, not calibrating anew" bash -c \
+        "nsenter -t $leader -a -- quorvel-refclock --status 2>/dev/null | grep '^Retraso:' | grep -v calibrando | grep -q 'calibrado el'"
+fi
 check "/etc/default/quorvel-refclock is unchanged, byte for byte" cmp "$shipped_settings" "$root/etc/default/quorvel-refclock"
 chronyd_count=$(chronyds_guarded || echo unguarded)
 check "every chronyd ran with -x and no CAP_SYS_TIME to the end ($chronyd_count processes)" test "$chronyd_count" -ge 2
 
 echo "== apt-get remove --purge ${packages[*]}"
+chrony_before=$(chrony_started)
 inside env DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -q "${packages[@]}" >"$work/remove.log" 2>&1 ||
     cat "$work/remove.log"
 for package in "${packages[@]}"; do
@@ -523,6 +546,7 @@ check "purge stopped the service" bash -c "
     [ \"\$(nsenter -t $leader -a -- systemctl is-active quorvel-refclock.service)\" != active ] &&
     [ -z \"$(in_container pgrep -x quorvel-refcloc)\" ]"
 check "purge removed /var/lib/quorvel-refclock" test ! -e "$root/var/lib/quorvel-refclock"
+check "the removal restarted chrony" test "$(chrony_started)" != "$chrony_before"
 check "chrony runs on after the purge" test "$(inside systemctl is-active chrony.service)" = active
 check "chrony no longer has the device" bash -c \
     "nsenter -t $leader -a -- chronyc -c sources >'$work/sources' && ! grep -q ',$refid,' '$work/sources'"
