@@ -14,9 +14,10 @@
 # and skips. The container's root is made by mmdebstrap from the mirror of this machine's apt
 # sources, with the packages' dependencies (those apt-get picks there, Recommends included)
 # already downloaded into its apt cache, since the container itself has no network: kept as a tar
-# file in <build>/container/ and made again only when its inputs change. Every chronyd runs with -x and without CAP_SYS_TIME (checked in /proc), and the
-# container is powered off and removed on exit, also when a check fails. This machine's packages
-# are not touched. Uses the build folder's quorvel-sim. Ends with "N passed, N failed".
+# file in <build>/container/ and made again only when its inputs change. Every chronyd runs with
+# -x and without CAP_SYS_TIME (checked in /proc), and the container is powered off and removed on
+# exit, also when a check fails. This machine's packages are not touched. Uses the build folder's
+# quorvel-sim. Prints how long it took; ends with "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
