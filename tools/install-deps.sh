@@ -46,6 +46,8 @@ if [ "$want_test" = yes ]; then
                                     # allowed to touch the clock; see below)
         systemd                     # systemd-analyze checks quorvel-refclock.service; the
                                     # real systemd-timedated for the clock tests
+        systemd-container           # systemd-nspawn boots the install test's Debian 12
+        mmdebstrap                  # makes that container's root from Debian's mirror
     )
 fi
 

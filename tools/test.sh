@@ -18,7 +18,7 @@ ctest --test-dir build --output-on-failure --label-exclude benchmark --parallel 
 echo "== Benchmarks (figures only; they do not fail on a slow machine)"
 ctest --test-dir build --label-regex benchmark --verbose
 
-echo "== The Debian packages: built, checked by lintian, installed, run, removed"
+echo "== The Debian packages: built, checked by lintian; installed, run and removed in a Debian 12 container"
 tools/package.sh
 tests/package/installtest.sh build
 
