@@ -22,9 +22,6 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
 
-# 1 once quorvel-refclock calibrates itself, keeps its delay in
-# /var/lib/quorvel-refclock/calibration and answers --status: the checks behind it fail before.
-SELF_CALIBRATION_LANDED=${SELF_CALIBRATION_LANDED:-0}
 # How long the service may take to calibrate itself, in seconds (10 minutes and a margin).
 calibration_wait=${QUORVEL_CALIBRATION_WAIT:-630}
 
@@ -442,102 +439,87 @@ device_state() {
 }
 calibration=/var/lib/quorvel-refclock/calibration
 calibration_value() { sed -n "s/^$1=//p" "$root$calibration" 2>/dev/null || true; }
-if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
-    echo "== Self-calibration, with no command: at least 60 frames, waiting up to $calibration_wait s"
-    # Polled each second; which source chrony follows meanwhile is counted after the first 15 s
-    # (chrony was restarted by the installation), and reported every 15 s.
-    calibrating=$SECONDS
-    report=$SECONDS
-    followed_other=""
-    while [ $((SECONDS - calibrating)) -lt "$calibration_wait" ]; do
-        [ "$(calibration_value device)" = /dev/ttyUSB0 ] && break
-        following=$(inside chronyc -c sources | awk -F, '$2 == "*" { print $3 }')
-        if [ $((SECONDS - calibrating)) -ge 15 ] && [ "$following" != 127.0.0.1 ]; then
-            followed_other+="${following:-nothing}@$((SECONDS - calibrating))s "
-        fi
-        if [ "$SECONDS" -ge "$report" ]; then
-            echo "  $((SECONDS - calibrating)) s: chrony follows ${following:-nothing}; $(inside quorvel-refclock --status 2>/dev/null | grep '^Retraso:' || echo 'no answer from --status')"
-            report=$((report + 15))
-        fi
-        sleep 1
-    done
-    echo "self-calibration took about $((SECONDS - calibrating)) s: $(tr '\n' ' ' 2>/dev/null <"$root$calibration" || true)"
-    check "chrony followed the second chronyd while the service calibrated${followed_other:+ (not at: $followed_other)}" \
-        test -z "$followed_other"
-    check "the service saved its calibration in $calibration for /dev/ttyUSB0" \
-        test "$(calibration_value device)" = /dev/ttyUSB0
-    delay=$(calibration_value delay)
-    check "the measured delay (${delay:-none} s) is the simulated 130 ms plus up to 3 ms" \
-        awk -v d="$delay" 'BEGIN { exit !(d != "" && d >= 0.128 && d <= 0.135) }'
-    check "the calibration says when, against what, from how many frames (at least 60) and their spread" bash -c "
-        [ -f '$root$calibration' ] && grep -qE '^measured=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\$' '$root$calibration' &&
-        grep -qE '^against=.+' '$root$calibration' &&
-        [ \"\$(sed -n 's/^frames=//p' '$root$calibration')\" -ge 60 ] &&
-        grep -qE '^spread=[0-9.]+\$' '$root$calibration'"
-    state=""
-    for _ in $(seq 120); do
-        state=$(device_state)
-        [ "$state" = "*" ] || [ "$state" = + ] && break
-        sleep 0.5
-    done
-    check "chrony then uses the device ($refid: \"${state:-not listed}\"), with no restart" \
-        test "$state" = "*" -o "$state" = +
-    sleep 8
-    estimate=$(device_offset)
-    echo "chrony's estimate of the calibrated device: ${estimate:-none} s"
-    check "chrony's estimate of the calibrated device within 1 ms of zero (${estimate:-none} s)" \
-        awk -v e="$estimate" 'BEGIN { exit !(e != "" && e < 0.001 && e > -0.001) }'
-    status=0
-    inside quorvel-refclock --status >"$work/status" 2>&1 || status=$?
-    cat "$work/status"
-    check "--status answers (status $status)" test "$status" -eq 0
-    check "--status: Dispositivo: /dev/ttyUSB0" grep -q '^Dispositivo:.*/dev/ttyUSB0' "$work/status"
-    check "--status: Reloj del dispositivo:" grep -q '^Reloj del dispositivo: ' "$work/status"
-    # The date as the state has it, or day/month/year.
-    measured=$(calibration_value measured | cut -c1-10)
-    day=$(date -d "${measured:-1970-01-01}" +%d/%m/%Y 2>/dev/null || echo none)
-    check "--status: Retraso: calibrated on the state's date ($measured)" bash -c \
-        "grep '^Retraso:' '$work/status' | grep 'calibrado el' | grep -qE '${measured:-none}|$day'"
-    check "--status: Retraso: the measured delay, in ms or s" bash -c "
-        grep '^Retraso:' '$work/status' | tr ',' '.' |
-            grep -qE '${delay:-none}|$(awk -v d="${delay:-0}" 'BEGIN { printf "%d", d * 1000 }')(\.[0-9]+)? ?ms'"
-    check "--status: Retraso: not calibrating any more" bash -c "! grep '^Retraso:' '$work/status' | grep -q calibrando"
-    check "--status: Muestras:" grep -q '^Muestras: ' "$work/status"
-    if [ "$(device_state)" = "*" ]; then
-        check "--status: chrony: the device selected" bash -c \
-            "grep '^chrony:' '$work/status' | grep -i 'selec' | grep -qvi 'no selec'"
-    else
-        check "--status: chrony:" grep -q '^chrony: ' "$work/status"
+echo "== Self-calibration, with no command: at least 60 frames, waiting up to $calibration_wait s"
+# Polled each second; which source chrony follows meanwhile is counted after the first 15 s
+# (chrony was restarted by the installation), and reported every 15 s.
+calibrating=$SECONDS
+report=$SECONDS
+followed_other=""
+while [ $((SECONDS - calibrating)) -lt "$calibration_wait" ]; do
+    [ "$(calibration_value device)" = /dev/ttyUSB0 ] && break
+    following=$(inside chronyc -c sources | awk -F, '$2 == "*" { print $3 }')
+    if [ $((SECONDS - calibrating)) -ge 15 ] && [ "$following" != 127.0.0.1 ]; then
+        followed_other+="${following:-nothing}@$((SECONDS - calibrating))s "
     fi
-    check "the shipped settings name no delay" bash -c "! grep -q -- '--delay' '$shipped_settings'"
+    if [ "$SECONDS" -ge "$report" ]; then
+        echo "  $((SECONDS - calibrating)) s: chrony follows ${following:-nothing}; $(inside quorvel-refclock --status 2>/dev/null | grep '^Retraso:' || echo 'no answer from --status')"
+        report=$((report + 15))
+    fi
+    sleep 1
+done
+echo "self-calibration took about $((SECONDS - calibrating)) s: $(tr '\n' ' ' 2>/dev/null <"$root$calibration" || true)"
+check "chrony followed the second chronyd while the service calibrated${followed_other:+ (not at: $followed_other)}" \
+    test -z "$followed_other"
+check "the service saved its calibration in $calibration for /dev/ttyUSB0" \
+    test "$(calibration_value device)" = /dev/ttyUSB0
+delay=$(calibration_value delay)
+check "the measured delay (${delay:-none} s) is the simulated 130 ms plus up to 3 ms" \
+    awk -v d="$delay" 'BEGIN { exit !(d != "" && d >= 0.128 && d <= 0.135) }'
+check "the calibration says when, against what, from how many frames (at least 60) and their spread" bash -c "
+    [ -f '$root$calibration' ] && grep -qE '^measured=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\$' '$root$calibration' &&
+    grep -qE '^against=.+' '$root$calibration' &&
+    [ \"\$(sed -n 's/^frames=//p' '$root$calibration')\" -ge 60 ] &&
+    grep -qE '^spread=[0-9.]+\$' '$root$calibration'"
+state=""
+for _ in $(seq 120); do
+    state=$(device_state)
+    [ "$state" = "*" ] || [ "$state" = + ] && break
+    sleep 0.5
+done
+check "chrony then uses the device ($refid: \"${state:-not listed}\"), with no restart" \
+    test "$state" = "*" -o "$state" = +
+sleep 8
+estimate=$(device_offset)
+echo "chrony's estimate of the calibrated device: ${estimate:-none} s"
+check "chrony's estimate of the calibrated device within 1 ms of zero (${estimate:-none} s)" \
+    awk -v e="$estimate" 'BEGIN { exit !(e != "" && e < 0.001 && e > -0.001) }'
+status=0
+inside quorvel-refclock --status >"$work/status" 2>&1 || status=$?
+cat "$work/status"
+check "--status answers (status $status)" test "$status" -eq 0
+check "--status: Dispositivo: /dev/ttyUSB0" grep -q '^Dispositivo:.*/dev/ttyUSB0' "$work/status"
+check "--status: Reloj del dispositivo:" grep -q '^Reloj del dispositivo: ' "$work/status"
+# The date as the state has it, or day/month/year.
+measured=$(calibration_value measured | cut -c1-10)
+day=$(date -d "${measured:-1970-01-01}" +%d/%m/%Y 2>/dev/null || echo none)
+check "--status: Retraso: calibrated on the state's date ($measured)" bash -c \
+    "grep '^Retraso:' '$work/status' | grep 'calibrado el' | grep -qE '${measured:-none}|$day'"
+check "--status: Retraso: the measured delay, in ms or s" bash -c "
+    grep '^Retraso:' '$work/status' | tr ',' '.' |
+        grep -qE '${delay:-none}|$(awk -v d="${delay:-0}" 'BEGIN { printf "%d", d * 1000 }')(\.[0-9]+)? ?ms'"
+check "--status: Retraso: not calibrating any more" bash -c "! grep '^Retraso:' '$work/status' | grep -q calibrando"
+check "--status: Muestras:" grep -q '^Muestras: ' "$work/status"
+if [ "$(device_state)" = "*" ]; then
+    check "--status: chrony: the device selected" bash -c \
+        "grep '^chrony:' '$work/status' | grep -i 'selec' | grep -qvi 'no selec'"
 else
-    echo "== Self-calibration not checked (SELF_CALIBRATION_LANDED=0): the device's own delay"
-    # Today the service sends the device's samples uncalibrated: chrony sees it about 130 ms
-    # (plus the jitter's mean) off the second chronyd's time and this clock.
-    sleep 10
-    estimate=$(device_offset)
-    echo "chrony's estimate of the uncalibrated device: ${estimate:-none} s"
-    check "chrony receives the device's samples, about 130 ms late (${estimate:-none} s)" \
-        awk -v e="$estimate" 'BEGIN { if (e < 0) e = -e; exit !(e != "" && e > 0.125 && e < 0.137) }'
+    check "--status: chrony:" grep -q '^chrony: ' "$work/status"
 fi
+check "the shipped settings name no delay" bash -c "! grep -q -- '--delay' '$shipped_settings'"
 
 # The service stopped and started again as an administrator would.
 inside systemctl stop quorvel-refclock.service
 check "quorvel-refclock stops with status 0 on SIGTERM ($(inside systemctl show -P ExecMainStatus quorvel-refclock.service))" \
     test "$(inside systemctl show -P ExecMainStatus quorvel-refclock.service)" = 0 -a \
     "$(inside systemctl show -P Result quorvel-refclock.service)" = success
-if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
-    status=0
-    inside quorvel-refclock --status >/dev/null 2>&1 || status=$?
-    check "--status exits 1 when no service answers (status $status)" test "$status" -eq 1
-fi
+status=0
+inside quorvel-refclock --status >/dev/null 2>&1 || status=$?
+check "--status exits 1 when no service answers (status $status)" test "$status" -eq 1
 inside systemctl start quorvel-refclock.service
 check "the service starts again" test "$(inside systemctl is-active quorvel-refclock.service)" = active
-if [ "$SELF_CALIBRATION_LANDED" = 1 ]; then
-    sleep 3
-    check "... calibrated by its state, not calibrating anew" bash -c \
-        "nsenter -t $leader -a -- quorvel-refclock --status 2>/dev/null | grep '^Retraso:' | grep -v calibrando | grep -q 'calibrado el'"
-fi
+sleep 3
+check "... calibrated by its state, not calibrating anew" bash -c \
+    "nsenter -t $leader -a -- quorvel-refclock --status 2>/dev/null | grep '^Retraso:' | grep -v calibrando | grep -q 'calibrado el'"
 check "/etc/default/quorvel-refclock is unchanged, byte for byte" cmp "$shipped_settings" "$root/etc/default/quorvel-refclock"
 chronyd_count=$(chronyds_guarded || echo unguarded)
 check "every chronyd ran with -x and no CAP_SYS_TIME to the end ($chronyd_count processes)" test "$chronyd_count" -ge 2
