@@ -10,6 +10,7 @@
 #include <QtGlobal>
 
 #include <chrono>
+#include <optional>
 
 // The serial ports the window lists and quorvel-refclock takes: "Com1" to "Com4", each
 // standing for its number.
@@ -90,6 +91,35 @@ struct ReceivedChunk
     }
 };
 
+// How the service a port reads the device through keeps the computer's time, for the window's
+// line: briefly, and typed; the window words it.
+struct KeepingTime
+{
+    enum class State {
+        KeepsTime,   // the device's samples keep the computer's clock (or nothing says otherwise)
+        Calibrating, // the service measures the device's delay; no samples meanwhile
+        NotFollowed, // the device is not followed, for `reason`
+    };
+    enum class Reason {
+        None,
+        Checking,           // the device's clock is not trusted yet
+        DeviceClockJumped,  // ... jumped
+        DeviceClockStopped, // ... stands still
+        ImplausibleDate,    // ... names a date before the program's
+        NoDevice,           // the service has no device open
+        NoChrony,           // no clock service answers the service
+        NotSynchronised,    // the clock service follows no source
+        FollowsOther,       // the clock service follows another source
+    };
+    State state = State::NotFollowed;
+    Reason reason = Reason::None;
+
+    bool operator==(const KeepingTime &other) const
+    {
+        return state == other.state && reason == other.reason;
+    }
+};
+
 // The serial port the program listens on. It only ever reads: nothing is written to the
 // device. Every operation returns SerialOk or an error number greater than zero and never
 // throws.
@@ -119,4 +149,8 @@ public:
     // open, and each time a port that stayed open began reading anew (a service it reads
     // through came back). What was judged of the device's frames starts over when it changes.
     virtual int streamsBegun() const { return 0; }
+
+    // How the service the port reads through keeps the computer's time; nothing when it reads
+    // the device itself, or the service does not say.
+    virtual std::optional<KeepingTime> keepingTime() const { return std::nullopt; }
 };

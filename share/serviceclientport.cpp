@@ -250,3 +250,42 @@ PortFailure ServiceOrDevicePort::lastFailure() const
 {
     return m_throughService ? m_service.lastFailure() : m_device->lastFailure();
 }
+
+std::optional<KeepingTime> ServiceOrDevicePort::keepingTime() const
+{
+    const std::optional<ServiceState> state = m_service.serviceState();
+    if (!m_throughService || m_reconnecting || !state)
+        return std::nullopt;
+    using Reason = KeepingTime::Reason;
+    const auto notFollowed = [](Reason reason) {
+        return KeepingTime{KeepingTime::State::NotFollowed, reason};
+    };
+    if (state->port != ServiceState::Port::Open)
+        return notFollowed(Reason::NoDevice);
+    switch (state->deviceClock) {
+    case ServiceState::DeviceClock::Starting:
+        return notFollowed(Reason::Checking);
+    case ServiceState::DeviceClock::Jumped:
+        return notFollowed(Reason::DeviceClockJumped);
+    case ServiceState::DeviceClock::Stopped:
+        return notFollowed(Reason::DeviceClockStopped);
+    case ServiceState::DeviceClock::Implausible:
+        return notFollowed(Reason::ImplausibleDate);
+    case ServiceState::DeviceClock::Agrees:
+        break;
+    }
+    if (state->calibrating)
+        return KeepingTime{KeepingTime::State::Calibrating, Reason::None};
+    switch (state->chrony) {
+    case ServiceState::Chrony::NoChrony:
+        return notFollowed(Reason::NoChrony);
+    case ServiceState::Chrony::NotSynchronised:
+        return notFollowed(Reason::NotSynchronised);
+    case ServiceState::Chrony::FollowsOther:
+        return notFollowed(Reason::FollowsOther);
+    case ServiceState::Chrony::FollowsDevice:
+    case ServiceState::Chrony::Unknown: // not asked (Windows): the samples go out
+        break;
+    }
+    return KeepingTime{KeepingTime::State::KeepsTime, Reason::None};
+}

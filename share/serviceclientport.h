@@ -105,6 +105,8 @@ public:
     bool reconnecting() const { return m_reconnecting; }
     // Each open, and each time it read again after the service came back.
     int streamsBegun() const override { return m_streamsBegun; }
+    // What the service's state says, while the port reads through it.
+    std::optional<KeepingTime> keepingTime() const override;
 
 private:
     // Once the service stopped: one more try, when it is time.

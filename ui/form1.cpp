@@ -117,6 +117,7 @@ void Form1::Timer1_Timer()
     }
     if (!open)
         return;
+    m_offsetLine->setKeepingTime(m_port->keepingTime());
     m_receiveWindow->show(m_receiver->ReceiveText());
     if (const std::optional<Frame> frame = m_receiver->TakenFrame()) {
         qCInfo(lcFrames).noquote() << "frame shown:" << m_receiver->ReceiveText();

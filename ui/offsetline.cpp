@@ -21,8 +21,11 @@ void OffsetLine::show(const Frame &frame)
 {
     const QTimeZone zone = m_zone();
     m_agreement.add(frameInstant(frame, zone), frame.arrival);
-    label()->setText(offsetText(deviceOffset(frame, zone, m_clocks()), weekdayMatchesDate(frame),
-                                m_agreement.state()));
+    QString text = offsetText(deviceOffset(frame, zone, m_clocks()), weekdayMatchesDate(frame),
+                              m_agreement.state());
+    if (m_keeping)
+        text += keepingTimeText(*m_keeping);
+    label()->setText(text);
     m_stale->start();
 }
 

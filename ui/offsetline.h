@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/frame.h"
+#include "core/serialport.h"
 #include "frametime/clockagreement.h"
 #include "frametime/clockpair.h"
 
@@ -38,6 +39,10 @@ public:
     // A frame was taken: shows the offset at its "$".
     void show(const Frame &frame);
 
+    // How the service the window reads through keeps the computer's time (nothing: it reads
+    // the device itself): said after the offset, from the next frame on.
+    void setKeepingTime(std::optional<KeepingTime> keeping) { m_keeping = keeping; }
+
     // The port began a new stream (opened again, the device plugged in again, the service's
     // stream begun anew): the device's clock is judged anew from its next frame.
     void restart();
@@ -50,4 +55,5 @@ private:
     std::function<QTimeZone()> m_zone;
     QTimer *m_stale;
     ClockAgreement m_agreement;
+    std::optional<KeepingTime> m_keeping;
 };

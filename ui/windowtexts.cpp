@@ -134,6 +134,47 @@ QString deviceSilentText()
     return offsetTr("El dispositivo no envía tramas");
 }
 
+QString keepingTimeText(const KeepingTime &keeping)
+{
+    switch (keeping.state) {
+    case KeepingTime::State::KeepsTime:
+        return offsetTr(" · el servicio pone en hora el PC con el dispositivo");
+    case KeepingTime::State::Calibrating:
+        return offsetTr(" · el servicio calibra el dispositivo");
+    case KeepingTime::State::NotFollowed:
+        break;
+    }
+    QString why;
+    switch (keeping.reason) {
+    case KeepingTime::Reason::None:
+    case KeepingTime::Reason::Checking:
+        why = offsetTr("aún lo comprueba");
+        break;
+    case KeepingTime::Reason::DeviceClockJumped:
+        why = offsetTr("su reloj saltó");
+        break;
+    case KeepingTime::Reason::DeviceClockStopped:
+        why = offsetTr("su reloj está parado");
+        break;
+    case KeepingTime::Reason::ImplausibleDate:
+        why = offsetTr("su fecha es anterior a este programa");
+        break;
+    case KeepingTime::Reason::NoDevice:
+        why = offsetTr("no lo tiene abierto");
+        break;
+    case KeepingTime::Reason::NoChrony:
+        why = offsetTr("chrony no responde");
+        break;
+    case KeepingTime::Reason::NotSynchronised:
+        why = offsetTr("chrony no está sincronizado");
+        break;
+    case KeepingTime::Reason::FollowsOther:
+        why = offsetTr("chrony sigue otra fuente");
+        break;
+    }
+    return offsetTr(" · el servicio no sigue el dispositivo: %1").arg(why);
+}
+
 QString portFailureText(const PortFailure &failure)
 {
     const QString number = QString::number(failure.number);

@@ -41,6 +41,10 @@ QString offsetText(std::optional<std::chrono::microseconds> offset, bool weekday
 // The offset line once frames have stopped coming: "El dispositivo no envía tramas".
 QString deviceSilentText();
 
+// What the offset line adds, briefly, of how the service the window reads through keeps the
+// computer's time: " · el servicio pone en hora el PC con el dispositivo", and so on.
+QString keepingTimeText(const KeepingTime &keeping);
+
 // What the user is told, under "Puerto no disponible", of why a port could not be used, in
 // Spanish, naming the device and what to do about it; an empty text when nothing is known.
 QString portFailureText(const PortFailure &failure);

@@ -642,6 +642,12 @@ void TestRefclockProgram::statusTellsHowTheServiceKeepsTime()
     QCOMPARE(int(seen.delaySource), int(ServiceState::DelaySource::Calibrated));
     QCOMPARE(seen.delay, std::chrono::microseconds(131500));
     QVERIFY(!seen.calibrating);
+    // ... and says, after the offset under the receive window, how the service keeps time.
+    rig.form.show();
+    QVERIFY(rig.shared.keepingTime().has_value());
+    auto *offsetLine = rig.control<QLabel>(QStringLiteral("LabelOffset"));
+    QTRY_VERIFY2_WITH_TIMEOUT(offsetLine->text().contains(QStringLiteral(" · el servicio ")),
+                              qPrintable(offsetLine->text()), 3000);
 
     QCOMPARE(refclock.stopWith(SIGTERM), 0);
     QCOMPARE(status(&output), 1);

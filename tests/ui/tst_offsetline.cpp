@@ -43,6 +43,8 @@ private slots:
     void emptyBeforeTheFirstFrameAndSilentOnceFramesStop();
     void readableThroughAccessibility();
     void notesADeviceClockThatGoesWrong();
+    void saysHowTheServiceKeepsTime_data();
+    void saysHowTheServiceKeepsTime();
 };
 
 void TestOffsetLine::showsTheOffsetAtTheMarker_data()
@@ -167,6 +169,47 @@ void TestOffsetLine::notesADeviceClockThatGoesWrong()
     byBuildDate.show(
         frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then + CharacterTime));
     QCOMPARE(other.text(), QStringLiteral("El PC va en hora") + flatBattery);
+}
+
+void TestOffsetLine::saysHowTheServiceKeepsTime_data()
+{
+    QTest::addColumn<int>("state"); // KeepingTime::State
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QString>("said");
+
+    using State = KeepingTime::State;
+    using Reason = KeepingTime::Reason;
+    const auto row = [](const char *name, State state, Reason reason, const char *said) {
+        QTest::newRow(name) << int(state) << int(reason) << QString::fromUtf8(said);
+    };
+    row("keeps time", State::KeepsTime, Reason::None,
+        " · el servicio pone en hora el PC con el dispositivo");
+    row("calibrating", State::Calibrating, Reason::None, " · el servicio calibra el dispositivo");
+    row("device clock jumped", State::NotFollowed, Reason::DeviceClockJumped,
+        " · el servicio no sigue el dispositivo: su reloj saltó");
+    row("implausible date", State::NotFollowed, Reason::ImplausibleDate,
+        " · el servicio no sigue el dispositivo: su fecha es anterior a este programa");
+    row("chrony follows another source", State::NotFollowed, Reason::FollowsOther,
+        " · el servicio no sigue el dispositivo: chrony sigue otra fuente");
+}
+
+void TestOffsetLine::saysHowTheServiceKeepsTime()
+{
+    QFETCH(int, state);
+    QFETCH(int, reason);
+    QFETCH(QString, said);
+    QLabel label;
+    OffsetLine line(
+        &label, [] { return Clocks; }, madrid, from2007());
+    const Frame onTime =
+        frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then + CharacterTime);
+    line.setKeepingTime(KeepingTime{KeepingTime::State(state), KeepingTime::Reason(reason)});
+    line.show(onTime);
+    QCOMPARE(label.text(), QStringLiteral("El PC va en hora") + said);
+    // Reading the device itself: the line says nothing of a service.
+    line.setKeepingTime(std::nullopt);
+    line.show(onTime);
+    QCOMPARE(label.text(), QStringLiteral("El PC va en hora"));
 }
 
 QTEST_MAIN(TestOffsetLine)
