@@ -51,6 +51,7 @@ private slots:
     void chronysEstimate();
     void busyLine();
     void realisticLine();
+    void selfCalibration();
 };
 
 void BenchRefclock::chronysEstimate()
@@ -279,6 +280,57 @@ void BenchRefclock::realisticLine()
           "| %.2f ms | %.2f ms | (%d of %d seconds with an estimate)",
           chronyJumping.median, chronyJumping.maximum, samplesJumping.median,
           samplesJumping.maximum, int(estimatesJumping.size()), MeasuredSeconds);
+}
+
+void BenchRefclock::selfCalibration()
+{
+    // The service calibrating itself, with no command, on the realistic line (130 ms late, up
+    // to 3 ms of jitter) while chronyd follows another chronyd serving this machine's clock:
+    // how long it took, and chronyd's estimate of the device once it used the result.
+    const QString reason = Chronyd::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    ChronydProcess server;
+    const quint16 ntpPort = Chronyd::freeUdpPort();
+    QVERIFY(ntpPort != 0);
+    START_CHRONYD(server, QStringList{QStringLiteral("local stratum 1")}, ntpPort);
+    RefclockChain chain;
+    START_CHRONYD(
+        chain.chronyd,
+        QStringList{
+            QStringLiteral("server 127.0.0.1 port %1 iburst minpoll -4 maxpoll -4").arg(ntpPort),
+            QStringLiteral("refclock SOCK %1 refid %2 poll 0 filter 2 precision 1e-3")
+                .arg(chain.refclockSocket(), Chronyd::RefId)},
+        quint16(0));
+    QVERIFY2(chain.chronyd.waitForServerSync(30000), qPrintable(chain.chronyd.log()));
+    QVERIFY(chain.plug({QStringLiteral("--offset"), QStringLiteral("0"), QStringLiteral("--delay"),
+                        QStringLiteral("130ms"), QStringLiteral("--jitter"), QStringLiteral("3ms"),
+                        QStringLiteral("--seed"), QStringLiteral("14")}));
+    QTemporaryDir state;
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(chain.startRefclock({QStringLiteral("--state"),
+                                 state.filePath(QStringLiteral("calibration")),
+                                 QStringLiteral("--chrony-socket"), chain.chronyd.commandSocket(),
+                                 QStringLiteral("--chrony-check"), QStringLiteral("5s")}));
+    const bool saved =
+        chain.refclock.waitForLines(QStringLiteral("Calibración guardada"), 1, 11 * 60 * 1000);
+    const double seconds = double(took.elapsed()) / 1000;
+    QVERIFY2(saved, qPrintable(chain.refclock.log()));
+    const qint64 selected = chain.chronyd.waitForSelection(60000);
+    QList<double> estimates;
+    for (int second = 0; second < 30; ++second) {
+        chain.refclock.runFor(1000);
+        if (const std::optional<double> estimate = chain.chronyd.estimatedOffset())
+            estimates.append(*estimate);
+    }
+    std::sort(estimates.begin(), estimates.end());
+    qInfo().noquote() << chain.refclock.linesWith(QStringLiteral("Calibración guardada")).first();
+    qInfo("self-calibration on the realistic line took %.0f s from the service's start; then "
+          "chronyd %s the device, its estimate over 30 s: median %.2f ms (%d readings)",
+          seconds, selected >= 0 ? "selected" : "did not select",
+          estimates.isEmpty() ? 0.0 : estimates.at(estimates.size() / 2) * 1000,
+          int(estimates.size()));
 }
 
 QTEST_GUILESS_MAIN(BenchRefclock)
