@@ -22,6 +22,8 @@ public:
     int setCommPort(qint16 number) override;
     int input(QList<ReceivedChunk> *chunks) override { return m_port->input(chunks); }
     PortFailure lastFailure() const override { return m_port->lastFailure(); }
+    int streamsBegun() const override { return m_port->streamsBegun(); }
+    std::optional<KeepingTime> keepingTime() const override { return m_port->keepingTime(); }
 
 private:
     int step(const QString &name, int result);
