@@ -78,11 +78,12 @@ std::optional<Sample> sampleOf(const QByteArray &datagram)
     return Sample{offset, double(seconds) + double(micro) / 1e6};
 }
 
-// The offset line's "El PC va 2,500 s atrasado" in milliseconds; nothing for any other text.
+// The offset line's "El PC va 2,500 s atrasado" in milliseconds, whatever it says after it of
+// the service; nothing for any other text.
 std::optional<qint64> computerBehindMs(const QString &offsetLine)
 {
     static const QRegularExpression pattern(
-        QStringLiteral("^El PC va (\\d+),(\\d{3}) s atrasado$"));
+        QStringLiteral("^El PC va (\\d+),(\\d{3}) s atrasado( · el servicio .*)?$"));
     const QRegularExpressionMatch match = pattern.match(offsetLine);
     if (!match.hasMatch())
         return std::nullopt;

@@ -12,6 +12,7 @@
 #include "tests/support/processusage.h"
 #include "tests/support/windowonline.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QMap>
 #include <QTest>
@@ -188,5 +189,13 @@ void BenchSoakDay::day()
           double(logLines) * 3600 / total);
 }
 
-QTEST_MAIN(BenchSoakDay)
+int main(int argc, char *argv[])
+{
+    // Longer than QtTest's watchdog lets a test function run (5 minutes by default).
+    qputenv("QTEST_FUNCTION_TIMEOUT", "7200000");
+    QApplication application(argc, argv);
+    application.setAttribute(Qt::AA_Use96Dpi, true);
+    BenchSoakDay bench;
+    return QTest::qExec(&bench, argc, argv);
+}
 #include "bench_soakday.moc"
