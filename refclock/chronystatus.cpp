@@ -50,7 +50,30 @@ bool runChronyc(const QString &commandSocket, const QString &command, QString *o
 
 } // namespace
 
+namespace {
+
+// Whether `sources` (sources -c) lists a server or peer that chronyd has reached.
+bool reachesOtherSources(const QString &sources)
+{
+    for (const QString &line : sources.split(u'\n')) {
+        const QStringList source = line.trimmed().split(u',');
+        if (source.size() > 5 && (source.at(0) == u"^" || source.at(0) == u"=")
+            && source.at(5) != u"0")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 ChronyStatus ChronyStatus::fromOutputs(const QString &tracking, const QString &sources)
+{
+    ChronyStatus status = followed(tracking, sources);
+    status.otherSources = status.kind != NoChrony && reachesOtherSources(sources);
+    return status;
+}
+
+ChronyStatus ChronyStatus::followed(const QString &tracking, const QString &sources)
 {
     const QStringList fields = tracking.trimmed().split(u',');
     if (fields.size() <= TrackingLeap)

@@ -19,6 +19,8 @@ struct ChronyStatus
     };
     Kind kind = NoChrony;
     QString reference;
+    // chronyd has a server or peer it reaches, which it may yet follow.
+    bool otherSources = false;
 
     // Reads the comma-separated outputs of `tracking` and `sources`.
     static ChronyStatus fromOutputs(const QString &tracking, const QString &sources);
@@ -31,6 +33,10 @@ struct ChronyStatus
 
     // chronyc's arguments for `command` over `commandSocket`.
     static QStringList chronycArguments(const QString &commandSocket, const QString &command);
+
+private:
+    // Which source chronyd follows, from the same outputs.
+    static ChronyStatus followed(const QString &tracking, const QString &sources);
 };
 
 // The device among chronyd's sources: the first reference clock of the computer's own ("#" in

@@ -62,6 +62,7 @@ void SelfCalibration::setDevice(const QString &device)
     m_calibrating = false;
     m_refused = false;
     m_saidUncalibrated = false;
+    m_saidWaiting = false;
     m_measured = DelayCalibration();
     const CalibrationState state = CalibrationState::read(m_settings.statePath);
     m_state = state.valid() && state.device == device ? state : CalibrationState();
@@ -74,6 +75,13 @@ void SelfCalibration::setDevice(const QString &device)
 
 void SelfCalibration::chronySaid(const ChronyStatus &status)
 {
+    m_chronyStatus = status;
+    if (status.kind == ChronyStatus::NotSynchronised && status.otherSources) {
+        if (!m_waitingSince)
+            m_waitingSince = m_monotonic();
+    } else {
+        m_waitingSince.reset();
+    }
     if (m_settings.administratorDelay || !m_deviceKnown || m_state.valid() || m_refused)
         return;
     if (m_calibrating) {
@@ -94,6 +102,16 @@ void SelfCalibration::chronySaid(const ChronyStatus &status)
     }
     // A chronyd that does not answer at all is chrony's own news ("no escucha", and --status):
     // this line is for one that answers and follows no other source.
+    if (waitingForChrony()) {
+        if (!m_saidWaiting) {
+            m_saidWaiting = true;
+            m_log->write(tr("chrony aún no sigue ninguna fuente (%1): no se envían muestras sin "
+                            "calibrar mientras llega a otra, %2 min como mucho.")
+                             .arg(status.reference)
+                             .arg(MaxWaitForOtherSource.count()));
+        }
+        return;
+    }
     if (!m_saidUncalibrated && status.kind != ChronyStatus::NoChrony) {
         m_saidUncalibrated = true;
         m_log->write(tr("Sin otra fuente que chrony siga (%1): se envían muestras sin calibrar; "
@@ -115,10 +133,22 @@ void SelfCalibration::begin(const QString &against)
                      .arg(MaxLength.count()));
 }
 
+bool SelfCalibration::waitingForChrony() const
+{
+    if (m_settings.administratorDelay || m_state.valid() || m_refused || m_calibrating)
+        return false;
+    if (!m_chronyStatus)
+        return true; // asked at the start: the answer comes within moments
+    return m_waitingSince && m_monotonic() - *m_waitingSince < MaxWaitForOtherSource;
+}
+
 SampleSink::Result SelfCalibration::send(UtcTime systemTime, microseconds offset, QString *reason)
 {
-    if (!m_calibrating)
+    if (!m_calibrating) {
+        if (waitingForChrony())
+            return Withheld;
         return m_chrony->send(systemTime, offset, reason);
+    }
     m_measured.add(offset);
     checkEnd();
     return Withheld;

@@ -34,6 +34,9 @@ public:
     static constexpr std::chrono::microseconds Precision{250};
     static constexpr std::chrono::microseconds MaxUncertainty{1000};
     static constexpr std::chrono::minutes MaxLength{10};
+    // How long an uncalibrated device's samples are held back while chrony reaches another
+    // source but follows none yet: samples 130 ms off would keep it from ever choosing.
+    static constexpr std::chrono::minutes MaxWaitForOtherSource{5};
 
     struct Settings
     {
@@ -62,6 +65,9 @@ public:
     QDateTime calibratedAt() const { return m_state.measured; }
 
 private:
+    // Whether samples are held back, neither measured nor sent: a device to calibrate, chrony
+    // not asked yet, or reaching another source it does not follow yet.
+    bool waitingForChrony() const;
     void begin(const QString &against);
     void checkEnd();
     void finish();
@@ -80,6 +86,9 @@ private:
     bool m_calibrating = false;
     bool m_refused = false;
     bool m_saidUncalibrated = false;
+    bool m_saidWaiting = false;
+    std::optional<ChronyStatus> m_chronyStatus;  // chrony's latest answer
+    std::optional<MonotonicTime> m_waitingSince; // since chrony reaches another source
     QString m_against;
     MonotonicTime m_startedAt;
 };

@@ -60,27 +60,28 @@ void TestCalibration::chronyStatus_data()
     QTest::addColumn<QString>("sources");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("reference");
+    QTest::addColumn<bool>("otherSources"); // a server or peer reached, followed or not
 
     const QString server = QStringLiteral("^,*,127.0.0.1,1,-4,377,0,0.000001,0.000001,0.000020\n");
     const QString device = QStringLiteral("#,*,GPS,0,0,377,0,0.000001,0.000001,0.000020\n");
     QTest::newRow("a server") << tracking("7F000001", "127.0.0.1", "Normal")
                               << QStringLiteral("#,-,GPS,0,0,377,0,0,0,0\n") + server
-                              << int(ChronyStatus::Synchronised) << "127.0.0.1";
+                              << int(ChronyStatus::Synchronised) << "127.0.0.1" << true;
     QTest::newRow("no source yet") << tracking("00000000", "", "Not synchronised") << server
-                                   << int(ChronyStatus::NotSynchronised) << "sin fuente";
+                                   << int(ChronyStatus::NotSynchronised) << "sin fuente" << true;
     QTest::newRow("its own clock")
         << tracking("7F7F0101", "127.127.1.1", "Normal") << QString()
-        << int(ChronyStatus::NotSynchronised) << "solo su propio reloj, \"local\"";
+        << int(ChronyStatus::NotSynchronised) << "solo su propio reloj, \"local\"" << false;
     QTest::newRow("the device") << tracking("47505300", "GPS", "Normal")
                                 << server.left(2) + "+" + server.mid(3) + device
-                                << int(ChronyStatus::FollowsDevice) << "GPS";
+                                << int(ChronyStatus::FollowsDevice) << "GPS" << true;
     QTest::newRow("nothing selected")
         << tracking("7F000001", "127.0.0.1", "Normal")
         << QStringLiteral("^,?,127.0.0.1,1,-4,0,0,0,0,0\n") << int(ChronyStatus::NotSynchronised)
-        << "ninguna fuente seleccionada (127.0.0.1)";
+        << "ninguna fuente seleccionada (127.0.0.1)" << false;
     QTest::newRow("an answer not understood")
         << QStringLiteral("506 Cannot talk to daemon\n") << QString() << int(ChronyStatus::NoChrony)
-        << "respuesta de chronyc no reconocida";
+        << "respuesta de chronyc no reconocida" << false;
 }
 
 void TestCalibration::chronyStatus()
@@ -89,10 +90,12 @@ void TestCalibration::chronyStatus()
     QFETCH(QString, sources);
     QFETCH(int, kind);
     QFETCH(QString, reference);
+    QFETCH(bool, otherSources);
     const ChronyStatus status = ChronyStatus::fromOutputs(tracking, sources);
     QCOMPARE(int(status.kind), kind);
     QCOMPARE(status.reference, reference);
     QCOMPARE(status.refusal().isEmpty(), kind == ChronyStatus::Synchronised);
+    QCOMPARE(ChronyStatus::fromOutputs(tracking, sources).otherSources, otherSources);
 }
 
 void TestCalibration::refusalsNameWhatWasFound()
@@ -413,6 +416,17 @@ void TestCalibration::selfCalibrationWaitsForAnotherSource()
 {
     SelfRig rig;
     rig.calibration->setDevice(QStringLiteral("/dev/ttyUSB0"));
+    // Before chrony's first answer nothing goes out uncalibrated.
+    QCOMPARE(rig.frame(130000), SampleSink::Withheld);
+    // chrony reaches a server it does not follow yet: samples 130 ms off would keep it from
+    // ever choosing it, so they are held back, for five minutes at the most.
+    ChronyStatus settling{ChronyStatus::NotSynchronised, QStringLiteral("sin fuente")};
+    settling.otherSources = true;
+    rig.calibration->chronySaid(settling);
+    QCOMPARE(rig.frame(130000), SampleSink::Withheld);
+    QVERIFY(rig.log.lines.last().startsWith(QStringLiteral("chrony aún no sigue ninguna fuente")));
+    rig.now += SelfCalibration::MaxWaitForOtherSource;
+    rig.log.lines.clear();
     // No other source: uncalibrated samples, said once.
     rig.calibration->chronySaid({ChronyStatus::NotSynchronised, QStringLiteral("sin fuente")});
     rig.calibration->chronySaid({ChronyStatus::FollowsDevice, QStringLiteral("GPS")});
