@@ -88,8 +88,7 @@ private:
                     continue;
                 const microseconds offset = *instant - poll;
                 QString reason;
-                if (m_socket.send(poll, offset, &reason)
-                    == SampleSink::Sent) {
+                if (m_socket.send(poll, offset, &reason) == SampleSink::Sent) {
                     const QMutexLocker lock(&m_mutex);
                     m_offsets.append(duration<double>(offset).count());
                 }

@@ -5,8 +5,8 @@
 #include <QTest>
 
 #include <cerrno>
-#include <linux/serial.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <unistd.h>
 
 namespace {

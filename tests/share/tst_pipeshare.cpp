@@ -4,7 +4,6 @@
 #include "serial/deviceserialport.h"
 #include "share/deviceshare.h"
 #include "share/serviceclientport.h"
-#include "share/serviceclientport.h"
 #include "share/shareprotocol.h"
 
 #include <QLocalSocket>
