@@ -97,7 +97,8 @@ qt_flags=(-isystem "$qt_include")
 for module in QtCore QtGui QtWidgets QtSerialPort QtNetwork QtTest; do
     qt_flags+=(-isystem "$qt_include/$module")
 done
-project_flags=(-I"$root")
+# Generated headers ("core/version.h") are in the build folder.
+project_flags=(-I"$root" -I"$root/$build")
 # Tests include what moc makes of them; its output matters to linking only, so empty files
 # stand in for it.
 moc_stand_ins=$(mktemp -d)
