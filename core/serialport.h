@@ -110,6 +110,7 @@ struct KeepingTime
         NoChrony,           // no clock service answers the service
         NotSynchronised,    // the clock service follows no source
         FollowsOther,       // the clock service follows another source
+        NoTimeService,      // Windows: the Time service's provider does not read the samples
     };
     State state = State::NotFollowed;
     Reason reason = Reason::None;

@@ -5,10 +5,12 @@
 #include "refclock/refclockoptions.h"
 #include "refclock/refclockservice.h"
 #include "refclock/samplesink.h"
+#include "refclock/sntp.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -17,7 +19,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include "refclock/windowsservice.h"
+
+#include <io.h>
+#define isatty _isatty
+#define STDOUT_FILENO 1
+#else
 #include <unistd.h>
+#endif
 
 std::chrono::microseconds DelayCalibration::quantile(double fraction) const
 {
@@ -106,6 +118,9 @@ CalibrationState CalibrationState::fromText(const QString &text)
 
 QString CalibrationState::defaultPath()
 {
+#ifdef Q_OS_WIN
+    return WindowsService::statePath();
+#endif
     QString folder = qEnvironmentVariable("STATE_DIRECTORY");
     // systemd may list several folders, separated by colons; this unit names one.
     folder = folder.section(u':', 0, 0);
@@ -185,25 +200,65 @@ void print(const QString &line)
 
 int runCalibration(const RefclockOptions &options, RefclockLog *log)
 {
-    const ChronyStatus chrony = ChronyStatus::ask(options.chronyCommandSocket);
-    if (chrony.kind != ChronyStatus::Synchronised) {
-        std::fputs(qPrintable(chrony.refusal() + u'\n'), stderr);
-        return 1;
-    }
     const qint64 lengthSeconds =
         std::chrono::duration_cast<std::chrono::seconds>(options.calibrationLength).count();
-    print(tr("Calibrando %1 durante %2 s frente al reloj del ordenador, que chrony sincroniza "
-             "con %3.")
-              .arg(options.portLabel())
-              .arg(lengthSeconds)
-              .arg(chrony.reference));
+    // Against chrony, which keeps the computer's clock; or against an NTP server over SNTP,
+    // each sample corrected by the computer's offset from it, measured now and every minute.
+    ChronyStatus reference;
+    std::unique_ptr<SntpWatch> sntp;
+    QEventLoop first;
+    bool answered = false;
+    if (options.sntpServer.isEmpty()) {
+        reference = ChronyStatus::ask(options.chronyCommandSocket);
+        if (reference.kind != ChronyStatus::Synchronised) {
+            std::fputs(qPrintable(reference.refusal() + u'\n'), stderr);
+            return 1;
+        }
+        print(tr("Calibrando %1 durante %2 s frente al reloj del ordenador, que chrony "
+                 "sincroniza con %3.")
+                  .arg(options.portLabel())
+                  .arg(lengthSeconds)
+                  .arg(reference.reference));
+    } else {
+        // A later measurement that fails keeps the offset measured before.
+        sntp = std::make_unique<SntpWatch>(
+            options.sntpServer, options.chronyInterval, [&](const ChronyStatus &status) {
+                if (!answered || status.kind == ChronyStatus::Synchronised)
+                    reference = status;
+                if (!answered) {
+                    answered = true;
+                    first.quit();
+                }
+            });
+        sntp->start();
+        if (!answered) // a server that is no server is refused at once
+            first.exec();
+        if (reference.kind != ChronyStatus::Synchronised) {
+            std::fputs(
+                qPrintable(tr("No se calibra: sin respuesta SNTP (%1).").arg(reference.reference)
+                           + u'\n'),
+                stderr);
+            return 1;
+        }
+        // The computer's clock relative to the server: "+2,5" when it is ahead.
+        const microseconds ahead = -reference.clockOffset;
+        print(tr("Calibrando %1 durante %2 s frente a %3 por SNTP (reloj del ordenador a %4 ms "
+                 "de él; ida y vuelta %5 ms).")
+                  .arg(options.portLabel())
+                  .arg(lengthSeconds)
+                  .arg(reference.reference,
+                       (ahead >= microseconds(0) ? QStringLiteral("+") : QString())
+                           + millisecondsText(ahead),
+                       millisecondsText(reference.roundTrip)));
+    }
+    const ChronyStatus &chrony = reference;
 
     DelayCalibration calibration;
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     QElapsedTimer elapsed;
     elapsed.start();
     MeasuringSink sink([&](microseconds offset) {
-        calibration.add(offset);
+        calibration.add(offset - reference.clockOffset);
         if (terminal) {
             std::fputs(qPrintable(tr("\rCalibrando: %1 s de %2, %3 tramas, retraso mediano "
                                      "%4 ms   ")
@@ -274,8 +329,14 @@ int runCalibration(const RefclockOptions &options, RefclockLog *log)
                    stderr);
         return 1;
     }
+#ifdef Q_OS_WIN
+    print(tr("Escrito en %1; reinicie el servicio (sc stop quorvel-refclock y sc start "
+             "quorvel-refclock) para usarlo.")
+              .arg(statePath));
+#else
     print(tr("Escrito en %1; reinicie el servicio (systemctl restart quorvel-refclock) para "
              "usarlo.")
               .arg(statePath));
+#endif
     return 0;
 }

@@ -21,6 +21,10 @@ struct ChronyStatus
     QString reference;
     // chronyd has a server or peer it reaches, which it may yet follow.
     bool otherSources = false;
+    // Measured over SNTP (SntpWatch): how far `reference` is ahead of the computer's clock,
+    // and the query's round trip. chrony keeps the clock itself: nought.
+    std::chrono::microseconds clockOffset{0};
+    std::chrono::microseconds roundTrip{0};
 
     // Reads the comma-separated outputs of `tracking` and `sources`.
     static ChronyStatus fromOutputs(const QString &tracking, const QString &sources);

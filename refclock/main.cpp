@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "refclock/calibration.h"
+#include "refclock/statuscommand.h"
+
 #ifdef Q_OS_WIN
 #include "refclock/samplepipeserver.h"
 #include "refclock/windowsservice.h"
 #else
-#include "refclock/calibration.h"
 #include "refclock/chronysocket.h"
-#include "refclock/statuscommand.h"
 #endif
 
 namespace {
@@ -47,21 +48,27 @@ int refclockMain(int argc, char *argv[])
     const RefclockOptions &options = parsed.options;
 
 #ifdef Q_OS_WIN
+    if (options.status)
+        return runStatus();
     // The samples go to the Windows Time service's provider; the service's log to a file.
-    SamplePipeServer socket("COM" + QByteArray::number(options.portNumber));
-    const QString socketLabel = SamplePipeServer::name();
     std::unique_ptr<RefclockLog> logged;
     if (WindowsService::isRunning())
         logged = std::make_unique<FileLog>(WindowsService::logPath());
     else
         logged = std::make_unique<StandardErrorLog>();
     RefclockLog &log = *logged;
+    // Nothing else keeps the computer's clock (the installer turns the Time service's NTP
+    // client off): the device is calibrated against the server the Time service was set to.
+    RefclockOptions calibrated = options;
+    if (calibrated.sntpServer.isEmpty())
+        calibrated.sntpServer = WindowsService::timeServiceServer();
     if (options.calibrate) {
-        log.write(QCoreApplication::translate(
-            "quorvel-refclock",
-            "--calibrate compara el dispositivo con chrony, que solo hay en Linux."));
-        return 2;
+        QObject::connect(&termination, &TerminationSignals::received, &application,
+                         [] { QCoreApplication::exit(1); });
+        return runCalibration(calibrated, &log);
     }
+    SamplePipeServer socket("COM" + QByteArray::number(options.portNumber));
+    const QString socketLabel = SamplePipeServer::name();
     const QString receiver =
         QCoreApplication::translate("quorvel-refclock", "El servicio de hora de Windows");
 #else
@@ -76,12 +83,12 @@ int refclockMain(int argc, char *argv[])
     ChronySocket socket(options.socketPath);
     const QString socketLabel = options.socketPath;
     const QString receiver = QStringLiteral("chrony");
+    const RefclockOptions &calibrated = options;
 #endif
     // What it reads is offered to local clients too: the window reads the device through it.
     RefclockService::Settings settings{{options.zone, options.portLabel(), socketLabel,
                                         options.verbose, options.delay, receiver,
                                         options.acceptStepAfter}};
-#ifndef Q_OS_WIN
     // It calibrates itself unless the administrator gave --delay.
     settings.selfCalibrate = true;
     settings.delayGiven = options.delayGiven;
@@ -89,9 +96,7 @@ int refclockMain(int argc, char *argv[])
         options.statePath.isEmpty() ? CalibrationState::defaultPath() : options.statePath;
     settings.chronyCommandSocket = options.chronyCommandSocket;
     settings.chronyInterval = options.chronyInterval;
-#else
-    settings.delayGiven = options.delayGiven;
-#endif
+    settings.sntpServer = calibrated.sntpServer;
     RefclockService service(options, settings, &socket, &log);
     QObject::connect(&termination, &TerminationSignals::received, &application,
                      [&log](int signalNumber) {

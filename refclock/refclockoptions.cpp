@@ -104,8 +104,14 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         tr("Socket o dirección de órdenes de chronyd que consultan --calibrate y el servicio "
            "(chronyc -h); por omisión los de chronyc."),
         QStringLiteral("path"));
+    const QCommandLineOption sntpServer(
+        QStringLiteral("sntp-server"),
+        tr("Calibra frente a este servidor NTP (nombre o dirección, con :puerto si no es el 123), "
+           "con consultas SNTP, en lugar de preguntar a chrony. En Windows, por omisión el "
+           "servidor que tenía el servicio de hora de Windows (time.windows.com)."),
+        QStringLiteral("host"));
     parser.addOptions({port, socket, zone, verbose, delay, acceptStepAfter, calibrate, save, state,
-                       chronySocket, chronyCheck, status});
+                       chronySocket, chronyCheck, status, sntpServer});
     parser.addPositionalArgument(QStringLiteral("DURACIÓN"), tr("Con --calibrate: cuánto medir."),
                                  QStringLiteral("[DURACIÓN]"));
 
@@ -192,6 +198,13 @@ ParsedRefclockOptions parseRefclockOptions(const QStringList &arguments)
         options.chronyInterval = std::chrono::duration_cast<std::chrono::milliseconds>(*value);
     }
     options.chronyCommandSocket = parser.value(chronySocket);
+    if (parser.isSet(sntpServer)) {
+        options.sntpServer = parser.value(sntpServer).trimmed();
+        if (options.sntpServer.isEmpty()) {
+            result.error = tr("--sntp-server necesita un servidor, como time.windows.com");
+            return result;
+        }
+    }
     if (!parser.isSet(port)) {
         result.error = tr("Falta --port");
         return result;

@@ -34,6 +34,9 @@ struct RefclockOptions
     std::chrono::milliseconds chronyInterval{60000};
     bool status = false;     // --status: ask the running service and print its state
     bool delayGiven = false; // --delay was given: it wins over the calibration
+    // Calibrate against this NTP server over SNTP ("host" or "host:port") instead of asking
+    // chrony; on Windows, when empty, the server the Time service was set to use.
+    QString sntpServer;
 
     // How the port is named in the log: "puerto 1" or the path.
     QString portLabel() const;

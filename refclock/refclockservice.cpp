@@ -4,10 +4,9 @@
 #include "refclock/refclockoptions.h"
 #include "serial/deviceserialport.h"
 
-#ifndef Q_OS_WIN
 #include "refclock/chronywatch.h"
 #include "refclock/selfcalibration.h"
-#endif
+#include "refclock/sntp.h"
 
 namespace {
 
@@ -51,9 +50,10 @@ void RefclockService::build(const Settings &settings, SampleSink *sink, Refclock
     m_offerState = settings.share;
     m_delayGiven = settings.delayGiven;
     SerialPort *port = m_device.get();
-#ifndef Q_OS_WIN
+    m_receiver = sink;
     if (settings.selfCalibrate) {
-        SelfCalibration::Settings calibration{settings.statePath, std::nullopt};
+        const bool overSntp = !settings.sntpServer.isEmpty();
+        SelfCalibration::Settings calibration{settings.statePath, std::nullopt, overSntp};
         if (settings.delayGiven)
             calibration.administratorDelay =
                 std::chrono::duration_cast<std::chrono::microseconds>(settings.clock.delay);
@@ -61,32 +61,38 @@ void RefclockService::build(const Settings &settings, SampleSink *sink, Refclock
             sink, log, calibration,
             [this](std::chrono::microseconds delay) { m_clock->setDelay(delay); });
         sink = m_calibration.get();
-        m_chrony = std::make_unique<ChronyWatch>(
-            settings.chronyCommandSocket, settings.chronyInterval,
-            [this](const ChronyWatch::Answer &answer) {
-                switch (answer.status.kind) {
-                case ChronyStatus::Synchronised:
-                    m_chronyView = ServiceState::Chrony::FollowsOther;
-                    break;
-                case ChronyStatus::NoChrony:
-                    m_chronyView = ServiceState::Chrony::NoChrony;
-                    break;
-                case ChronyStatus::NotSynchronised:
-                    m_chronyView = ServiceState::Chrony::NotSynchronised;
-                    break;
-                case ChronyStatus::FollowsDevice:
-                    m_chronyView = ServiceState::Chrony::FollowsDevice;
-                    break;
-                }
-                m_chronyReference = answer.status.reference;
-                m_chronyDevice = {answer.device.found, answer.device.selected, answer.device.offset,
-                                  answer.device.error};
-                m_calibration->setDevice(m_deviceName());
-                m_calibration->chronySaid(answer.status);
-                m_stateShare.publish(state());
-            });
+        if (overSntp)
+            m_sntp = std::make_unique<SntpWatch>(
+                settings.sntpServer, settings.chronyInterval,
+                [this](const ChronyStatus &status) {
+                    m_sntpView = status;
+                    chronySaid(status);
+                },
+                [this] { return m_calibration->needsReference(); });
+        else
+            m_chrony = std::make_unique<ChronyWatch>(
+                settings.chronyCommandSocket, settings.chronyInterval,
+                [this](const ChronyWatch::Answer &answer) {
+                    switch (answer.status.kind) {
+                    case ChronyStatus::Synchronised:
+                        m_chronyView = ServiceState::Chrony::FollowsOther;
+                        break;
+                    case ChronyStatus::NoChrony:
+                        m_chronyView = ServiceState::Chrony::NoChrony;
+                        break;
+                    case ChronyStatus::NotSynchronised:
+                        m_chronyView = ServiceState::Chrony::NotSynchronised;
+                        break;
+                    case ChronyStatus::FollowsDevice:
+                        m_chronyView = ServiceState::Chrony::FollowsDevice;
+                        break;
+                    }
+                    m_chronyReference = answer.status.reference;
+                    m_chronyDevice = {answer.device.found, answer.device.selected,
+                                      answer.device.offset, answer.device.error};
+                    chronySaid(answer.status);
+                });
     }
-#endif
     if (settings.share) {
         m_sharing = std::make_unique<SharingSerialPort>(m_device.get(), m_deviceName, &m_share);
         port = m_sharing.get();
@@ -101,27 +107,33 @@ RefclockService::~RefclockService()
     stop();
 }
 
+void RefclockService::chronySaid(const ChronyStatus &status)
+{
+    m_calibration->setDevice(m_deviceName());
+    m_calibration->chronySaid(status);
+    m_stateShare.publish(state());
+}
+
 void RefclockService::start()
 {
     m_poll.start(ReferenceClock::PollInterval);
     poll();
-#ifndef Q_OS_WIN
     if (m_calibration) {
         m_calibration->setDevice(m_deviceName());
-        m_chrony->start();
+        if (m_sntp)
+            m_sntp->start();
+        else
+            m_chrony->start();
     }
-#endif
 }
 
 void RefclockService::poll()
 {
     m_clock->poll();
-#ifndef Q_OS_WIN
     // The device the port number stands for is known once it opened; another is calibrated
     // anew (the port is polled 10 times a second: reading the state file is for a change only).
     if (m_calibration && m_clock->portState() == ReferenceClock::PortState::Open)
         m_calibration->setDevice(m_deviceName());
-#endif
     // The state socket for as long as it runs, once the device is named (a port number names
     // it at its first open).
     if (m_offerState && !m_stateShare.offered() && !m_deviceName().isEmpty())
@@ -133,10 +145,10 @@ void RefclockService::poll()
 void RefclockService::stop()
 {
     m_poll.stop();
-#ifndef Q_OS_WIN
     if (m_chrony)
         m_chrony->stop();
-#endif
+    if (m_sntp)
+        m_sntp->stop();
     m_share.withdraw(ShareProtocol::EndReason::ServiceStopping);
     m_stateShare.withdraw();
     m_clock->stop();
@@ -181,14 +193,23 @@ ServiceState RefclockService::state() const
     state.delay = std::chrono::duration_cast<std::chrono::microseconds>(m_clock->delay());
     state.delaySource =
         m_delayGiven ? ServiceState::DelaySource::Administrator : ServiceState::DelaySource::None;
-#ifndef Q_OS_WIN
     if (m_calibration) {
         state.delaySource = m_calibration->source();
         state.calibratedAt = m_calibration->calibratedAt();
         state.calibrating = m_calibration->calibrating();
         state.calibrationFrames = m_calibration->frames();
     }
-#endif
+    if (m_sntp) {
+        state.sntpServer = m_sntp->server();
+        if (m_sntpView) {
+            state.sntpAnswered = m_sntpView->kind == ChronyStatus::Synchronised;
+            state.sntpOffset = m_sntpView->clockOffset;
+            state.sntpReason = state.sntpAnswered ? QString() : m_sntpView->reference;
+        }
+    }
+    if (const std::optional<bool> reading = m_receiver->receiverConnected())
+        state.provider =
+            *reading ? ServiceState::Provider::Reading : ServiceState::Provider::Absent;
     state.samplesSent = m_clock->samplesSent();
     state.samplesDropped = m_clock->samplesDropped();
     state.chrony = m_chronyView;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frametime/clockpair.h"
+#include "refclock/chronystatus.h"
 #include "refclock/referenceclock.h"
 #include "share/deviceshare.h"
 #include "share/servicestate.h"
@@ -18,6 +19,7 @@ class ChronyWatch;
 class RefclockLog;
 class SampleSink;
 class SelfCalibration;
+class SntpWatch;
 class SerialPort;
 struct RefclockOptions;
 
@@ -29,11 +31,12 @@ struct RefclockOptions;
 //                             --> ReferenceClock --samples--> SampleSink: chrony, the Windows
 //                                                             Time service's provider, ...
 //
-// On Linux, with `selfCalibrate`, the samples pass through SelfCalibration on their way to the
-// sink, and chrony is asked how it keeps the clock (ChronyWatch) at the start and every
-// `chronyInterval`. Its state (ServiceState) is offered to local clients for as long as it runs,
-// on the device's state socket beside the device's own.
-// chronyd's view of the device, as ChronyWatch last heard it.
+// With `selfCalibrate`, the samples pass through SelfCalibration on their way to the sink, and
+// chrony is asked how it keeps the clock (ChronyWatch) at the start and every `chronyInterval`;
+// with an `sntpServer` (always on Windows), the computer's clock is measured against that
+// server instead (SntpWatch), as often, for as long as the device needs calibrating. Its state
+// (ServiceState) is offered to local clients for as long as it runs, on the device's state socket
+// beside the device's own. chronyd's view of the device, as ChronyWatch last heard it.
 struct ChronyDeviceView
 {
     bool seen = false;
@@ -51,13 +54,14 @@ public:
         bool share = true; // offer the device to local clients
         // Most bytes that may wait for one client before it is dropped.
         qint64 clientBuffer = DeviceShare::DefaultClientBuffer;
-        // Linux: calibrate the device when it has no delay (SelfCalibration). clock.delay is
-        // then the administrator's --delay, or unset: `delayGiven` says which.
+        // Calibrate the device when it has no delay (SelfCalibration). clock.delay is then the
+        // administrator's --delay, or unset: `delayGiven` says which.
         bool selfCalibrate = false;
         bool delayGiven = false;
         QString statePath{};           // CalibrationState's file
         QString chronyCommandSocket{}; // chronyc's -h; empty: its default
         std::chrono::milliseconds chronyInterval{60000};
+        QString sntpServer{}; // measure against it over SNTP instead of asking chrony
     };
 
     // Reads the device that `options` name (a port number or a path).
@@ -94,18 +98,19 @@ private:
     std::function<QString()> m_deviceName;
     DeviceShare m_share;
     std::unique_ptr<SharingSerialPort> m_sharing;
-#ifndef Q_OS_WIN
+    void chronySaid(const ChronyStatus &status);
+
+    SampleSink *m_receiver = nullptr; // chrony's socket or the provider's pipe
     std::unique_ptr<SelfCalibration> m_calibration;
-#endif
     std::unique_ptr<ReferenceClock> m_clock;
-#ifndef Q_OS_WIN
     std::unique_ptr<ChronyWatch> m_chrony;
-#endif
+    std::unique_ptr<SntpWatch> m_sntp;
     StateShare m_stateShare;
     bool m_offerState = true;
     bool m_delayGiven = false;
     ServiceState::Chrony m_chronyView = ServiceState::Chrony::Unknown;
     QString m_chronyReference;
     ChronyDeviceView m_chronyDevice;
+    std::optional<ChronyStatus> m_sntpView; // the latest SNTP measurement
     QTimer m_poll;
 };

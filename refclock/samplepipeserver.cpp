@@ -171,3 +171,10 @@ SampleSink::Result SamplePipeServer::send(UtcTime systemTime, std::chrono::micro
                       : errorText(error);
     return NotListening;
 }
+
+std::optional<bool> SamplePipeServer::receiverConnected() const
+{
+    if (m_state == State::Waiting)
+        return HasOverlappedIoCompleted(&m_overlapped) != FALSE;
+    return m_state == State::Connected;
+}

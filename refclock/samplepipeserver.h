@@ -29,6 +29,9 @@ public:
     static QString name();
 
     Result send(UtcTime systemTime, std::chrono::microseconds offset, QString *reason) override;
+    // Whether the provider is connected: as the latest sample found it, or since then (a wait
+    // that ended while no sample was sent, as while calibrating).
+    std::optional<bool> receiverConnected() const override;
 
 private:
     enum class State { Closed, Waiting, Connected };

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 // Where the reference clock's samples go: chrony's refclock SOCK socket (ChronySocket) on
 // Linux, the Windows Time service provider's pipe (SamplePipeServer) on Windows, the delay's
@@ -24,4 +25,8 @@ public:
     // Hands over one sample: at `systemTime` on the computer's clock, the true time was
     // `systemTime + offset`. On anything but Sent, `reason` (when given) says why in words.
     virtual Result send(UtcTime systemTime, std::chrono::microseconds offset, QString *reason) = 0;
+
+    // Whether the receiver is connected now, where the sink can tell without sending (the
+    // provider's pipe); nothing where it cannot.
+    virtual std::optional<bool> receiverConnected() const { return std::nullopt; }
 };

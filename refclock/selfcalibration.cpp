@@ -73,6 +73,11 @@ void SelfCalibration::setDevice(const QString &device)
                               milliseconds(m_state.delay)));
 }
 
+bool SelfCalibration::needsReference() const
+{
+    return !m_settings.administratorDelay && !m_state.valid() && !m_refused;
+}
+
 void SelfCalibration::chronySaid(const ChronyStatus &status)
 {
     m_chronyStatus = status;
@@ -91,9 +96,14 @@ void SelfCalibration::chronySaid(const ChronyStatus &status)
         }
         m_calibrating = false;
         m_measured = DelayCalibration();
-        m_log->write(tr("Calibración interrumpida: chrony ya no sigue otra fuente (%1); se "
-                        "envían muestras sin calibrar y se volverá a calibrar cuando la siga.")
-                         .arg(status.reference));
+        m_log->write(m_settings.overSntp
+                         ? tr("Calibración interrumpida: sin respuesta SNTP (%1); se envían "
+                              "muestras sin calibrar y se volverá a calibrar cuando responda.")
+                               .arg(status.reference)
+                         : tr("Calibración interrumpida: chrony ya no sigue otra fuente (%1); se "
+                              "envían muestras sin calibrar y se volverá a calibrar cuando la "
+                              "siga.")
+                               .arg(status.reference));
         return;
     }
     if (status.kind == ChronyStatus::Synchronised) {
@@ -114,9 +124,13 @@ void SelfCalibration::chronySaid(const ChronyStatus &status)
     }
     if (!m_saidUncalibrated && status.kind != ChronyStatus::NoChrony) {
         m_saidUncalibrated = true;
-        m_log->write(tr("Sin otra fuente que chrony siga (%1): se envían muestras sin calibrar; "
-                        "se calibrará en cuanto chrony siga otra fuente.")
-                         .arg(status.reference));
+        m_log->write(m_settings.overSntp
+                         ? tr("Sin respuesta SNTP (%1): se envían muestras sin calibrar; se "
+                              "calibrará en cuanto responda.")
+                               .arg(status.reference)
+                         : tr("Sin otra fuente que chrony siga (%1): se envían muestras sin "
+                              "calibrar; se calibrará en cuanto chrony siga otra fuente.")
+                               .arg(status.reference));
     }
 }
 
@@ -127,10 +141,16 @@ void SelfCalibration::begin(const QString &against)
     m_against = against;
     m_startedAt = m_monotonic();
     m_apply(microseconds(0)); // measured from the "$" less the character time alone
-    m_log->write(tr("Calibrando %1 frente a %2, que chrony sigue: no se envían muestras a chrony "
-                    "hasta conocer el retraso (%3 min como mucho).")
-                     .arg(m_device, against)
-                     .arg(MaxLength.count()));
+    if (m_settings.overSntp)
+        m_log->write(tr("Calibrando %1 frente a %2 por SNTP: no se envían muestras hasta conocer "
+                        "el retraso (%3 min como mucho).")
+                         .arg(m_device, against)
+                         .arg(MaxLength.count()));
+    else
+        m_log->write(tr("Calibrando %1 frente a %2, que chrony sigue: no se envían muestras a "
+                        "chrony hasta conocer el retraso (%3 min como mucho).")
+                         .arg(m_device, against)
+                         .arg(MaxLength.count()));
 }
 
 bool SelfCalibration::waitingForChrony() const
@@ -149,7 +169,9 @@ SampleSink::Result SelfCalibration::send(UtcTime systemTime, microseconds offset
             return Withheld;
         return m_chrony->send(systemTime, offset, reason);
     }
-    m_measured.add(offset);
+    // Against the server's clock rather than the computer's: the computer's clock is
+    // clockOffset behind the server's (chrony's own status has it nought).
+    m_measured.add(offset - m_chronyStatus->clockOffset);
     checkEnd();
     return Withheld;
 }

@@ -26,7 +26,8 @@ class RefclockLog;
 // (CalibrationState) and applies it at once. A refused calibration is not tried again until
 // the device changes or the service restarts: the samples go to chrony uncalibrated. Without
 // another source it says once that the samples go uncalibrated, and begins as soon as chrony
-// follows one. Another device (its path) is calibrated anew.
+// follows one. Another device (its path) is calibrated anew. Over SNTP, the same with the
+// server's answers in chrony's place.
 class SelfCalibration : public SampleSink
 {
 public:
@@ -43,6 +44,9 @@ public:
         QString statePath; // CalibrationState's file
         // --delay, when the administrator gave one: it wins, and nothing is measured.
         std::optional<std::chrono::microseconds> administratorDelay;
+        // The computer's clock is measured against a server over SNTP (SntpWatch) instead of
+        // kept by chrony: each sample is corrected by the latest offset measured.
+        bool overSntp = false;
     };
 
     // `apply` sets the reference clock's delay; `now` reads the date for the state.
@@ -59,6 +63,8 @@ public:
     Result send(UtcTime systemTime, std::chrono::microseconds offset, QString *reason) override;
 
     bool calibrating() const { return m_calibrating; }
+    // Whether it still needs to hear how the computer's clock is kept: a device to calibrate.
+    bool needsReference() const;
     int frames() const { return m_measured.frames(); }
     std::chrono::microseconds delay() const;
     ServiceState::DelaySource source() const;

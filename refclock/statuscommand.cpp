@@ -139,7 +139,33 @@ QStringList statusLines(const ServiceState &state)
     else if (state.chrony != ServiceState::Chrony::Unknown
              && state.chrony != ServiceState::Chrony::NoChrony)
         chrony += tr("; el dispositivo no figura entre sus fuentes");
-    lines << tr("chrony: %1.").arg(chrony);
+    // Over SNTP chrony is not asked: the server's answers stand in its place.
+    if (state.sntpServer.isEmpty()) {
+        lines << tr("chrony: %1.").arg(chrony);
+    } else if (state.sntpAnswered) {
+        const std::chrono::microseconds behind = state.sntpOffset;
+        lines << (behind >= std::chrono::microseconds(0)
+                      ? tr("SNTP: %1 responde; el reloj del ordenador iba %2 ms por detrás.")
+                      : tr("SNTP: %1 responde; el reloj del ordenador iba %2 ms por delante."))
+                     .arg(state.sntpServer,
+                          milliseconds(behind < behind.zero() ? -behind : behind, 1));
+    } else {
+        lines << tr("SNTP: %1 %2.")
+                     .arg(state.sntpServer, state.sntpReason.isEmpty()
+                                                ? tr("aún sin consultar")
+                                                : tr("sin respuesta (%1)").arg(state.sntpReason));
+    }
+    switch (state.provider) {
+    case ServiceState::Provider::Unknown:
+        break;
+    case ServiceState::Provider::Reading:
+        lines << tr("Servicio de hora de Windows: su proveedor lee las muestras.");
+        break;
+    case ServiceState::Provider::Absent:
+        lines << tr("Servicio de hora de Windows: su proveedor no está conectado (¿está parado el "
+                    "servicio W32Time?).");
+        break;
+    }
     return lines;
 }
 

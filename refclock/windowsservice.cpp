@@ -1,9 +1,11 @@
 #include "refclock/windowsservice.h"
 
+#include "refclock/sntp.h"
 #include "samplepipe/samplepipe.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <atomic>
@@ -153,6 +155,25 @@ QString logPath()
         data = QString::fromWCharArray(folder);
     CoTaskMemFree(folder);
     return QDir::toNativeSeparators(data + QStringLiteral("/Quorvel/quorvel-refclock.log"));
+}
+
+QString statePath()
+{
+    return QDir::toNativeSeparators(
+        QFileInfo(logPath()).dir().filePath(QStringLiteral("calibration")));
+}
+
+QString timeServiceServer()
+{
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value;
+    QString list;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                     L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\Parameters", L"NtpServer",
+                     RRF_RT_REG_SZ, nullptr, value, &size)
+        == ERROR_SUCCESS)
+        list = QString::fromWCharArray(value);
+    return Sntp::firstServer(list);
 }
 
 void setStopHandler(std::function<void()> handler)

@@ -25,6 +25,12 @@ bool isRunning();
 // Where the service writes its log: %ProgramData%\Quorvel\quorvel-refclock.log (the known
 // folder ProgramData, normally C:\ProgramData).
 QString logPath();
+// Where the service keeps the delay it measured: calibration beside its log.
+QString statePath();
+
+// The NTP server the Windows Time service was set to use (the first of its Parameters\NtpServer
+// list); time.windows.com, its default, when it names none.
+QString timeServiceServer();
 
 // What a stop or shutdown request does; it runs in the thread of QCoreApplication's loop.
 void setStopHandler(std::function<void()> handler);

@@ -276,6 +276,8 @@ std::optional<KeepingTime> ServiceOrDevicePort::keepingTime() const
     }
     if (state->calibrating)
         return KeepingTime{KeepingTime::State::Calibrating, Reason::None};
+    if (state->provider == ServiceState::Provider::Absent)
+        return notFollowed(Reason::NoTimeService);
     switch (state->chrony) {
     case ServiceState::Chrony::NoChrony:
         return notFollowed(Reason::NoChrony);

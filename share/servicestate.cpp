@@ -49,6 +49,11 @@ QByteArray ServiceState::encode() const
     add("deviceSelected", deviceSelected ? "1" : "0");
     add("chronyOffset", QByteArray::number(qint64(chronyOffset.count())));
     add("chronyError", QByteArray::number(qint64(chronyError.count())));
+    add("provider", QByteArray::number(int(provider)));
+    add("sntpServer", text(sntpServer));
+    add("sntpReason", text(sntpReason));
+    add("sntpAnswered", sntpAnswered ? "1" : "0");
+    add("sntpOffset", QByteArray::number(qint64(sntpOffset.count())));
     return out;
 }
 
@@ -95,6 +100,16 @@ ServiceState ServiceState::decode(const QByteArray &payload)
             state.chronyOffset = std::chrono::nanoseconds(value.toLongLong());
         else if (key == "chronyError")
             state.chronyError = std::chrono::nanoseconds(value.toLongLong());
+        else if (key == "provider")
+            state.provider = enumFrom(value, Provider::Absent);
+        else if (key == "sntpServer")
+            state.sntpServer = QString::fromUtf8(value);
+        else if (key == "sntpReason")
+            state.sntpReason = QString::fromUtf8(value);
+        else if (key == "sntpAnswered")
+            state.sntpAnswered = value == "1";
+        else if (key == "sntpOffset")
+            state.sntpOffset = std::chrono::microseconds(value.toLongLong());
     }
     return state;
 }

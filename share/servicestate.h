@@ -28,6 +28,9 @@ struct ServiceState
         FollowsDevice,   // chronyd follows the device
     };
 
+    // Windows: whether the Time service's provider is connected to the samples' pipe.
+    enum class Provider : quint8 { Unknown, Reading, Absent };
+
     std::chrono::microseconds delay{0};
     QDateTime calibratedAt; // UTC, with DelaySource::Calibrated
     qint64 samplesSent = 0;
@@ -46,6 +49,14 @@ struct ServiceState
     Chrony chrony = Chrony::Unknown;
     bool deviceSeen = false;     // chronyd lists the device as a source
     bool deviceSelected = false; // ... and has selected it
+    Provider provider = Provider::Unknown;
+    // Measured over SNTP instead of chrony (Windows, --sntp-server): the server, whether its
+    // latest measurement answered (`sntpReason`: why not), and how far the computer's clock
+    // was behind it.
+    QString sntpServer;
+    QString sntpReason;
+    bool sntpAnswered = false;
+    std::chrono::microseconds sntpOffset{0};
 
     bool operator==(const ServiceState &other) const;
     bool operator!=(const ServiceState &other) const { return !(*this == other); }

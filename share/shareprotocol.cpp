@@ -173,10 +173,16 @@ QString stateSocketPath(const QString &socketPath)
 QStringList stateSockets()
 {
     QStringList paths;
+#ifdef Q_OS_WIN
+    // The service reads one of the program's ports, COM1 to COM4; its pipes are named for it.
+    for (int number = 1; number <= 4; ++number)
+        paths << stateSocketPath(shareSocketPath(QStringLiteral("COM%1").arg(number)));
+#else
     const QDir folder(shareFolder());
     for (const QString &name :
          folder.entryList({QStringLiteral("*.state.socket")}, QDir::System, QDir::Name))
         paths << folder.filePath(name);
+#endif
     return paths;
 }
 

@@ -105,5 +105,6 @@ QString shareSocketPath(const QString &device);
 // "ttyUSB0.socket" (on Windows the pipe "quorvel-refclock-COM1.state.socket"). Empty when
 // `socketPath` is.
 QString stateSocketPath(const QString &socketPath);
-// The state sockets in the share folder, one per running service (Linux).
+// The state sockets in the share folder, one per running service; on Windows the state pipes
+// of the services of COM1 to COM4.
 QStringList stateSockets();

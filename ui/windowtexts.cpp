@@ -171,6 +171,9 @@ QString keepingTimeText(const KeepingTime &keeping)
     case KeepingTime::Reason::FollowsOther:
         why = offsetTr("chrony sigue otra fuente");
         break;
+    case KeepingTime::Reason::NoTimeService:
+        why = offsetTr("el servicio de hora de Windows no lee sus muestras");
+        break;
     }
     return offsetTr(" · el servicio no sigue el dispositivo: %1").arg(why);
 }

@@ -1,12 +1,14 @@
 // The pieces of quorvel-refclock --calibrate and of the service's own calibration: what
 // chronyd's answers mean, the median, spread and uncertainty of the delays, the lengths on the
-// command line, the state written, the self-calibration's course and the state --status shows.
+// command line, the state written, the self-calibration's course, the SNTP answers it may
+// calibrate against, and the state --status shows.
 
 #include "refclock/calibration.h"
 #include "refclock/chronystatus.h"
 #include "refclock/refclocklog.h"
 #include "refclock/refclockoptions.h"
 #include "refclock/selfcalibration.h"
+#include "refclock/sntp.h"
 #include "refclock/statuscommand.h"
 #include "share/shareprotocol.h"
 
@@ -52,6 +54,9 @@ private slots:
     void selfCalibration();
     void selfCalibrationWaitsForAnotherSource();
     void serviceStateTravels();
+    void sntpReply_data();
+    void sntpReply();
+    void timeServiceServer();
 };
 
 void TestCalibration::chronyStatus_data()
@@ -310,26 +315,31 @@ struct SelfRig
     MonotonicTime now = MonotonicClock::now();
     std::unique_ptr<SelfCalibration> calibration;
 
-    explicit SelfRig(std::optional<microseconds> administrator = std::nullopt)
+    explicit SelfRig(std::optional<microseconds> administrator = std::nullopt,
+                     bool overSntp = false)
     {
         calibration = std::make_unique<SelfCalibration>(
-            &chrony, &log, SelfCalibration::Settings{statePath(), administrator},
+            &chrony, &log, SelfCalibration::Settings{statePath(), administrator, overSntp},
             [this](microseconds delay) { applied = delay; },
             [] { return QDateTime(QDate(2026, 12, 9), QTime(11, 0), QTimeZone::utc()); },
             [this] { return now; });
     }
     QString statePath() const { return folder.filePath(QStringLiteral("calibration")); }
-    // One frame a second, `lateUs` late.
-    SampleSink::Result frame(qint64 lateUs)
+    // One frame a second, `lateUs` late, on a computer's clock `behindUs` behind the true time.
+    SampleSink::Result frame(qint64 lateUs, qint64 behindUs = 0)
     {
         now += std::chrono::seconds(1);
-        return calibration->send(UtcTime(), microseconds(-lateUs), nullptr);
+        return calibration->send(UtcTime(), microseconds(behindUs - lateUs), nullptr);
     }
 };
 
-ChronyStatus synchronised()
+// chrony following a server; or the server measured over SNTP, `behindUs` ahead of the
+// computer's clock.
+ChronyStatus synchronised(qint64 behindUs = 0)
 {
-    return {ChronyStatus::Synchronised, QStringLiteral("127.0.0.1")};
+    ChronyStatus status{ChronyStatus::Synchronised, QStringLiteral("127.0.0.1")};
+    status.clockOffset = microseconds(behindUs);
+    return status;
 }
 
 } // namespace
@@ -342,16 +352,24 @@ void TestCalibration::selfCalibration_data()
     QTest::addColumn<int>("minFrames");
     QTest::addColumn<int>("maxFrames");
     QTest::addColumn<QString>("said");
+    // Over SNTP, with the computer's clock this far behind the server's; 0: chrony keeps it.
+    QTest::addColumn<qint64>("behindUs");
 
     QTest::newRow("3 ms of jitter")
-        << 3000 << qint64(130000) << true << 60 << 200 << "Calibración guardada en ";
+        << 3000 << qint64(130000) << true << 60 << 200 << "Calibración guardada en " << qint64(0);
     QTest::newRow("no jitter: sixty frames")
-        << 0 << qint64(130000) << true << 60 << 60 << "Calibración guardada en ";
+        << 0 << qint64(130000) << true << 60 << 60 << "Calibración guardada en " << qint64(0);
     QTest::newRow("too wide for ten minutes")
         << 40000 << qint64(130000) << false << 600 << 600
-        << "Calibración rechazada: las tramas llegan demasiado dispersas";
+        << "Calibración rechazada: las tramas llegan demasiado dispersas" << qint64(0);
     QTest::newRow("not a delay") << 0 << qint64(3600000000) << false << 60 << 60
-                                 << "Calibración rechazada: la mediana, ";
+                                 << "Calibración rechazada: la mediana, " << qint64(0);
+    QTest::newRow("over SNTP, the computer 40 ms behind")
+        << 3000 << qint64(130000) << true << 60 << 200 << "Calibración guardada en "
+        << qint64(40000);
+    QTest::newRow("over SNTP, the computer 2 s ahead")
+        << 0 << qint64(130000) << true << 60 << 60 << "Calibración guardada en "
+        << qint64(-2000000);
 }
 
 void TestCalibration::selfCalibration()
@@ -362,20 +380,22 @@ void TestCalibration::selfCalibration()
     QFETCH(int, minFrames);
     QFETCH(int, maxFrames);
     QFETCH(QString, said);
+    QFETCH(qint64, behindUs);
 
-    SelfRig rig;
+    SelfRig rig(std::nullopt, behindUs != 0);
     rig.calibration->setDevice(QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(rig.applied, microseconds(0));
     QCOMPARE(int(rig.calibration->source()), int(ServiceState::DelaySource::None));
-    rig.calibration->chronySaid(synchronised());
+    rig.calibration->chronySaid(synchronised(behindUs));
     QVERIFY(rig.calibration->calibrating());
     QVERIFY(rig.log.lines.last().startsWith(QStringLiteral("Calibrando /dev/ttyUSB0 frente a "
                                                            "127.0.0.1")));
     int frames = 0;
     // Meanwhile chrony gets nothing.
     while (rig.calibration->calibrating() && frames < 1000) {
-        QCOMPARE(rig.frame(lateUs + (jitterUs == 0 ? 0 : (frames * 7919) % (jitterUs + 1))),
-                 SampleSink::Withheld);
+        QCOMPARE(
+            rig.frame(lateUs + (jitterUs == 0 ? 0 : (frames * 7919) % (jitterUs + 1)), behindUs),
+            SampleSink::Withheld);
         ++frames;
     }
     QCOMPARE(rig.chrony.sent, 0);
@@ -454,6 +474,17 @@ void TestCalibration::selfCalibrationWaitsForAnotherSource()
     QCOMPARE(int(administered.calibration->source()),
              int(ServiceState::DelaySource::Administrator));
     QVERIFY(administered.log.lines.isEmpty());
+
+    // Over SNTP, a server that does not answer is said once in its own words.
+    SelfRig sntp(std::nullopt, true);
+    sntp.calibration->setDevice(QStringLiteral("COM1"));
+    sntp.calibration->chronySaid(
+        {ChronyStatus::NotSynchronised, QStringLiteral("time.windows.com: no responde")});
+    QCOMPARE(sntp.log.lines, QStringList{QStringLiteral(
+                                 "Sin respuesta SNTP (time.windows.com: no responde): se envían "
+                                 "muestras sin calibrar; se calibrará en cuanto responda.")});
+    QCOMPARE(sntp.frame(130000), SampleSink::Sent);
+    QVERIFY(sntp.calibration->needsReference());
 }
 
 void TestCalibration::serviceStateTravels()
@@ -497,11 +528,118 @@ void TestCalibration::serviceStateTravels()
     QCOMPARE(lines.at(3), QStringLiteral("Muestras: 1000 enviadas, 3 descartadas."));
     QCOMPARE(lines.at(4), QStringLiteral("chrony: sigue al dispositivo; estima el dispositivo a "
                                          "-0,012 ms ± 0,200 ms."));
+    // Over SNTP, on Windows: the server's answer and the Time service's provider in chrony's
+    // place.
+    state.sntpServer = QStringLiteral("time.windows.com");
+    state.sntpAnswered = true;
+    state.sntpOffset = microseconds(12300);
+    state.provider = ServiceState::Provider::Absent;
+    QCOMPARE(ServiceState::decode(state.encode()).encode(), state.encode());
+    const QStringList windows = statusLines(state);
+    QCOMPARE(windows.mid(4),
+             (QStringList{QStringLiteral("SNTP: time.windows.com responde; el reloj del ordenador "
+                                         "iba 12,3 ms por detrás."),
+                          QStringLiteral("Servicio de hora de Windows: su proveedor no está "
+                                         "conectado (¿está parado el servicio W32Time?).")}));
     // A later service's unknown keys are skipped; a state on the device's socket stays unknown
     // to an earlier window, which never reads the state socket.
     QCOMPARE(ServiceState::decode("calibrating=1\nfuture=7\n").calibrating, true);
     QCOMPARE(stateSocketPath(QStringLiteral("/run/quorvel-refclock/ttyUSB0.socket")),
              QStringLiteral("/run/quorvel-refclock/ttyUSB0.state.socket"));
+}
+
+namespace {
+
+// The NTP time of `time`, written as a server writes it.
+QByteArray ntpTimestamp(UtcTime time)
+{
+    const QByteArray packet = Sntp::request(time);
+    return packet.mid(40, 8);
+}
+
+UtcTime at(const QDateTime &date, qint64 plusUs = 0)
+{
+    return UtcTime(microseconds(date.toMSecsSinceEpoch() * 1000 + plusUs));
+}
+
+} // namespace
+
+void TestCalibration::sntpReply_data()
+{
+    QTest::addColumn<QDateTime>("sent");    // by the computer's clock
+    QTest::addColumn<qint64>("aheadUs");    // the server's clock ahead of the computer's
+    QTest::addColumn<QByteArray>("change"); // what is wrong with the reply: "" for nothing
+    QTest::addColumn<QString>("refusal");
+
+    const QDateTime today(QDate(2026, 12, 9), QTime(11, 0), QTimeZone::utc());
+    // NTP's seconds wrap on 2036-02-07 06:28:16 UTC.
+    const QDateTime wrap(QDate(2036, 2, 7), QTime(6, 28, 15, 900), QTimeZone::utc());
+    QTest::newRow("server 2.5 s ahead") << today << qint64(2500000) << QByteArray() << QString();
+    QTest::newRow("server 40 ms behind") << today << qint64(-40000) << QByteArray() << QString();
+    QTest::newRow("across NTP's 2036 wrap") << wrap << qint64(300000) << QByteArray() << QString();
+    QTest::newRow("kiss of death")
+        << today << qint64(0) << QByteArray("kiss") << "el servidor rehúsa responder (RATE)";
+    QTest::newRow("server not synchronised")
+        << today << qint64(0) << QByteArray("leap") << "el servidor no está sincronizado";
+    QTest::newRow("answer to another query")
+        << today << qint64(0) << QByteArray("origin") << "la respuesta no es a esta consulta";
+    QTest::newRow("a client's packet")
+        << today << qint64(0) << QByteArray("mode") << "la respuesta no es de un servidor NTP";
+    QTest::newRow("cut short") << today << qint64(0) << QByteArray("short")
+                               << "respuesta incompleta";
+}
+
+void TestCalibration::sntpReply()
+{
+    QFETCH(QDateTime, sent);
+    QFETCH(qint64, aheadUs);
+    QFETCH(QByteArray, change);
+    QFETCH(QString, refusal);
+
+    // 8 ms out, 1 ms in the server, 12 ms back: a round trip of 20 ms, asymmetric by 4 ms.
+    const UtcTime t1 = at(sent);
+    const QByteArray request = Sntp::request(t1);
+    QByteArray reply(Sntp::PacketSize, '\0');
+    reply[0] = char((4 << 3) | 4);
+    reply[1] = 2;
+    reply.replace(24, 8, request.mid(40, 8));
+    reply.replace(32, 8, ntpTimestamp(at(sent, aheadUs + 8000)));
+    reply.replace(40, 8, ntpTimestamp(at(sent, aheadUs + 9000)));
+    if (change == "kiss") {
+        reply[1] = 0;
+        reply.replace(12, 4, "RATE");
+    } else if (change == "leap") {
+        reply[0] = char(0xc0 | (4 << 3) | 4);
+    } else if (change == "origin") {
+        reply[31] = char(reply[31] ^ 1);
+    } else if (change == "mode") {
+        reply[0] = char((4 << 3) | 3);
+    } else if (change == "short") {
+        reply.chop(1);
+    }
+    QString why;
+    const std::optional<Sntp::Answer> answer =
+        Sntp::readReply(reply, request, t1, at(sent, 21000), &why);
+    QCOMPARE(answer.has_value(), refusal.isEmpty());
+    if (!answer) {
+        QCOMPARE(why, refusal);
+        return;
+    }
+    // Half the asymmetry is the offset's error: 2 ms. NTP's fraction is 2^-32 s; a
+    // microsecond either way for rounding.
+    QVERIFY2(qAbs(answer->offset.count() - (aheadUs - 2000)) <= 1,
+             qPrintable(QString::number(answer->offset.count())));
+    QVERIFY2(qAbs(answer->roundTrip.count() - 20000) <= 1,
+             qPrintable(QString::number(answer->roundTrip.count())));
+}
+
+void TestCalibration::timeServiceServer()
+{
+    QCOMPARE(Sntp::firstServer(QStringLiteral("time.windows.com,0x9")),
+             QStringLiteral("time.windows.com"));
+    QCOMPARE(Sntp::firstServer(QStringLiteral("  ntp.example.org,0x8 pool.ntp.org,0x1")),
+             QStringLiteral("ntp.example.org"));
+    QCOMPARE(Sntp::firstServer(QString()), QStringLiteral("time.windows.com"));
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)

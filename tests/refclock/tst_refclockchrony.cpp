@@ -244,6 +244,40 @@ void TestRefclockChrony::calibrationMeasuresTheDelay()
     QVERIFY(output.contains(QStringLiteral("frente al reloj del ordenador, que chrony "
                                            "sincroniza con 127.0.0.1.")));
 
+    // Over SNTP, against the chronyd serving this machine's clock on loopback (as on Windows,
+    // where nothing else keeps the clock): the same delay.
+    const QString ntpServer = QStringLiteral("127.0.0.1:%1").arg(ntpPort);
+    QCOMPARE(chain.calibrate(QStringLiteral("30s"), QString(),
+                             {QStringLiteral("--sntp-server"), ntpServer}),
+             0);
+    const QString overSntp = chain.calibration.output();
+    const std::optional<double> sntpDelay = chain.calibratedDelay();
+    QVERIFY2(sntpDelay && qAbs(*sntpDelay - Median) <= 0.001,
+             qPrintable(overSntp + chain.calibration.log()));
+    QVERIFY2(overSntp.contains(
+                 QStringLiteral("frente a %1 por SNTP (reloj del ordenador a ").arg(ntpServer)),
+             qPrintable(overSntp));
+
+    // The service calibrates itself over SNTP too, and --status says so.
+    QTemporaryDir stateFolder;
+    QVERIFY(chain.refclock.shareIn(stateFolder.filePath(QStringLiteral("share"))));
+    QVERIFY(
+        chain.startRefclock({QStringLiteral("--sntp-server"), ntpServer, QStringLiteral("--state"),
+                             stateFolder.filePath(QStringLiteral("calibration"))}));
+    QVERIFY2(
+        chain.refclock.waitForLines(
+            QStringLiteral("Calibrando %1 frente a %2 por SNTP").arg(chain.devicePath(), ntpServer),
+            1, 20000),
+        qPrintable(chain.refclock.lines().join(u'\n')));
+    RefclockProcess status;
+    QVERIFY(status.startByHand({QStringLiteral("--status")}));
+    QCOMPARE(status.waitForExit(10000), 0);
+    QVERIFY2(status.output().contains(
+                 QStringLiteral("SNTP: %1 responde; el reloj del ordenador iba ").arg(ntpServer)),
+             qPrintable(status.output()));
+    QVERIFY2(status.output().contains(QStringLiteral("calibrando (")), qPrintable(status.output()));
+    chain.refclock.stopWith(SIGTERM);
+
     // With --save, the delay goes into the service's state, never into its settings.
     QTemporaryDir folder;
     const QString settings = folder.filePath(QStringLiteral("calibration"));
@@ -265,13 +299,15 @@ void TestRefclockChrony::calibrationMeasuresTheDelay()
 
 void TestRefclockChrony::calibrationRefusesChrony_data()
 {
-    QTest::addColumn<QString>("chrony"); // none, unsynchronised, device
+    QTest::addColumn<QString>("chrony"); // none, unsynchronised, device, sntp
     QTest::addColumn<QString>("refusal");
 
     QTest::newRow("no chrony") << "none"
                                << "No se calibra: no hay chrony (";
     QTest::newRow("not synchronised") << "unsynchronised"
                                       << "No se calibra: chrony no está sincronizado (";
+    QTest::newRow("no SNTP answer") << "sntp"
+                                    << "No se calibra: sin respuesta SNTP (127.0.0.1:";
     QTest::newRow("following the device")
         << "device"
         << "No se calibra: chrony sigue al propio dispositivo (reloj de referencia "
@@ -298,7 +334,11 @@ void TestRefclockChrony::calibrationRefusesChrony()
                  qPrintable(describe(chain)));
         chain.refclock.stopWith(SIGTERM);
     }
-    QCOMPARE(chain.calibrate(QStringLiteral("10s"), socket), 1);
+    QStringList extra;
+    if (chrony == u"sntp") // a port where no server answers
+        extra << QStringLiteral("--sntp-server")
+              << QStringLiteral("127.0.0.1:%1").arg(Chronyd::freeUdpPort());
+    QCOMPARE(chain.calibrate(QStringLiteral("10s"), socket, extra), 1);
     const QString said = chain.calibration.log();
     QVERIFY2(said.contains(refusal), qPrintable(said));
     // It refused before reading the device: nothing measured, nothing printed.

@@ -179,7 +179,9 @@ FunctionEnd
     DeleteRegKey /ifempty HKLM "${W32TIME}"
     Delete /REBOOTOK "$INSTDIR\QuorvelTimeProvider.dll"
     Delete "$INSTDIR\quorvel-refclock.exe"
-    ; The service's log (SetShellVarContext all: $APPDATA is %ProgramData%).
+    ; The service's log and the delay it measured (SetShellVarContext all: $APPDATA is
+    ; %ProgramData%).
     Delete "$APPDATA\Quorvel\quorvel-refclock.log"
+    Delete "$APPDATA\Quorvel\calibration"
     RMDir "$APPDATA\Quorvel"
 !macroend
