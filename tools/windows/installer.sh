@@ -186,6 +186,15 @@ else
     fail "the service's log $log: $(cat "$log" 2>&1 | tr '\n' '|')"
 fi
 
+# --status asks the running service over its state pipe, as a user would.
+status_text=$("$wine" 'C:\Program Files\Quorvel2\quorvel-refclock.exe' --status 2>&1 | tr -d '\r')
+if printf '%s\n' "$status_text" | grep -q '^Dispositivo: COM1, no disponible' &&
+    printf '%s\n' "$status_text" | grep -q '^Retraso: sin calibrar'; then
+    pass "--status: $(printf '%s' "$status_text" | tr '\n' '|')"
+else
+    fail "--status: $(printf '%s' "$status_text" | tr '\n' '|')"
+fi
+
 echo "-- starting the installed Quorvel2.exe"
 # Wine's headless display driver (set in the prefix) gives the program real windows, so that
 # it can be asked to close as on Windows: taskkill without /F sends WM_CLOSE to each of its

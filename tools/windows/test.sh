@@ -94,6 +94,46 @@ ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" || status=1
 "$wine" --server -w
 tested=$(date +%s)
 
+echo "== Windows: quorvel-refclock.exe calibrating over SNTP against a local chronyd"
+# A chronyd serving this machine's clock on loopback, as the Time service's server would, run
+# without the right to set the clock (-x, and CAP_SYS_TIME out of its bounding set, checked).
+sntp=$out/sntp
+rm -rf "$sntp" && mkdir -p "$sntp/cmd" && chmod 0711 "$sntp"
+chown _chrony "$sntp/cmd" 2>/dev/null || true
+chmod 0770 "$sntp/cmd"
+ntp_port=$((20000 + RANDOM % 20000))
+printf '%s\n' "local stratum 1" "bindcmdaddress $sntp/cmd/chronyd.sock" "cmdport 0" \
+    "pidfile $sntp/chronyd.pid" "port $ntp_port" "bindaddress 127.0.0.1" "allow 127.0.0.1" \
+    >"$sntp/chrony.conf"
+setpriv --bounding-set=-sys_time --inh-caps=-sys_time chronyd -x -d -f "$sntp/chrony.conf" \
+    >"$sntp/chronyd.log" 2>&1 &
+for _ in $(seq 1 50); do [ -S "$sntp/cmd/chronyd.sock" ] && break; sleep 0.2; done
+chronyd_pid=$(cat "$sntp/chronyd.pid" 2>/dev/null || true)
+caps() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$chronyd_pid/status" 2>/dev/null; }
+if [ -z "$chronyd_pid" ] || [ -z "$(caps CapBnd)" ]; then
+    echo "FAIL: chronyd did not come up: $(tr '\n' '|' <"$sntp/chronyd.log")"
+    status=1
+elif (((16#$(caps CapBnd) >> 25) & 1)) || (((16#$(caps CapEff) >> 25) & 1)); then
+    echo "SKIP: chronyd could set the clock (CAP_SYS_TIME not dropped); not asked"
+else
+    # No device on COM1 in this prefix: it measures the clock, then finds no frames.
+    "$wine" "$build/quorvel-refclock.exe" --port=1 --calibrate 10s \
+        --sntp-server "127.0.0.1:$ntp_port" >"$sntp/answered.log" 2>&1 || true
+    "$wine" "$build/quorvel-refclock.exe" --port=1 --calibrate 10s \
+        --sntp-server "127.0.0.1:$((ntp_port + 1))" >"$sntp/silent.log" 2>&1 || true
+    if grep -q "frente a 127.0.0.1:$ntp_port por SNTP (reloj del ordenador a " "$sntp/answered.log" &&
+        grep -q "No se calibra: sin respuesta SNTP (127.0.0.1:$((ntp_port + 1)): no responde)." \
+            "$sntp/silent.log"; then
+        echo "PASS: $(tr -d '\r' <"$sntp/answered.log" | head -1)"
+    else
+        echo "FAIL: $(tr -d '\r' <"$sntp/answered.log" "$sntp/silent.log" | tr '\n' '|')"
+        status=1
+    fi
+fi
+[ -n "$chronyd_pid" ] && kill "$chronyd_pid" 2>/dev/null
+wait 2>/dev/null || true
+"$wine" --server -w
+
 echo "== Windows: installer"
 "$here/installer.sh" "$build" "$qt" "$out/Quorvel2-$("$here/version.sh" "$build")-setup.exe" || status=1
 "$wine" --server -w # no wine process is left running
