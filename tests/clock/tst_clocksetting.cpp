@@ -1,5 +1,6 @@
 #include "clock/clocksetting.h"
 #include "frametime/frametime.h"
+#include "tests/support/environmentsetting.h"
 #include "tests/support/recordingclockbackend.h"
 
 #include <QDateTime>
@@ -49,13 +50,27 @@ QString systemTextOf(const QSignalSpy &finished, qsizetype index = 0)
     return finished.at(index).at(1).toString();
 }
 
-// "Poner en hora el PC" with a recording backend, clocks that stand still unless the test
-// moves them, and Madrid as the computer's time zone.
+// The instants every setting asked the clock to read, as asDateTime() gives them: the
+// computer's clock as the test gave it, plus each offset asked for.
+QList<QDateTime> setTimes(const RecordingClockBackend &backend)
+{
+    QList<QDateTime> times;
+    for (const std::chrono::microseconds offset : backend.asked)
+        times.append(asDateTime(ComputerNow + offset));
+    return times;
+}
+
+// 15 June 2007, 12:00 read in Madrid, then in New York.
+const QList<QDateTime> MadridThenNewYork{QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC),
+                                         QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC)};
+
 // How late a frame's "$" is readable after the second it names began, on a device of no delay
 // of its own: the line's character time.
 const std::chrono::microseconds Lateness = std::chrono::duration_cast<std::chrono::microseconds>(
     markerLateness(std::chrono::nanoseconds{0}));
 
+// "Poner en hora el PC" with a recording backend, clocks that stand still unless the test
+// moves them, and Madrid as the computer's time zone.
 struct Press
 {
     RecordingClockBackend backend;
@@ -67,13 +82,6 @@ struct Press
                          },
                          [] { return QTimeZone(QByteArrayLiteral("Europe/Madrid")); }};
     QSignalSpy finished{&setting, &ClockSetting::finished};
-
-    // The instant the `index`th setting asked the clock to read: the computer's clock as the
-    // test gave it, plus the offset asked for.
-    QDateTime setTo(qsizetype index = 0) const
-    {
-        return asDateTime(ComputerNow + backend.asked.at(index));
-    }
 };
 
 } // namespace
@@ -111,28 +119,22 @@ void TestClockSetting::nothingToSet_data()
 
     const bool none = false;
     const bool invalid = true;
-    QTest::newRow("time empty") << "06/15/2007"
-                                << "" << true << none;
-    QTest::newRow("date empty") << ""
-                                << "12:00:00" << true << none;
-    QTest::newRow("both empty") << ""
-                                << "" << true << none;
-    QTest::newRow("blank date") << "   "
-                                << "12:00:00" << true << invalid;
-    QTest::newRow("blank time") << "06/15/2007"
-                                << " " << true << invalid;
-    QTest::newRow("the window's placeholders") << "mm/dd/aaaa"
-                                               << "hh:mm:ss" << false << invalid;
-    QTest::newRow("impossible date") << "02/30/2007"
-                                     << "12:00:00" << false << invalid;
-    QTest::newRow("impossible time") << "06/15/2007"
-                                     << "24:00:00" << true << invalid;
-    QTest::newRow("day-first date") << "15/06/2007"
-                                    << "12:00:00" << true << invalid;
-    QTest::newRow("skipped spring hour") << "03/25/2007"
-                                         << "02:30:00" << true << invalid;
-    QTest::newRow("before 1970") << "06/15/1960"
-                                 << "12:00:00" << true << invalid;
+    const auto row = [](const char *tag, const char *date, const char *time, bool summer,
+                        bool invalid) {
+        QTest::newRow(tag) << QString::fromLatin1(date) << QString::fromLatin1(time) << summer
+                           << invalid;
+    };
+    row("time empty", "06/15/2007", "", true, none);
+    row("date empty", "", "12:00:00", true, none);
+    row("both empty", "", "", true, none);
+    row("blank date", "   ", "12:00:00", true, invalid);
+    row("blank time", "06/15/2007", " ", true, invalid);
+    row("the window's placeholders", "mm/dd/aaaa", "hh:mm:ss", false, invalid);
+    row("impossible date", "02/30/2007", "12:00:00", false, invalid);
+    row("impossible time", "06/15/2007", "24:00:00", true, invalid);
+    row("day-first date", "15/06/2007", "12:00:00", true, invalid);
+    row("skipped spring hour", "03/25/2007", "02:30:00", true, invalid);
+    row("before 1970", "06/15/1960", "12:00:00", true, invalid);
 }
 
 void TestClockSetting::nothingToSet()
@@ -172,33 +174,25 @@ void TestClockSetting::setsShownTimePlusFrameAge_data()
     QTest::addColumn<int>("ageMs");
     QTest::addColumn<QDateTime>("expected");
 
-    const auto utc = [](int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-        return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
+    // A frame naming `time` on `date`, read `ageMs` after its "$" arrived, sets `utc`.
+    const auto row = [](const char *tag, const char *date, const char *time, bool summer, int ageMs,
+                        const char *utc) {
+        QTest::newRow(tag) << QString::fromLatin1(date) << QString::fromLatin1(time) << summer
+                           << ageMs << QDateTime::fromString(QLatin1String(utc), Qt::ISODateWithMs);
     };
-    QTest::newRow("fresh frame") << "06/15/2007"
-                                 << "12:00:00" << true << 0 << utc(2007, 6, 15, 10, 0, 0);
-    QTest::newRow("arrival after now counts as no age")
-        << "06/15/2007"
-        << "12:00:00" << true << -1 << utc(2007, 6, 15, 10, 0, 0);
-    QTest::newRow("frame read at the next poll")
-        << "06/15/2007"
-        << "12:00:00" << true << 250 << utc(2007, 6, 15, 10, 0, 0, 250);
-    QTest::newRow("device silent for a minute")
-        << "06/15/2007"
-        << "12:00:00" << true << 61500 << utc(2007, 6, 15, 10, 1, 1, 500);
-    QTest::newRow("age carries into the new year")
-        << "12/31/2007"
-        << "23:59:59" << false << 2000 << utc(2007, 12, 31, 23, 0, 1);
-    QTest::newRow("winter") << "01/15/2007"
-                            << "12:00:00" << false << 0 << utc(2007, 1, 15, 11, 0, 0);
-    QTest::newRow("repeated autumn hour, summer")
-        << "10/28/2007"
-        << "02:30:00" << true << 0 << utc(2007, 10, 28, 0, 30, 0);
-    QTest::newRow("repeated autumn hour, winter")
-        << "10/28/2007"
-        << "02:30:00" << false << 0 << utc(2007, 10, 28, 1, 30, 0);
-    QTest::newRow("one-digit fields") << "6/1/2007"
-                                      << "9:05:07" << true << 0 << utc(2007, 6, 1, 7, 5, 7);
+    row("fresh frame", "06/15/2007", "12:00:00", true, 0, "2007-06-15T10:00:00Z");
+    row("arrival after now counts as no age", "06/15/2007", "12:00:00", true, -1,
+        "2007-06-15T10:00:00Z");
+    row("frame read at the next poll", "06/15/2007", "12:00:00", true, 250,
+        "2007-06-15T10:00:00.250Z");
+    row("device silent for a minute", "06/15/2007", "12:00:00", true, 61500,
+        "2007-06-15T10:01:01.500Z");
+    row("age carries into the new year", "12/31/2007", "23:59:59", false, 2000,
+        "2007-12-31T23:00:01Z");
+    row("winter", "01/15/2007", "12:00:00", false, 0, "2007-01-15T11:00:00Z");
+    row("repeated autumn hour, summer", "10/28/2007", "02:30:00", true, 0, "2007-10-28T00:30:00Z");
+    row("repeated autumn hour, winter", "10/28/2007", "02:30:00", false, 0, "2007-10-28T01:30:00Z");
+    row("one-digit fields", "6/1/2007", "9:05:07", true, 0, "2007-06-01T07:05:07Z");
 }
 
 void TestClockSetting::setsShownTimePlusFrameAge()
@@ -213,8 +207,7 @@ void TestClockSetting::setsShownTimePlusFrameAge()
     press.setting.setFromFrame(
         Frame{time, date, 5, summer, press.now - std::chrono::milliseconds(ageMs)});
 
-    QCOMPARE(press.backend.asked.size(), 1);
-    QCOMPARE(press.setTo(), expected);
+    QCOMPARE(setTimes(press.backend), QList<QDateTime>{expected});
     QCOMPARE(press.finished.count(), 1);
     QCOMPARE(outcomeOf(press.finished), Outcome::Set);
 }
@@ -287,9 +280,9 @@ void TestClockSetting::pressingTwiceSetsTwice()
     press.now += 5s;
     press.setting.setFromFrame(shown);
 
-    QCOMPARE(press.backend.asked.size(), 2);
-    QCOMPARE(press.setTo(0), QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
-    QCOMPARE(press.setTo(1), QDateTime(QDate(2007, 6, 15), QTime(10, 0, 5), Qt::UTC));
+    QCOMPARE(setTimes(press.backend),
+             (QList<QDateTime>{QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC),
+                               QDateTime(QDate(2007, 6, 15), QTime(10, 0, 5), Qt::UTC)}));
     QCOMPARE(press.finished.count(), 2);
 }
 
@@ -394,11 +387,7 @@ void TestClockSetting::zoneIsReadAtEachPress()
     setting.setFromFrame(shown);
 
     QCOMPARE(asked, 2);
-    QCOMPARE(backend.asked.size(), 2);
-    QCOMPARE(asDateTime(ComputerNow + backend.asked[0]),
-             QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
-    QCOMPARE(asDateTime(ComputerNow + backend.asked[1]),
-             QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
+    QCOMPARE(setTimes(backend), MadridThenNewYork);
 }
 
 void TestClockSetting::computerZoneIsTheDefault()
@@ -440,27 +429,17 @@ void TestClockSetting::computerZoneIsReadAtEachPress()
     QSKIP("changes the computer's zone through TZ, which Windows does not read for its zone; "
           "zoneIsReadAtEachPress covers this with the zone injected");
 #endif
-    const QByteArray oldTz = qgetenv("TZ");
-    const bool hadTz = qEnvironmentVariableIsSet("TZ");
     RecordingClockBackend backend;
     const MonotonicTime now = MonotonicClock::now();
     ClockSetting setting(&backend, nullptr, [now] { return clocksAt(now); });
     const Frame shown = frame(now + 1h); // no age to add
-
-    qputenv("TZ", "Europe/Madrid");
-    setting.setFromFrame(shown);
-    qputenv("TZ", "America/New_York");
-    setting.setFromFrame(shown);
-    if (hadTz)
-        qputenv("TZ", oldTz);
-    else
-        qunsetenv("TZ");
-
-    QCOMPARE(backend.asked.size(), 2);
-    QCOMPARE(asDateTime(ComputerNow + backend.asked[0]),
-             QDateTime(QDate(2007, 6, 15), QTime(10, 0), Qt::UTC));
-    QCOMPARE(asDateTime(ComputerNow + backend.asked[1]),
-             QDateTime(QDate(2007, 6, 15), QTime(16, 0), Qt::UTC));
+    {
+        EnvironmentSetting tz("TZ", "Europe/Madrid");
+        setting.setFromFrame(shown);
+        tz.set("America/New_York");
+        setting.setFromFrame(shown);
+    }
+    QCOMPARE(setTimes(backend), MadridThenNewYork);
 }
 
 QTEST_GUILESS_MAIN(TestClockSetting)

@@ -88,21 +88,16 @@ void TestSetTimeBackend::offsetIsAddedToTheClockAsReadThen_data()
     QTest::addColumn<qint64>("setSec");
     QTest::addColumn<qint64>("setNsec");
 
-    QTest::newRow("ahead, within the second")
-        << qint64(Reading.tv_sec) << qint64(Reading.tv_nsec) << qint64(1) << qint64(1181901600)
-        << qint64(250002000);
-    QTest::newRow("ahead, into the next second") << qint64(1181901600) << qint64(999999999)
-                                                 << qint64(1) << qint64(1181901601) << qint64(999);
-    QTest::newRow("behind, back over a second")
-        << qint64(1181901600) << qint64(250001000) << qint64(-500000) << qint64(1181901599)
-        << qint64(750001000);
-    QTest::newRow("2 hours behind") << qint64(1181901600) << qint64(123) << qint64(-7200000000)
-                                    << qint64(1181894400) << qint64(123);
-    QTest::newRow("nothing to move")
-        << qint64(1181901600) << qint64(5) << qint64(0) << qint64(1181901600) << qint64(5);
-    QTest::newRow("past 32-bit seconds")
-        << qint64(2147483647) << qint64(500000000) << qint64(600000) << qint64(2147483648)
-        << qint64(100000000);
+    const auto row = [](const char *tag, qint64 readSec, qint64 readNsec, qint64 offsetUsec,
+                        qint64 setSec, qint64 setNsec) {
+        QTest::newRow(tag) << readSec << readNsec << offsetUsec << setSec << setNsec;
+    };
+    row("ahead, within the second", Reading.tv_sec, Reading.tv_nsec, 1, 1181901600, 250002000);
+    row("ahead, into the next second", 1181901600, 999999999, 1, 1181901601, 999);
+    row("behind, back over a second", 1181901600, 250001000, -500000, 1181901599, 750001000);
+    row("2 hours behind", 1181901600, 123, -7200000000, 1181894400, 123);
+    row("nothing to move", 1181901600, 5, 0, 1181901600, 5);
+    row("past 32-bit seconds", 2147483647, 500000000, 600000, 2147483648, 100000000);
 }
 
 void TestSetTimeBackend::offsetIsAddedToTheClockAsReadThen()

@@ -21,6 +21,25 @@ constexpr int AnswerTimeoutMs = 20000;
 // The device's time minus the computer's: 2.500001 s ahead.
 constexpr std::chrono::microseconds Ahead(2500001);
 
+// A timedated backend on `bus` whose fallback only records, and the answers it gave.
+struct Setting
+{
+    explicit Setting(const QDBusConnection &bus) : timedated(bus, &fallback) {}
+
+    // Asks to move the clock by `offset` and waits for the one answer.
+    bool setBy(std::chrono::microseconds offset)
+    {
+        timedated.setTimeBy(offset);
+        return QTest::qWaitFor([this] { return finished.count() == 1; }, AnswerTimeoutMs);
+    }
+    ClockBackend::Outcome outcome() const { return finished[0][0].value<ClockBackend::Outcome>(); }
+    QString systemText() const { return finished[0][1].toString(); }
+
+    RecordingClockBackend fallback;
+    TimedatedBackend timedated;
+    QSignalSpy finished{&timedated, &ClockBackend::finished};
+};
+
 } // namespace
 
 // The timedated backend against a fake timedated on a dbus-daemon of the test's own. Both
@@ -46,7 +65,8 @@ private slots:
     void systemBusIsTheOneNamedByTheEnvironment();
 
 private:
-    TimedatedBackend *backend(const QDBusConnection &bus, RecordingClockBackend *fallback);
+    // Starts the fake timedated with `options` on the private bus.
+    bool startFake(const QStringList &options = {});
 
     PrivateBus m_privateBus;
     QDBusConnection m_bus{QString()};
@@ -69,10 +89,10 @@ void TestTimedatedBackend::cleanup()
     QTRY_VERIFY(!m_bus.interface()->isServiceRegistered(Service));
 }
 
-TimedatedBackend *TestTimedatedBackend::backend(const QDBusConnection &bus,
-                                                RecordingClockBackend *fallback)
+bool TestTimedatedBackend::startFake(const QStringList &options)
 {
-    return new TimedatedBackend(bus, fallback, fallback);
+    m_fake = std::make_unique<FakeTimedatedProcess>();
+    return m_fake->start(m_privateBus.address(), options);
 }
 
 void TestTimedatedBackend::callCarriesTheOffset_data()
@@ -88,23 +108,18 @@ void TestTimedatedBackend::callCarriesTheOffset()
 {
     // One call, relative: timedated adds the offset to the clock as it reads it when it sets it.
     QFETCH(qint64, offsetUsec);
-    m_fake = std::make_unique<FakeTimedatedProcess>();
-    QVERIFY(m_fake->start(m_privateBus.address()));
-    RecordingClockBackend fallback;
-    TimedatedBackend *timedated = backend(m_bus, &fallback);
-    QSignalSpy finished(timedated, &ClockBackend::finished);
+    QVERIFY(startFake());
+    Setting setting(m_bus);
+    QVERIFY(setting.setBy(std::chrono::microseconds(offsetUsec)));
 
-    timedated->setTimeBy(std::chrono::microseconds(offsetUsec));
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, AnswerTimeoutMs);
-
-    QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), ClockBackend::Outcome::Set);
+    QCOMPARE(setting.outcome(), ClockBackend::Outcome::Set);
     const QList<FakeTimedatedProcess::Call> calls = m_fake->calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].usecUtc, offsetUsec);
     QCOMPARE(calls[0].relative, true);
     QCOMPARE(calls[0].interactive, true);
     QVERIFY(calls[0].receivedUsec > 0);
-    QVERIFY(fallback.asked.isEmpty());
+    QVERIFY(setting.fallback.asked.isEmpty());
 }
 
 void TestTimedatedBackend::refusals_data()
@@ -145,45 +160,33 @@ void TestTimedatedBackend::refusals()
     QFETCH(ClockBackend::Outcome, outcome);
     QFETCH(QString, systemText);
 
-    m_fake = std::make_unique<FakeTimedatedProcess>();
-    QVERIFY(m_fake->start(m_privateBus.address(), {QStringLiteral("--error"), error,
-                                                   QStringLiteral("--message"), message}));
-    RecordingClockBackend fallback;
-    TimedatedBackend *timedated = backend(m_bus, &fallback);
-    QSignalSpy finished(timedated, &ClockBackend::finished);
+    QVERIFY(startFake({QStringLiteral("--error"), error, QStringLiteral("--message"), message}));
+    Setting setting(m_bus);
+    QVERIFY(setting.setBy(Ahead));
 
-    timedated->setTimeBy(Ahead);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, AnswerTimeoutMs);
-
-    QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), outcome);
-    QCOMPARE(finished[0][1].toString(), systemText);
+    QCOMPARE(setting.outcome(), outcome);
+    QCOMPARE(setting.systemText(), systemText);
     QCOMPARE(m_fake->calls().size(), 1);
-    QVERIFY(fallback.asked.isEmpty());
+    QVERIFY(setting.fallback.asked.isEmpty());
 }
 
 void TestTimedatedBackend::slowAnswerIsTheOnlyCall()
 {
     // The user spends a while at polkit's password prompt: the relative change timedated makes
     // once allowed is right as it is, so nothing is sent after the answer.
-    m_fake = std::make_unique<FakeTimedatedProcess>();
-    QVERIFY(m_fake->start(m_privateBus.address(),
-                          {QStringLiteral("--delay-ms"), QStringLiteral("1200")}));
-    RecordingClockBackend fallback;
-    TimedatedBackend *timedated = backend(m_bus, &fallback);
-    QSignalSpy finished(timedated, &ClockBackend::finished);
-
-    timedated->setTimeBy(Ahead);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, AnswerTimeoutMs);
+    QVERIFY(startFake({QStringLiteral("--delay-ms"), QStringLiteral("1200")}));
+    Setting setting(m_bus);
+    QVERIFY(setting.setBy(Ahead));
     QTest::qWait(300); // a second call would go out at once
 
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), ClockBackend::Outcome::Set);
+    QCOMPARE(setting.finished.count(), 1);
+    QCOMPARE(setting.outcome(), ClockBackend::Outcome::Set);
     const QList<FakeTimedatedProcess::Call> calls = m_fake->calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].usecUtc, qint64(Ahead.count()));
     QCOMPARE(calls[0].relative, true);
     QCOMPARE(calls[0].interactive, true);
-    QVERIFY(fallback.asked.isEmpty());
+    QVERIFY(setting.fallback.asked.isEmpty());
 }
 
 void TestTimedatedBackend::missingServiceGoesToFallback_data()
@@ -203,19 +206,14 @@ void TestTimedatedBackend::missingServiceGoesToFallback()
     QFETCH(ClockBackend::Outcome, fallbackOutcome);
     QFETCH(QString, fallbackText);
 
-    RecordingClockBackend fallback;
-    fallback.outcome = fallbackOutcome;
-    fallback.systemText = fallbackText;
-    TimedatedBackend *timedated = backend(m_bus, &fallback);
-    QSignalSpy finished(timedated, &ClockBackend::finished);
+    Setting setting(m_bus);
+    setting.fallback.outcome = fallbackOutcome;
+    setting.fallback.systemText = fallbackText;
+    QVERIFY(setting.setBy(Ahead));
 
-    timedated->setTimeBy(Ahead);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, AnswerTimeoutMs);
-
-    QCOMPARE(fallback.asked.size(), 1);
-    QCOMPARE(fallback.asked[0].count(), Ahead.count());
-    QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), fallbackOutcome);
-    QCOMPARE(finished[0][1].toString(), fallbackText);
+    QCOMPARE(setting.fallback.asked, QList<std::chrono::microseconds>{Ahead});
+    QCOMPARE(setting.outcome(), fallbackOutcome);
+    QCOMPARE(setting.systemText(), fallbackText);
 }
 
 void TestTimedatedBackend::noBusGoesToFallback()
@@ -223,16 +221,11 @@ void TestTimedatedBackend::noBusGoesToFallback()
     const QDBusConnection none = QDBusConnection::connectToBus(
         QStringLiteral("unix:path=/nonexistent/quorvel-no-bus"), QStringLiteral("none"));
     QVERIFY(!none.isConnected());
-    RecordingClockBackend fallback;
-    TimedatedBackend *timedated = backend(none, &fallback);
-    QSignalSpy finished(timedated, &ClockBackend::finished);
+    Setting setting(none);
+    QVERIFY(setting.setBy(-Ahead));
 
-    timedated->setTimeBy(-Ahead);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, AnswerTimeoutMs);
-
-    QCOMPARE(fallback.asked.size(), 1);
-    QCOMPARE(fallback.asked[0].count(), -Ahead.count());
-    QCOMPARE(finished[0][0].value<ClockBackend::Outcome>(), ClockBackend::Outcome::Set);
+    QCOMPARE(setting.fallback.asked, QList<std::chrono::microseconds>{-Ahead});
+    QCOMPARE(setting.outcome(), ClockBackend::Outcome::Set);
 }
 
 void TestTimedatedBackend::missingServiceWithoutFallbackIsARefusal()
@@ -249,16 +242,13 @@ void TestTimedatedBackend::missingServiceWithoutFallbackIsARefusal()
 void TestTimedatedBackend::callDoesNotBlock()
 {
     // While timedated (polkit) takes its time, the event loop goes on: the window repaints.
-    m_fake = std::make_unique<FakeTimedatedProcess>();
-    QVERIFY(m_fake->start(m_privateBus.address(),
-                          {QStringLiteral("--delay-ms"), QStringLiteral("300")}));
-    RecordingClockBackend fallback;
-    TimedatedBackend *timedated = backend(m_bus, &fallback);
+    QVERIFY(startFake({QStringLiteral("--delay-ms"), QStringLiteral("300")}));
+    Setting setting(m_bus);
     QStringList order;
-    connect(timedated, &ClockBackend::finished, this,
+    connect(&setting.timedated, &ClockBackend::finished, this,
             [&order] { order.append(QStringLiteral("answer")); });
 
-    timedated->setTimeBy(Ahead);
+    setting.timedated.setTimeBy(Ahead);
     QVERIFY(order.isEmpty());
     QTimer::singleShot(0, this, [&order] { order.append(QStringLiteral("event loop ran")); });
     QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, AnswerTimeoutMs);
@@ -276,14 +266,9 @@ void TestTimedatedBackend::systemBusIsTheOneNamedByTheEnvironment()
     m_bus.unregisterService(probe);
     QVERIFY2(isPrivate, "the system bus connection is not the test's private bus");
 
-    m_fake = std::make_unique<FakeTimedatedProcess>();
-    QVERIFY(m_fake->start(m_privateBus.address()));
-    RecordingClockBackend fallback;
-    TimedatedBackend *timedated = backend(system, &fallback);
-    QSignalSpy finished(timedated, &ClockBackend::finished);
-
-    timedated->setTimeBy(Ahead);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, AnswerTimeoutMs);
+    QVERIFY(startFake());
+    Setting setting(system);
+    QVERIFY(setting.setBy(Ahead));
     QCOMPARE(m_fake->calls().size(), 1);
     QCOMPARE(m_fake->calls()[0].usecUtc, qint64(Ahead.count()));
 }

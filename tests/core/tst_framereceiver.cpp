@@ -73,92 +73,67 @@ void TestFrameReceiver::ticks_data()
     QTest::addColumn<QString>("frame"); // the latest frame, described()
 
     const QString none;
-    QTest::newRow("whole frame, then a quiet tick")
-        << QStringList{FrameLine, ""} << ".F" << FrameText << FrameShown;
-    QTest::newRow("first tick never takes a frame")
-        << QStringList{FrameLine} << "." << InitialText + FrameLine << none;
-    QTest::newRow("quiet first tick takes nothing")
-        << QStringList{""} << "." << InitialText << none;
-    QTest::newRow("input on every tick: no frame, text grows")
-        << QStringList{FrameLine, FrameLine, FrameLine} << "..."
-        << InitialText + FrameLine + FrameLine + FrameLine << none;
-    QTest::newRow("two frames before a quiet tick: the later wins")
-        << QStringList{QStringLiteral("$01:02:03,01/01/2007,1,0\r\n") + FrameLine, ""} << ".F"
-        << FrameText << FrameShown;
-    QTest::newRow("noise and initial text vanish with the first frame")
-        << QStringList{QStringLiteral("x#\x01noise\r\n") + FrameLine, ""} << ".F" << FrameText
-        << FrameShown;
-    QTest::newRow("quiet ticks after a frame take nothing more")
-        << QStringList{FrameLine, "", "", ""} << ".F.." << FrameText << FrameShown;
-    QTest::newRow("the next frame is appended behind the frame text")
-        << QStringList{FrameLine, "", QStringLiteral("$13:")} << ".F."
-        << FrameText + "$13:" << FrameShown;
-    QTest::newRow("same frame twice shows the same texts")
-        << QStringList{FrameLine, "", FrameLine, ""} << ".F.F" << FrameText << FrameShown;
-    QTest::newRow("line end but no marker: nothing is cut")
-        << QStringList{QStringLiteral("noise\r\n"), ""} << ".." << InitialText + "noise\r\n"
-        << none;
-    QTest::newRow("marker at the very end: frame still arriving")
-        << QStringList{QStringLiteral("$"), ""} << ".." << InitialText + "$" << none;
-    QTest::newRow("pause inside a frame with an older line end: nothing cut off")
-        << QStringList{QStringLiteral("$12:00:00,06/1"), ""} << ".."
-        << InitialText + "$12:00:00,06/1" << none;
-    QTest::newRow("partial next frame after a whole one waits for its line end")
-        << QStringList{FrameLine + "$13:00:00", "", QStringLiteral(",06/15/2007,5,1\r\n"), ""}
-        << "...F" << QStringLiteral("13:00:00,06/15/2007,5,1")
-        << QStringLiteral("13:00:00|06/15/2007|5|summer");
-    QTest::newRow("characters after the line end are not part of the frame")
-        << QStringList{FrameLine + "zz", ""} << ".F" << FrameText << FrameShown;
-    QTest::newRow("line end inside the frame ends it early")
-        << QStringList{QStringLiteral("$12:00\r\n:00,06/15/2007,5,1\r\n"), ""} << ".f"
-        << QStringLiteral("12:00") << none;
-    QTest::newRow("empty frame") << QStringList{QStringLiteral("$\r\n"), ""} << ".f" << QString()
-                                 << none;
-    QTest::newRow("three fields change no label")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5\r\n"), ""} << ".f"
-        << QStringLiteral("12:00:00,06/15/2007,5") << none;
-    QTest::newRow("letters for weekday and flag change no label")
-        << QStringList{QStringLiteral("$A,B,C,D\r\n"), ""} << ".f" << QStringLiteral("A,B,C,D")
-        << none;
-    QTest::newRow("non-numeric weekday changes no label")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,x,1\r\n"), ""} << ".f"
-        << QStringLiteral("12:00:00,06/15/2007,x,1") << none;
-    QTest::newRow("non-numeric flag changes no label")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\r\r\n"), ""} << ".f"
-        << QStringLiteral("12:00:00,06/15/2007,5,1\r") << none;
-    QTest::newRow("a bad frame leaves the previous frame shown")
-        << QStringList{FrameLine, "", QStringLiteral("$13:00:00,06/15/2007,-1,1\r\n"), ""} << ".F.f"
-        << QStringLiteral("13:00:00,06/15/2007,-1,1") << FrameShown;
-    QTest::newRow("weekday 1 is Lunes, flag 0 Invierno")
-        << QStringList{QStringLiteral("$1:2:3,1/2/2007,1,0\r\n"), ""} << ".F"
-        << QStringLiteral("1:2:3,1/2/2007,1,0") << QStringLiteral("1:2:3|1/2/2007|1|winter");
-    QTest::newRow("weekday 7 is Domingo, flag 2 Invierno")
-        << QStringList{QStringLiteral("$t,d,7,2\r\n"), ""} << ".F" << QStringLiteral("t,d,7,2")
-        << QStringLiteral("t|d|7|winter");
-    QTest::newRow("weekday 0 leaves Label5, writes the rest")
-        << QStringList{QStringLiteral("$t,d,0,1\r\n"), ""} << ".F" << QStringLiteral("t,d,0,1")
-        << QStringLiteral("t|d|0|summer");
-    QTest::newRow("weekday 8 keeps the previous day name")
-        << QStringList{FrameLine, "", QStringLiteral("$t,d,8,0\r\n"), ""} << ".F.F"
-        << QStringLiteral("t,d,8,0") << QStringLiteral("t|d|8|winter");
-    QTest::newRow("weekday 03 is Miercoles, flag 01 Verano")
-        << QStringList{QStringLiteral("$t,d,03,01\r\n"), ""} << ".F" << QStringLiteral("t,d,03,01")
-        << QStringLiteral("t|d|3|summer");
-    QTest::newRow("blanks around numbers")
-        << QStringList{QStringLiteral("$t,d, 4 , 1\r\n"), ""} << ".F"
-        << QStringLiteral("t,d, 4 , 1") << QStringLiteral("t|d|4|summer");
-    QTest::newRow("fields after the fourth are ignored")
-        << QStringList{QStringLiteral("$a,b,3,1,x\r\n"), ""} << ".F" << QStringLiteral("a,b,3,1,x")
-        << QStringLiteral("a|b|3|summer");
-    QTest::newRow("empty time and date are shown")
-        << QStringList{QStringLiteral("$,,6,0\r\n"), ""} << ".F" << QStringLiteral(",,6,0")
-        << QStringLiteral("||6|winter");
-    QTest::newRow("bytes 128 to 255 before a frame")
-        << QStringList{QString::fromLatin1("\xe9\xff\x80") + FrameLine, ""} << ".F" << FrameText
-        << FrameShown;
-    QTest::newRow("Martes, with a huge flag that is not 1")
-        << QStringList{QStringLiteral("$t,d,2,99999999999999999999\r\n"), ""} << ".F"
-        << QStringLiteral("t,d,2,99999999999999999999") << QStringLiteral("t|d|2|winter");
+    const auto row = [](const char *tag, const QStringList &chunks, const char *taken,
+                        const QString &receiveText, const QString &frame) {
+        QTest::newRow(tag) << chunks << QString::fromLatin1(taken) << receiveText << frame;
+    };
+    row("whole frame, then a quiet tick", {FrameLine, ""}, ".F", FrameText, FrameShown);
+    row("first tick never takes a frame", {FrameLine}, ".", InitialText + FrameLine, none);
+    row("quiet first tick takes nothing", {""}, ".", InitialText, none);
+    row("input on every tick: no frame, text grows", {FrameLine, FrameLine, FrameLine}, "...",
+        InitialText + FrameLine + FrameLine + FrameLine, none);
+    row("two frames before a quiet tick: the later wins",
+        {"$01:02:03,01/01/2007,1,0\r\n" + FrameLine, ""}, ".F", FrameText, FrameShown);
+    row("noise and initial text vanish with the first frame", {"x#\x01noise\r\n" + FrameLine, ""},
+        ".F", FrameText, FrameShown);
+    row("quiet ticks after a frame take nothing more", {FrameLine, "", "", ""}, ".F..", FrameText,
+        FrameShown);
+    row("the next frame is appended behind the frame text", {FrameLine, "", "$13:"}, ".F.",
+        FrameText + "$13:", FrameShown);
+    row("same frame twice shows the same texts", {FrameLine, "", FrameLine, ""}, ".F.F", FrameText,
+        FrameShown);
+    row("line end but no marker: nothing is cut", {"noise\r\n", ""}, "..",
+        InitialText + "noise\r\n", none);
+    row("marker at the very end: frame still arriving", {"$", ""}, "..", InitialText + "$", none);
+    row("pause inside a frame with an older line end: nothing cut off", {"$12:00:00,06/1", ""},
+        "..", InitialText + "$12:00:00,06/1", none);
+    row("partial next frame after a whole one waits for its line end",
+        {FrameLine + "$13:00:00", "", ",06/15/2007,5,1\r\n", ""}, "...F", "13:00:00,06/15/2007,5,1",
+        "13:00:00|06/15/2007|5|summer");
+    row("characters after the line end are not part of the frame", {FrameLine + "zz", ""}, ".F",
+        FrameText, FrameShown);
+    row("line end inside the frame ends it early", {"$12:00\r\n:00,06/15/2007,5,1\r\n", ""}, ".f",
+        "12:00", none);
+    row("empty frame", {"$\r\n", ""}, ".f", QString(), none);
+    row("three fields change no label", {"$12:00:00,06/15/2007,5\r\n", ""}, ".f",
+        "12:00:00,06/15/2007,5", none);
+    row("letters for weekday and flag change no label", {"$A,B,C,D\r\n", ""}, ".f", "A,B,C,D",
+        none);
+    row("non-numeric weekday changes no label", {"$12:00:00,06/15/2007,x,1\r\n", ""}, ".f",
+        "12:00:00,06/15/2007,x,1", none);
+    row("non-numeric flag changes no label", {"$12:00:00,06/15/2007,5,1\r\r\n", ""}, ".f",
+        "12:00:00,06/15/2007,5,1\r", none);
+    row("a bad frame leaves the previous frame shown",
+        {FrameLine, "", "$13:00:00,06/15/2007,-1,1\r\n", ""}, ".F.f", "13:00:00,06/15/2007,-1,1",
+        FrameShown);
+    row("weekday 1 is Lunes, flag 0 Invierno", {"$1:2:3,1/2/2007,1,0\r\n", ""}, ".F",
+        "1:2:3,1/2/2007,1,0", "1:2:3|1/2/2007|1|winter");
+    row("weekday 7 is Domingo, flag 2 Invierno", {"$t,d,7,2\r\n", ""}, ".F", "t,d,7,2",
+        "t|d|7|winter");
+    row("weekday 0 leaves Label5, writes the rest", {"$t,d,0,1\r\n", ""}, ".F", "t,d,0,1",
+        "t|d|0|summer");
+    row("weekday 8 keeps the previous day name", {FrameLine, "", "$t,d,8,0\r\n", ""}, ".F.F",
+        "t,d,8,0", "t|d|8|winter");
+    row("weekday 03 is Miercoles, flag 01 Verano", {"$t,d,03,01\r\n", ""}, ".F", "t,d,03,01",
+        "t|d|3|summer");
+    row("blanks around numbers", {"$t,d, 4 , 1\r\n", ""}, ".F", "t,d, 4 , 1", "t|d|4|summer");
+    row("fields after the fourth are ignored", {"$a,b,3,1,x\r\n", ""}, ".F", "a,b,3,1,x",
+        "a|b|3|summer");
+    row("empty time and date are shown", {"$,,6,0\r\n", ""}, ".F", ",,6,0", "||6|winter");
+    row("bytes 128 to 255 before a frame", {QString::fromLatin1("\xe9\xff\x80") + FrameLine, ""},
+        ".F", FrameText, FrameShown);
+    row("Martes, with a huge flag that is not 1", {"$t,d,2,99999999999999999999\r\n", ""}, ".F",
+        "t,d,2,99999999999999999999", "t|d|2|winter");
 }
 
 void TestFrameReceiver::ticks()
@@ -374,31 +349,24 @@ void TestFrameReceiver::decoderTakesEachFrameAtItsLineEnd_data()
 
     const QString other =
         QStringLiteral("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
-    QTest::newRow("whole frame in one read") << QStringList{FrameLine} << "F" << FrameShown;
-    QTest::newRow("frame cut across reads")
-        << QStringList{FrameLine.left(10), FrameLine.mid(10, 15), FrameLine.mid(25)} << "..F"
-        << FrameShown;
-    QTest::newRow("CR and LF in different reads")
-        << QStringList{FrameLine.chopped(1), QStringLiteral("\n")} << ".F" << FrameShown;
-    QTest::newRow("never quiet: a frame and other lines in every read")
-        << QStringList{FrameLine + other, other + FrameLine + other, other + other + FrameLine}
-        << "FffFfffF" << FrameShown;
-    QTest::newRow("noise with a stray $ right after the frame")
-        << QStringList{FrameLine + QStringLiteral("x$y"), QStringLiteral("zz")} << "F."
-        << FrameShown;
-    QTest::newRow("noise before the frame")
-        << QStringList{QStringLiteral("\x01\r\n") + FrameLine} << "F" << FrameShown;
-    QTest::newRow("a frame begun anew by a later $")
-        << QStringList{QStringLiteral("$12:0") + FrameLine} << "F" << FrameShown;
-    QTest::newRow("lone LF or CR ends nothing")
-        << QStringList{QStringLiteral("$12:00:00,06/15/2007,5,1\n"), QStringLiteral("\r")} << ".."
-        << QString();
-    QTest::newRow("no $: no frame")
-        << QStringList{FrameText + QStringLiteral("\r\n")} << "." << QString();
-    QTest::newRow("text past the bound is no frame")
-        << QStringList{u'$' + QString(FrameDecoder::MaxFrameText, u'1') + QStringLiteral("\r\n"),
-                       FrameLine}
-        << ".F" << FrameShown;
+    const auto row = [](const char *tag, const QStringList &reads, const char *taken,
+                        const QString &frame) {
+        QTest::newRow(tag) << reads << QString::fromLatin1(taken) << frame;
+    };
+    row("whole frame in one read", {FrameLine}, "F", FrameShown);
+    row("frame cut across reads", {FrameLine.left(10), FrameLine.mid(10, 15), FrameLine.mid(25)},
+        "..F", FrameShown);
+    row("CR and LF in different reads", {FrameLine.chopped(1), "\n"}, ".F", FrameShown);
+    row("never quiet: a frame and other lines in every read",
+        {FrameLine + other, other + FrameLine + other, other + other + FrameLine}, "FffFfffF",
+        FrameShown);
+    row("noise with a stray $ right after the frame", {FrameLine + "x$y", "zz"}, "F.", FrameShown);
+    row("noise before the frame", {"\x01\r\n" + FrameLine}, "F", FrameShown);
+    row("a frame begun anew by a later $", {"$12:0" + FrameLine}, "F", FrameShown);
+    row("lone LF or CR ends nothing", {"$12:00:00,06/15/2007,5,1\n", "\r"}, "..", QString());
+    row("no $: no frame", {FrameText + "\r\n"}, ".", QString());
+    row("text past the bound is no frame",
+        {u'$' + QString(FrameDecoder::MaxFrameText, u'1') + "\r\n", FrameLine}, ".F", FrameShown);
 }
 
 void TestFrameReceiver::decoderTakesEachFrameAtItsLineEnd()

@@ -68,8 +68,7 @@ private slots:
 void BenchClockAccuracy::settingFollowsTheDevice()
 {
     ProgramOnSimulator program;
-    QString error;
-    QVERIFY2(program.start(Offset, {}, &error), qPrintable(error));
+    QVERIFY2(program.start(Offset, {}), qPrintable(program.error));
     QVERIFY(runEventLoopUntil([&] { return !program.shown.isEmpty(); }, 15s));
 
     const quint32 seed = std::random_device()();
@@ -137,8 +136,7 @@ void BenchClockAccuracy::offsetShownFollowsTheDevice()
     constexpr auto Ahead = 2500ms;
     constexpr int Frames = 15;
     ProgramOnSimulator program;
-    QString error;
-    QVERIFY2(program.start(Ahead, {}, &error), qPrintable(error));
+    QVERIFY2(program.start(Ahead, {}), qPrintable(program.error));
     // A load on the window's thread, as drawing or a screen reader's questions would be.
     QTimer load;
     QObject::connect(&load, &QTimer::timeout, [busyMs] {

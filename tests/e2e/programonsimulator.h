@@ -102,25 +102,25 @@ public:
     // Starts the bus, the fake timedated and the simulator, with the device's clock `offset`
     // ahead of the computer's and the simulator's further `arguments`; then builds the window,
     // runs its load step and shows it. False, with `error` set, when a part did not start.
-    bool start(std::chrono::milliseconds offset, const QStringList &arguments, QString *error)
+    bool start(std::chrono::milliseconds offset, const QStringList &arguments)
     {
         m_offset = offset;
         if (!bus.start())
-            return fail(error, "dbus-daemon did not start: is the dbus package installed?");
+            return fail("dbus-daemon did not start: is the dbus package installed?");
         // Whatever might ask for the system bus in this process gets the private one.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
         if (!timedated.start(bus.address()))
-            return fail(error, "fake-timedated did not start");
+            return fail("fake-timedated did not start");
         m_busName = QStringLiteral("end-to-end ") + bus.address();
         const QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), m_busName);
         if (!connection.isConnected())
-            return fail(error, "cannot connect to the private bus");
+            return fail("cannot connect to the private bus");
 
         const QStringList offsetArguments{QStringLiteral("--offset"),
                                           QString::number(offset.count()) + QStringLiteral("ms")};
         devicePath = startSimulator(simulator, offsetArguments + arguments);
         if (devicePath.isEmpty())
-            return fail(error, "quorvel-sim printed no device path");
+            return fail("quorvel-sim printed no device path");
 
         backend = std::make_unique<TimedatedBackend>(connection, &fallback);
         clock = std::make_unique<ClockSetting>(backend.get());
@@ -132,7 +132,7 @@ public:
         window->form.Form_Load();
         window->form.show();
         if (!window->portIsOpen())
-            return fail(error, "the window did not open the simulated device");
+            return fail("the window did not open the simulated device");
         return true;
     }
 
@@ -146,6 +146,8 @@ public:
 
     // Every change of the clock display, in order.
     QList<Shown> shown;
+    // Why start() failed.
+    QString error;
 
     // Members in the order they are built; the destructor takes the window down first.
     PrivateBus bus;
@@ -158,9 +160,9 @@ public:
     std::unique_ptr<WindowOnLine> window;
 
 private:
-    static bool fail(QString *error, const char *text)
+    bool fail(const char *text)
     {
-        *error = QString::fromLatin1(text);
+        error = QString::fromLatin1(text);
         return false;
     }
 

@@ -93,8 +93,7 @@ void TestEndToEnd::everyFrameShowsWholeAndOnTime()
     constexpr int Frames = 6;
 
     ProgramOnSimulator program;
-    QString error;
-    QVERIFY2(program.start(Offset, simulatorArguments, &error), qPrintable(error));
+    QVERIFY2(program.start(Offset, simulatorArguments), qPrintable(program.error));
     const bool allShown = runEventLoopUntil([&] { return program.shown.size() >= Frames; },
                                             StartTimeout + Frames * 1s);
 
@@ -118,8 +117,7 @@ void TestEndToEnd::everyFrameShowsWholeAndOnTime()
 void TestEndToEnd::hangingUpLeavesTheWindowAnswering()
 {
     ProgramOnSimulator program;
-    QString error;
-    QVERIFY2(program.start(Offset, {"--hangup-after", "3"}, &error), qPrintable(error));
+    QVERIFY2(program.start(Offset, {"--hangup-after", "3"}), qPrintable(program.error));
 
     QVERIFY2(runEventLoopUntil([&] { return !program.window->portIsOpen(); }, StartTimeout + 3s),
              "the port still reads as open after the device hung up");
@@ -146,8 +144,7 @@ void TestEndToEnd::settingTheClockMakesOneCallWithTheDeviceTime()
     // The button is pressed late in the device's second, when the shown time is already
     // 0.6 s old: only a value that counts the frame's age comes close to the device's time.
     ProgramOnSimulator program;
-    QString error;
-    QVERIFY2(program.start(Offset, {}, &error), qPrintable(error));
+    QVERIFY2(program.start(Offset, {}), qPrintable(program.error));
     QVERIFY(runEventLoopUntil([&] { return !program.shown.isEmpty(); }, StartTimeout));
 
     const auto intoSecond = program.deviceNow() % 1s;
@@ -183,8 +180,7 @@ void TestEndToEnd::offsetLineReadsHowFarBehindTheComputerIs()
     constexpr auto Ahead = 2500ms;
     constexpr int Frames = 4;
     ProgramOnSimulator program;
-    QString error;
-    QVERIFY2(program.start(Ahead, {}, &error), qPrintable(error));
+    QVERIFY2(program.start(Ahead, {}), qPrintable(program.error));
     QVERIFY(runEventLoopUntil([&] { return program.shown.size() >= Frames; },
                               StartTimeout + Frames * 1s));
 

@@ -143,58 +143,49 @@ void TestFrameTime::convert_data()
     QTest::addColumn<bool>("summer");
     QTest::addColumn<QDateTime>("expected"); // invalid: does not convert
 
-    const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
-        return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
+    // `utc`, an ISO date and time, is empty for a wall time that does not convert.
+    const auto row = [](const char *tag, QDate date, QTime time, bool summer, const char *utc) {
+        QTest::newRow(tag) << date << time << summer
+                           << QDateTime::fromString(QLatin1String(utc), Qt::ISODate);
     };
     const QDate spring(2007, 3, 25);
     const QDate autumn(2007, 10, 28);
 
-    QTest::newRow("summer day") << QDate(2007, 6, 15) << QTime(12, 0) << true
-                                << utc(2007, 6, 15, 10, 0, 0);
-    QTest::newRow("winter day") << QDate(2007, 1, 15) << QTime(12, 0) << false
-                                << utc(2007, 1, 15, 11, 0, 0);
-    QTest::newRow("flag ignored on a summer day")
-        << QDate(2007, 6, 15) << QTime(12, 0) << false << utc(2007, 6, 15, 10, 0, 0);
-    QTest::newRow("flag ignored on a winter day")
-        << QDate(2007, 1, 15) << QTime(12, 0) << true << utc(2007, 1, 15, 11, 0, 0);
-    QTest::newRow("local midnight is the day before in UTC")
-        << QDate(2008, 1, 1) << QTime(0, 30) << false << utc(2007, 12, 31, 23, 30, 0);
+    row("summer day", QDate(2007, 6, 15), QTime(12, 0), true, "2007-06-15T10:00:00Z");
+    row("winter day", QDate(2007, 1, 15), QTime(12, 0), false, "2007-01-15T11:00:00Z");
+    row("flag ignored on a summer day", QDate(2007, 6, 15), QTime(12, 0), false,
+        "2007-06-15T10:00:00Z");
+    row("flag ignored on a winter day", QDate(2007, 1, 15), QTime(12, 0), true,
+        "2007-01-15T11:00:00Z");
+    row("local midnight is the day before in UTC", QDate(2008, 1, 1), QTime(0, 30), false,
+        "2007-12-31T23:30:00Z");
 
-    QTest::newRow("spring: last second before the gap")
-        << spring << QTime(1, 59, 59) << false << utc(2007, 3, 25, 0, 59, 59);
-    QTest::newRow("spring: gap start, winter flag")
-        << spring << QTime(2, 0) << false << QDateTime();
-    QTest::newRow("spring: gap start, summer flag") << spring << QTime(2, 0) << true << QDateTime();
-    QTest::newRow("spring: inside the gap, winter flag")
-        << spring << QTime(2, 30) << false << QDateTime();
-    QTest::newRow("spring: inside the gap, summer flag")
-        << spring << QTime(2, 30) << true << QDateTime();
-    QTest::newRow("spring: gap end") << spring << QTime(2, 59, 59) << true << QDateTime();
-    QTest::newRow("spring: first second after the gap")
-        << spring << QTime(3, 0) << true << utc(2007, 3, 25, 1, 0, 0);
+    row("spring: last second before the gap", spring, QTime(1, 59, 59), false,
+        "2007-03-25T00:59:59Z");
+    row("spring: gap start, winter flag", spring, QTime(2, 0), false, "");
+    row("spring: gap start, summer flag", spring, QTime(2, 0), true, "");
+    row("spring: inside the gap, winter flag", spring, QTime(2, 30), false, "");
+    row("spring: inside the gap, summer flag", spring, QTime(2, 30), true, "");
+    row("spring: gap end", spring, QTime(2, 59, 59), true, "");
+    row("spring: first second after the gap", spring, QTime(3, 0), true, "2007-03-25T01:00:00Z");
 
-    QTest::newRow("autumn: before the repeated hour")
-        << autumn << QTime(1, 59, 59) << true << utc(2007, 10, 27, 23, 59, 59);
-    QTest::newRow("autumn: repeated hour starts, summer")
-        << autumn << QTime(2, 0) << true << utc(2007, 10, 28, 0, 0, 0);
-    QTest::newRow("autumn: repeated hour starts, winter")
-        << autumn << QTime(2, 0) << false << utc(2007, 10, 28, 1, 0, 0);
-    QTest::newRow("autumn: inside the repeated hour, summer")
-        << autumn << QTime(2, 30) << true << utc(2007, 10, 28, 0, 30, 0);
-    QTest::newRow("autumn: inside the repeated hour, winter")
-        << autumn << QTime(2, 30) << false << utc(2007, 10, 28, 1, 30, 0);
-    QTest::newRow("autumn: last repeated second, summer")
-        << autumn << QTime(2, 59, 59) << true << utc(2007, 10, 28, 0, 59, 59);
-    QTest::newRow("autumn: last repeated second, winter")
-        << autumn << QTime(2, 59, 59) << false << utc(2007, 10, 28, 1, 59, 59);
-    QTest::newRow("autumn: after the repeated hour, summer flag ignored")
-        << autumn << QTime(3, 0) << true << utc(2007, 10, 28, 2, 0, 0);
+    row("autumn: before the repeated hour", autumn, QTime(1, 59, 59), true, "2007-10-27T23:59:59Z");
+    row("autumn: repeated hour starts, summer", autumn, QTime(2, 0), true, "2007-10-28T00:00:00Z");
+    row("autumn: repeated hour starts, winter", autumn, QTime(2, 0), false, "2007-10-28T01:00:00Z");
+    row("autumn: inside the repeated hour, summer", autumn, QTime(2, 30), true,
+        "2007-10-28T00:30:00Z");
+    row("autumn: inside the repeated hour, winter", autumn, QTime(2, 30), false,
+        "2007-10-28T01:30:00Z");
+    row("autumn: last repeated second, summer", autumn, QTime(2, 59, 59), true,
+        "2007-10-28T00:59:59Z");
+    row("autumn: last repeated second, winter", autumn, QTime(2, 59, 59), false,
+        "2007-10-28T01:59:59Z");
+    row("autumn: after the repeated hour, summer flag ignored", autumn, QTime(3, 0), true,
+        "2007-10-28T02:00:00Z");
 
-    QTest::newRow("2025 spring gap") << QDate(2025, 3, 30) << QTime(2, 15) << false << QDateTime();
-    QTest::newRow("2025 autumn, summer")
-        << QDate(2025, 10, 26) << QTime(2, 15) << true << utc(2025, 10, 26, 0, 15, 0);
-    QTest::newRow("2025 autumn, winter")
-        << QDate(2025, 10, 26) << QTime(2, 15) << false << utc(2025, 10, 26, 1, 15, 0);
+    row("2025 spring gap", QDate(2025, 3, 30), QTime(2, 15), false, "");
+    row("2025 autumn, summer", QDate(2025, 10, 26), QTime(2, 15), true, "2025-10-26T00:15:00Z");
+    row("2025 autumn, winter", QDate(2025, 10, 26), QTime(2, 15), false, "2025-10-26T01:15:00Z");
 }
 
 void TestFrameTime::convert()
@@ -237,35 +228,24 @@ void TestFrameTime::offset_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("delayMs"); // the device's delay, as calibrated
 
-    QTest::newRow("device and computer agree")
-        << "12:00:00"
-        << "06/15/2007" << true << 0 << qint64(0) << true << 0;
-    QTest::newRow("device 2.5 s ahead")
-        << "12:00:00"
-        << "06/15/2007" << true << -2500 << qint64(2500000) << true << 0;
-    QTest::newRow("device behind") << "11:59:59"
-                                   << "06/15/2007" << true << 4 << qint64(-1004000) << true << 0;
-    QTest::newRow("arrival long after the pair was read")
-        << "12:01:00"
-        << "06/15/2007" << true << 60000 << qint64(0) << true << 0;
-    QTest::newRow("winter flag outside the repeated hour changes nothing")
-        << "12:00:00"
-        << "06/15/2007" << false << 0 << qint64(0) << true << 0;
-    QTest::newRow("three days ahead")
-        << "12:00:00"
-        << "06/18/2007" << true << 0 << qint64(3) * 24 * 3600 * 1000000 << true << 0;
-    QTest::newRow("impossible date") << "12:00:00"
-                                     << "02/30/2007" << true << 0 << qint64(0) << false << 0;
-    QTest::newRow("skipped spring hour") << "02:30:00"
-                                         << "03/25/2007" << true << 0 << qint64(0) << false << 0;
-    QTest::newRow("device delay 300 ms, calibrated")
-        << "12:00:00"
-        << "06/15/2007" << true << 0 << qint64(0) << true << 300;
-    QTest::newRow("delay 140 ms, device 1 s behind")
-        << "11:59:59"
-        << "06/15/2007" << true << 0 << qint64(-1000000) << true << 140;
-    QTest::newRow("garbled time") << "0H:4F:3A"
-                                  << "06/15/2007" << true << 0 << qint64(0) << false << 0;
+    const auto row = [](const char *tag, const char *time, const char *date, bool summer,
+                        int arrivalMs, qint64 offsetUs, bool valid, int delayMs) {
+        QTest::newRow(tag) << QString::fromLatin1(time) << QString::fromLatin1(date) << summer
+                           << arrivalMs << offsetUs << valid << delayMs;
+    };
+    row("device and computer agree", "12:00:00", "06/15/2007", true, 0, 0, true, 0);
+    row("device 2.5 s ahead", "12:00:00", "06/15/2007", true, -2500, 2500000, true, 0);
+    row("device behind", "11:59:59", "06/15/2007", true, 4, -1004000, true, 0);
+    row("arrival long after the pair was read", "12:01:00", "06/15/2007", true, 60000, 0, true, 0);
+    row("winter flag outside the repeated hour changes nothing", "12:00:00", "06/15/2007", false, 0,
+        0, true, 0);
+    row("three days ahead", "12:00:00", "06/18/2007", true, 0, qint64(3) * 24 * 3600 * 1000000,
+        true, 0);
+    row("impossible date", "12:00:00", "02/30/2007", true, 0, 0, false, 0);
+    row("skipped spring hour", "02:30:00", "03/25/2007", true, 0, 0, false, 0);
+    row("device delay 300 ms, calibrated", "12:00:00", "06/15/2007", true, 0, 0, true, 300);
+    row("delay 140 ms, device 1 s behind", "11:59:59", "06/15/2007", true, 0, -1000000, true, 140);
+    row("garbled time", "0H:4F:3A", "06/15/2007", true, 0, 0, false, 0);
 }
 
 void TestFrameTime::offset()

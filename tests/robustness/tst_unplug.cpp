@@ -3,6 +3,7 @@
 // port that another program holds.
 #include "clock/clocksetting.h"
 #include "tests/robustness/tickwatch.h"
+#include "tests/support/environmentsetting.h"
 #include "tests/support/processusage.h"
 #include "tests/support/windowonline.h"
 #include "tests/support/withoutcapabilities.h"
@@ -231,8 +232,8 @@ void TestUnplug::pulledWhileClockIsSet()
     // here can reach the machine's clock.
     PrivateBus bus;
     QVERIFY2(bus.start(), "dbus-daemon did not start: is the dbus package installed?");
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    const EnvironmentSetting systemBus("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
+    const EnvironmentSetting sessionBus("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
     FakeTimedatedProcess fake;
     QVERIFY(fake.start(bus.address(), {QStringLiteral("--delay-ms"), QStringLiteral("1500")}));
     const QDBusConnection connection =
@@ -250,8 +251,7 @@ void TestUnplug::pulledWhileClockIsSet()
         if (QTest::currentTestFailed())
             return;
 
-        QTest::mouseClick(rig.form.findChild<QPushButton *>(QStringLiteral("Command1")),
-                          Qt::LeftButton);
+        QTest::mouseClick(rig.control("Command1"), Qt::LeftButton);
         QCOMPARE(finished.size(), 0); // the answer is still to come
         rig.pull();
         verifyCalmWithoutDevice(rig, FirstLabels);
@@ -274,8 +274,6 @@ void TestUnplug::pulledWhileClockIsSet()
 
         verifyReceptionResumes(rig);
     }
-    qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 #endif
 }
 

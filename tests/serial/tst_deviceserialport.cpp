@@ -43,6 +43,13 @@ QByteArray readAtLeast(DeviceSerialPort &port, qsizetype expected,
     return joined(all);
 }
 
+// Opens `port` as Com1, which names the test's line.
+bool openCom1(DeviceSerialPort &port)
+{
+    port.setCommPort(1);
+    return port.setPortOpen(true) == SerialOk;
+}
+
 } // namespace
 
 class TestDeviceSerialPort : public QObject
@@ -65,14 +72,12 @@ private slots:
     void devicePathTakesPrecedenceOverPortNumber();
 
 private:
-    PseudoTerminal *m_line = nullptr;
-    std::unique_ptr<PseudoTerminal> m_ownedLine;
+    std::unique_ptr<PseudoTerminal> m_line;
 };
 
 void TestDeviceSerialPort::init()
 {
-    m_ownedLine = std::make_unique<PseudoTerminal>();
-    m_line = m_ownedLine.get();
+    m_line = std::make_unique<PseudoTerminal>();
     QVERIFY(m_line->isValid());
     qputenv("QUORVEL_COM1", m_line->path().toLocal8Bit());
 }
@@ -116,8 +121,7 @@ void TestDeviceSerialPort::readsWhatTheDeviceSends()
 void TestDeviceSerialPort::datesEachReadWhenItArrives()
 {
     DeviceSerialPort port;
-    port.setCommPort(1);
-    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QVERIFY(openCom1(port));
 
     // Two bursts with a poll long after each: the first byte of each is dated when it
     // arrived, not when the poll took it, and no byte later than the poll.
@@ -144,8 +148,7 @@ void TestDeviceSerialPort::datesEachReadWhenItArrives()
 void TestDeviceSerialPort::lineDoesNotWakeThePollsThread()
 {
     DeviceSerialPort port;
-    port.setCommPort(1);
-    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QVERIFY(openCom1(port));
 
     // A frame paced the way a 4800 baud line delivers it, while this thread sits in its event
     // loop. Every time the thread is woken it gives up the processor once more.
@@ -206,10 +209,9 @@ void TestDeviceSerialPort::markerDatedWhileThePollsThreadIsBusy()
     QFETCH(int, medianLimitUs);
 
     DeviceSerialPort port;
-    port.setCommPort(1);
-    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QVERIFY(openCom1(port));
     const QList<std::chrono::microseconds> errors =
-        markerDatingErrors(&port, m_line, 8, std::chrono::milliseconds(busyMs), noise,
+        markerDatingErrors(&port, m_line.get(), 8, std::chrono::milliseconds(busyMs), noise,
                            std::chrono::milliseconds(pauseMs));
     QList<std::chrono::microseconds> sizes;
     for (const auto error : errors)
@@ -242,8 +244,7 @@ void TestDeviceSerialPort::operationsInTheWrongStateFail()
 void TestDeviceSerialPort::deviceGoingAwayClosesThePortWithoutSpinning()
 {
     DeviceSerialPort port;
-    port.setCommPort(1);
-    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QVERIFY(openCom1(port));
     QVERIFY(m_line->send("$12:00"));
     QCOMPARE(readAtLeast(port, 6), QByteArray("$12:00"));
 
@@ -274,8 +275,7 @@ void TestDeviceSerialPort::deviceGoingAwayClosesThePortWithoutSpinning()
 void TestDeviceSerialPort::keepsNewestBytesWhenNobodyReads()
 {
     DeviceSerialPort port;
-    port.setCommPort(1);
-    QCOMPARE(port.setPortOpen(true), int(SerialOk));
+    QVERIFY(openCom1(port));
     QByteArray sent;
     for (int i = 0; sent.size() < 3000; ++i)
         sent += QByteArray::number(i) + ' ';

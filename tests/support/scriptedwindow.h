@@ -46,6 +46,22 @@ struct ScriptedWindow
         form.show();
         return QTest::qWaitForWindowExposed(&form);
     }
+    // Shown and with the keyboard focus.
+    bool showActive()
+    {
+        form.show();
+        return QTest::qWaitForWindowActive(&form);
+    }
+    // The port brings `chunk` on one tick, dated `arrival` when given, and nothing on the next,
+    // which takes the frame it ends: two polls.
+    void receive(const QString &chunk, const QList<MonotonicTime> &arrival = {})
+    {
+        port.chunks = QStringList{chunk, QString()};
+        if (!arrival.isEmpty())
+            port.chunkArrival = arrival;
+        form.Timer1_Timer();
+        form.Timer1_Timer();
+    }
     // Runs the load step with polling stopped again, so that only the test's own ticks run.
     void loadWithoutPolling()
     {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
@@ -37,6 +38,10 @@ nanoseconds instantOf(const QDateTime &time)
 {
     return std::chrono::milliseconds(time.toMSecsSinceEpoch());
 }
+
+// A slot of 9 July 2025, 07:45:30 UTC, and the frame that names it.
+const nanoseconds Morning = std::chrono::seconds(1752047130);
+const QByteArray MorningFrame("$07:45:30,07/09/2025,3,0\r\n");
 
 // Every field of `options`, so that a table compares them all at once.
 QString describe(const SimOptions &options)
@@ -90,6 +95,49 @@ QString kindOf(const QByteArray &text)
     }
     return QStringLiteral("unknown: ") + frame;
 }
+
+// Whether `text` is one whole frame.
+bool isWhole(const QByteArray &text)
+{
+    return WholeFrame.match(QString::fromLatin1(text)).hasMatch();
+}
+
+// The second a whole frame's `fields` name, read in `zone`.
+QDateTime namedTime(const QRegularExpressionMatch &fields, const QTimeZone &zone)
+{
+    return QDateTime(QDate::fromString(fields.captured(2), QStringLiteral("MM/dd/yyyy")),
+                     QTime::fromString(fields.captured(1), QStringLiteral("hh:mm:ss")), zone);
+}
+
+// How many pieces `frame` arrived in: the distinct arrival times of its bytes.
+qsizetype piecesOf(const LineReader &line, const LineReader::Frame &frame)
+{
+    QSet<qint64> distinct;
+    for (qsizetype i = 0; i < frame.size(); ++i)
+        distinct.insert(line.arrivals.at(frame.position + i).count());
+    return distinct.size();
+}
+
+// The simulator as a process, and a reader on the line it printed.
+struct Run
+{
+    QProcess simulator;
+    std::optional<LineReader> line;
+
+    // Starts the simulator with `arguments` in `zone` and opens its line; `freshOnly` as in
+    // LineReader.
+    bool start(const QStringList &arguments, bool freshOnly = false, const QString &zone = {})
+    {
+        line.emplace(startSimulator(simulator, arguments, zone), freshOnly);
+        return line->isOpen();
+    }
+    // Starts it and reads until the simulator hangs up the line.
+    bool readAll(const QStringList &arguments, bool freshOnly = false, const QString &zone = {},
+                 std::chrono::milliseconds timeout = 5s)
+    {
+        return start(arguments, freshOnly, zone) && line->readToHangUp(timeout);
+    }
+};
 
 } // namespace
 
@@ -402,22 +450,20 @@ void TestQuorvelSim::splitFramesPauseInside()
 {
     SimOptions options;
     options.split = true;
-    const QByteArray frame("$07:45:30,07/09/2025,3,0\r\n");
     QSet<qsizetype> cuts;
     for (quint32 seed = 1; seed <= 50; ++seed) {
         std::mt19937 random(seed);
-        const SlotPlan plan = planSlot(instantOf(at("UTC", 2025, 7, 9, 7, 45, 30)), 0, options,
-                                       QTimeZone::utc(), random);
+        const SlotPlan plan = planSlot(Morning, 0, options, QTimeZone::utc(), random);
         QCOMPARE(plan.chunks.size(), 2);
         const Chunk &before = plan.chunks[0];
         const Chunk &after = plan.chunks[1];
-        QCOMPARE(before.bytes + after.bytes, frame);
+        QCOMPARE(before.bytes + after.bytes, MorningFrame);
         QVERIFY(before.bytes.startsWith('$'));
         QVERIFY(!after.bytes.isEmpty());
         QVERIFY(!before.endsFrame);
         QVERIFY(after.endsFrame);
         QCOMPARE(after.start, characterTimes(before.bytes.size()) + SplitPause);
-        QCOMPARE(plan.end(), characterTimes(frame.size()) + SplitPause);
+        QCOMPARE(plan.end(), characterTimes(MorningFrame.size()) + SplitPause);
         cuts.insert(before.bytes.size());
     }
     QVERIFY2(cuts.size() > 10, "the pause falls at different places");
@@ -445,10 +491,9 @@ void TestQuorvelSim::latenessMovesFramesNotTheirTime()
 
     const ParsedOptions parsed = parseOptions(QStringList{"quorvel-sim"} + arguments);
     QCOMPARE(parsed.error, QString());
-    const nanoseconds slot = instantOf(at("UTC", 2025, 7, 9, 7, 45, 30));
     for (quint32 seed = 1; seed <= 20; ++seed) {
         std::mt19937 random(seed);
-        const SlotPlan plan = planSlot(slot, 0, parsed.options, QTimeZone::utc(), random);
+        const SlotPlan plan = planSlot(Morning, 0, parsed.options, QTimeZone::utc(), random);
         const nanoseconds lateness = plan.chunks.constFirst().start;
         QVERIFY2(lateness >= std::chrono::milliseconds(earliestMs)
                      && lateness <= std::chrono::milliseconds(latestMs),
@@ -457,7 +502,7 @@ void TestQuorvelSim::latenessMovesFramesNotTheirTime()
         QByteArray sent;
         for (const Chunk &chunk : plan.chunks)
             sent += chunk.bytes;
-        QCOMPARE(sent, QByteArray("$07:45:30,07/09/2025,3,0\r\n").repeated(parsed.options.burst));
+        QCOMPARE(sent, MorningFrame.repeated(parsed.options.burst));
         QVERIFY(plan.chunks.constLast().endsFrame);
         // Character times of whole frames, each rounded down to the nanosecond.
         const qint64 characters = 26 * parsed.options.burst;
@@ -471,12 +516,11 @@ void TestQuorvelSim::jitterFollowsTheSeed()
 {
     SimOptions options;
     options.jitter = 100ms;
-    const nanoseconds slot = instantOf(at("UTC", 2025, 7, 9, 7, 45, 30));
     const auto latenessOf = [&](quint32 seed) {
         std::mt19937 random(seed);
         QList<qint64> lateness;
         for (int i = 0; i < 10; ++i)
-            lateness << planSlot(slot, i, options, QTimeZone::utc(), random)
+            lateness << planSlot(Morning, i, options, QTimeZone::utc(), random)
                             .chunks.constFirst()
                             .start.count();
         return lateness;
@@ -492,11 +536,10 @@ void TestQuorvelSim::frozenSlotsHoldTheFrozenTime()
     SimOptions options;
     options.burst = 2;
     std::mt19937 random(1);
-    const nanoseconds frozen = instantOf(at("UTC", 2025, 7, 9, 7, 45, 30));
-    const SlotPlan plan = planSlot(frozen + 3600s, 10, options, QTimeZone::utc(), random, frozen);
+    const SlotPlan plan = planSlot(Morning + 3600s, 10, options, QTimeZone::utc(), random, Morning);
     QCOMPARE(plan.chunks.size(), 2);
     for (const Chunk &chunk : plan.chunks)
-        QCOMPARE(chunk.bytes, QByteArray("$07:45:30,07/09/2025,3,0\r\n"));
+        QCOMPARE(chunk.bytes, MorningFrame);
     QCOMPARE(plan.chunks.at(1).start, characterTimes(26));
 }
 
@@ -525,8 +568,7 @@ void TestQuorvelSim::noiseFallsBetweenFrames()
     QSet<int> values;
     for (quint32 seed = 1; seed <= 200; ++seed) {
         std::mt19937 random(seed);
-        const SlotPlan plan = planSlot(instantOf(at("UTC", 2025, 7, 9, 7, 45, 30)), 0, options,
-                                       QTimeZone::utc(), random);
+        const SlotPlan plan = planSlot(Morning, 0, options, QTimeZone::utc(), random);
         QVERIFY(plan.chunks.size() <= 2);
         if (plan.chunks.size() == 1)
             continue;
@@ -618,18 +660,16 @@ void TestQuorvelSim::deviceClock()
     const QTimeZone zone(timeZone.toLatin1());
     if (!zone.isValid())
         QSKIP("The time zone data is not installed");
-    QProcess simulator;
-    const QString path = startSimulator(simulator, {"--offset", offset, "--count", "1"}, timeZone);
-    QVERIFY2(!path.isEmpty(), simulator.readAllStandardError().constData());
-    LineReader line(path, true);
-    QVERIFY(line.isOpen());
+    Run run;
+    QVERIFY2(run.start({"--offset", offset, "--count", "1"}, true, timeZone),
+             run.simulator.readAllStandardError().constData());
+    LineReader &line = *run.line;
     QVERIFY(line.readFrames(1, 5s));
 
     const LineReader::Frame frame = line.frames().constFirst();
     const QRegularExpressionMatch fields = WholeFrame.match(QString::fromLatin1(frame.text));
     QVERIFY2(fields.hasMatch(), frame.text.constData());
-    const QDateTime sent(QDate::fromString(fields.captured(2), QStringLiteral("MM/dd/yyyy")),
-                         QTime::fromString(fields.captured(1), QStringLiteral("hh:mm:ss")), zone);
+    const QDateTime sent = namedTime(fields, zone);
     QVERIFY(sent.isValid());
 
     // The "$" leaves at the start of the second the frame names, on the device clock.
@@ -644,53 +684,39 @@ void TestQuorvelSim::deviceClock()
     // reader kept waiting by a busy machine sees less, so the bounds are wide.
     const nanoseconds span = line.lastArrival(frame) - line.firstArrival(frame);
     QVERIFY2(span >= 20ms && span <= 1s, qPrintable(QString::number(span.count())));
-    const QSet<qint64> arrivals = [&] {
-        QSet<qint64> distinct;
-        for (qsizetype i = 0; i < frame.size(); ++i)
-            distinct.insert(line.arrivals.at(frame.position + i).count());
-        return distinct;
-    }();
-    QVERIFY2(arrivals.size() >= 2, "the frame arrived at once");
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY2(piecesOf(line, frame) >= 2, "the frame arrived at once");
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::noiseNeverHoldsAMarker()
 {
-    QProcess simulator;
-    const QString path =
-        startSimulator(simulator, {"--noise", "--period", "0.2", "--count", "4", "--seed", "7"});
-    LineReader line(path);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
+    Run run;
+    QVERIFY(run.readAll({"--noise", "--period", "0.2", "--count", "4", "--seed", "7"}));
+    const QByteArray &bytes = run.line->bytes;
 
     // Every "$" starts a whole frame; what follows its CR LF up to the next "$" is noise.
-    const QList<QByteArray> pieces = line.bytes.mid(line.bytes.indexOf('$') + 1).split('$');
-    QVERIFY2(pieces.size() >= 3, line.bytes.toHex().constData());
+    const QList<QByteArray> pieces = bytes.mid(bytes.indexOf('$') + 1).split('$');
+    QVERIFY2(pieces.size() >= 3, bytes.toHex().constData());
     qsizetype noise = 0;
     for (const QByteArray &piece : pieces) {
         const qsizetype end = piece.indexOf("\r\n") + 2;
-        QVERIFY2(WholeFrame.match(QString::fromLatin1('$' + piece.left(end))).hasMatch(),
-                 piece.toHex().constData());
+        QVERIFY2(isWhole('$' + piece.left(end)), piece.toHex().constData());
         noise += piece.size() - end;
     }
     QVERIFY2(noise > 0, "noise between the frames");
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::splitFramesSpanPolls()
 {
-    QProcess simulator;
-    const QString path =
-        startSimulator(simulator, {"--split", "--period", "0.4", "--count", "2", "--seed", "3"});
-    LineReader line(path);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
+    Run run;
+    QVERIFY(run.readAll({"--split", "--period", "0.4", "--count", "2", "--seed", "3"}));
+    const LineReader &line = *run.line;
 
     const QList<LineReader::Frame> frames = line.frames();
     QVERIFY(!frames.isEmpty());
     for (const LineReader::Frame &frame : frames) {
-        QVERIFY2(WholeFrame.match(QString::fromLatin1(frame.text)).hasMatch(),
-                 frame.text.constData());
+        QVERIFY2(isWhole(frame.text), frame.text.constData());
         nanoseconds longestPause(0);
         for (qsizetype i = 1; i < frame.size(); ++i) {
             longestPause = std::max(longestPause, line.arrivals.at(frame.position + i)
@@ -700,20 +726,16 @@ void TestQuorvelSim::splitFramesSpanPolls()
         // a reader kept waiting by a busy machine sees less.
         QVERIFY2(longestPause >= 120ms, qPrintable(QString::number(longestPause.count())));
     }
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::malformedFramesInTurn()
 {
-    QProcess simulator;
-    const QString path =
-        startSimulator(simulator, {"--malformed", "--period", "0.1", "--count", "8"});
-    LineReader line(path);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
+    Run run;
+    QVERIFY(run.readAll({"--malformed", "--period", "0.1", "--count", "8"}));
 
     QStringList kinds;
-    for (const LineReader::Frame &frame : line.frames())
+    for (const LineReader::Frame &frame : run.line->frames())
         kinds << kindOf(frame.text);
     QVERIFY2(kinds.size() >= 5, qPrintable(kinds.join(u'|')));
     // A slow start may have cost the first frames; the rest follow the turn from there.
@@ -721,17 +743,14 @@ void TestQuorvelSim::malformedFramesInTurn()
                            "whole", "empty fields",  "whole", "bad numbers"};
     const qsizetype first = turn.size() - kinds.size();
     QCOMPARE(kinds, turn.mid(first));
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::silenceAfterEveryThirdSlot()
 {
-    QProcess simulator;
-    const QString path =
-        startSimulator(simulator, {"--silence", "0.6", "--period", "0.1", "--count", "5"});
-    LineReader line(path);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
+    Run run;
+    QVERIFY(run.readAll({"--silence", "0.6", "--period", "0.1", "--count", "5"}));
+    const LineReader &line = *run.line;
 
     const QList<LineReader::Frame> frames = line.frames();
     QVERIFY(frames.size() >= 4);
@@ -744,30 +763,26 @@ void TestQuorvelSim::silenceAfterEveryThirdSlot()
     // Frames 1 to 3, the silence, frames 4 and 5; a slow start may have cost frame 1.
     QCOMPARE(longGapsAfter.size(), 1);
     QCOMPARE(frames.size() - longGapsAfter.constFirst(), 2);
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::burstSendsFramesBackToBack()
 {
-    QProcess simulator;
-    const QString path =
-        startSimulator(simulator, {"--burst", "4", "--period", "0.6", "--count", "8"});
-    LineReader line(path, true);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
+    Run run;
+    QVERIFY(run.readAll({"--burst", "4", "--period", "0.6", "--count", "8"}, true));
+    const LineReader &line = *run.line;
 
     // The second burst: four frames, 4 x 26 characters in 216 ms, with no pause.
     const QList<LineReader::Frame> frames = line.frames();
     QVERIFY(frames.size() >= 4);
     for (const LineReader::Frame &frame : frames)
-        QVERIFY2(WholeFrame.match(QString::fromLatin1(frame.text)).hasMatch(),
-                 frame.text.constData());
+        QVERIFY2(isWhole(frame.text), frame.text.constData());
     const LineReader::Frame &first = frames.at(frames.size() - 4);
     const LineReader::Frame &last = frames.constLast();
     QCOMPARE(last.position + last.size() - first.position, 4 * 26);
     const nanoseconds span = line.lastArrival(last) - line.firstArrival(first);
     QVERIFY2(span >= 100ms && span < 550ms, qPrintable(QString::number(span.count())));
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::markerReadableAfterItsStopBit_data()
@@ -786,27 +801,22 @@ void TestQuorvelSim::markerReadableAfterItsStopBit()
     QFETCH(QStringList, arguments);
     QFETCH(int, delayMs);
 
-    QProcess simulator;
-    const QString path = startSimulator(simulator, arguments + QStringList{"--count", "2"}, "UTC");
-    LineReader line(path, true);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
-    const QList<LineReader::Frame> frames = line.frames();
+    Run run;
+    QVERIFY(run.readAll(arguments + QStringList{"--count", "2"}, true, "UTC"));
+    const QList<LineReader::Frame> frames = run.line->frames();
     QVERIFY(!frames.isEmpty());
     for (const LineReader::Frame &frame : frames) {
         const QRegularExpressionMatch fields = WholeFrame.match(QString::fromLatin1(frame.text));
         QVERIFY2(fields.hasMatch(), frame.text.constData());
-        const QDateTime second(QDate::fromString(fields.captured(2), QStringLiteral("MM/dd/yyyy")),
-                               QTime::fromString(fields.captured(1), QStringLiteral("hh:mm:ss")),
-                               QTimeZone::utc());
         // Never before its stop bit has ended, a character time after the device began to
         // send it; a reader kept waiting by a busy machine reads it later.
-        const nanoseconds late = line.firstArrival(frame) - instantOf(second);
+        const nanoseconds late =
+            run.line->firstArrival(frame) - instantOf(namedTime(fields, QTimeZone::utc()));
         const nanoseconds earliest = std::chrono::milliseconds(delayMs) + CharacterTime;
         QVERIFY2(late >= earliest && late < earliest + 300ms,
                  qPrintable(QStringLiteral("%1 ns late").arg(late.count())));
     }
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::latencyHandsBytesOverInBursts_data()
@@ -827,20 +837,15 @@ void TestQuorvelSim::latencyHandsBytesOverInBursts()
     QFETCH(QStringList, arguments);
     QFETCH(int, mostPieces);
 
-    QProcess simulator;
-    const QString path = startSimulator(simulator, arguments + QStringList{"--count", "3"});
-    LineReader line(path, true);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(6s));
-    const QList<LineReader::Frame> frames = line.frames();
+    Run run;
+    QVERIFY(run.readAll(arguments + QStringList{"--count", "3"}, true, {}, 6s));
+    const QList<LineReader::Frame> frames = run.line->frames();
     QVERIFY(!frames.isEmpty());
     for (const LineReader::Frame &frame : frames) {
-        QSet<qint64> pieces;
-        for (qsizetype i = 0; i < frame.size(); ++i)
-            pieces.insert(line.arrivals.at(frame.position + i).count());
-        QVERIFY2(pieces.size() <= mostPieces, qPrintable(QString::number(pieces.size())));
+        const qsizetype pieces = piecesOf(*run.line, frame);
+        QVERIFY2(pieces <= mostPieces, qPrintable(QString::number(pieces)));
     }
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::clockFaults_data()
@@ -866,21 +871,15 @@ void TestQuorvelSim::clockFaults()
     QFETCH(qint64, mostStep);
     QFETCH(int, frozenFrames);
 
-    QProcess simulator;
-    const QString path = startSimulator(simulator, arguments, "UTC");
-    LineReader line(path);
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(8s));
-    const QList<LineReader::Frame> frames = line.frames();
+    Run run;
+    QVERIFY(run.readAll(arguments, false, "UTC", 8s));
+    const QList<LineReader::Frame> frames = run.line->frames();
     QVERIFY(frames.size() >= 3);
     QList<qint64> named;
     for (const LineReader::Frame &frame : frames) {
         const QRegularExpressionMatch fields = WholeFrame.match(QString::fromLatin1(frame.text));
         QVERIFY2(fields.hasMatch(), frame.text.constData());
-        named << QDateTime(QDate::fromString(fields.captured(2), QStringLiteral("MM/dd/yyyy")),
-                           QTime::fromString(fields.captured(1), QStringLiteral("hh:mm:ss")),
-                           QTimeZone::utc())
-                     .toSecsSinceEpoch();
+        named << namedTime(fields, QTimeZone::utc()).toSecsSinceEpoch();
     }
     // A slow start may have cost the first frame: the steps are read from the last frames.
     QList<qint64> steps;
@@ -901,7 +900,7 @@ void TestQuorvelSim::clockFaults()
                                [](qint64 step) { return step < 0 || step > 2; }),
                  1);
     }
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::lineEnds_data()
@@ -918,10 +917,9 @@ void TestQuorvelSim::lineEnds()
     QFETCH(QStringList, arguments);
     QFETCH(bool, runsOn);
 
-    QProcess simulator;
-    LineReader line(startSimulator(simulator, arguments));
-    QVERIFY(line.isOpen());
-    QVERIFY(line.readToHangUp(5s));
+    Run run;
+    QVERIFY(run.readAll(arguments));
+    const LineReader &line = *run.line;
     QVERIFY2(line.hangUpError == 0 || line.hangUpError == EIO, strerror(line.hangUpError));
     // The reader got the last frame whole before the line closed.
     QVERIFY(!line.frames().isEmpty());
@@ -929,11 +927,11 @@ void TestQuorvelSim::lineEnds()
 
     if (runsOn) {
         // It stays until it is told to stop.
-        simulator.waitForFinished(200);
-        QCOMPARE(simulator.state(), QProcess::Running);
-        QVERIFY(stopWith(simulator, SIGTERM));
+        run.simulator.waitForFinished(200);
+        QCOMPARE(run.simulator.state(), QProcess::Running);
+        QVERIFY(stopWith(run.simulator, SIGTERM));
     }
-    QVERIFY(endsCleanly(simulator));
+    QVERIFY(endsCleanly(run.simulator));
 }
 
 void TestQuorvelSim::stopSignals_data()
@@ -948,13 +946,12 @@ void TestQuorvelSim::stopSignals()
 {
     QFETCH(int, signal);
 
-    QProcess simulator;
-    LineReader line(startSimulator(simulator, {}));
-    QVERIFY(line.isOpen());
-    QVERIFY(stopWith(simulator, signal));
-    QCOMPARE(simulator.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(simulator.exitCode(), 0);
-    QVERIFY(line.readToHangUp(2s));
+    Run run;
+    QVERIFY(run.start({}));
+    QVERIFY(stopWith(run.simulator, signal));
+    QCOMPARE(run.simulator.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.simulator.exitCode(), 0);
+    QVERIFY(run.line->readToHangUp(2s));
 }
 
 void TestQuorvelSim::commandLine_data()
@@ -1001,7 +998,7 @@ void TestQuorvelSim::sendsOnAGivenDevice()
     QByteArray received;
     QTRY_VERIFY_WITH_TIMEOUT((received += terminal.takeWritten()).endsWith("\r\n"), 5000);
     const QByteArray frame = received.mid(received.indexOf('$'));
-    QVERIFY2(WholeFrame.match(QString::fromLatin1(frame)).hasMatch(), frame.constData());
+    QVERIFY2(isWhole(frame), frame.constData());
     QVERIFY(endsCleanly(simulator));
 }
 

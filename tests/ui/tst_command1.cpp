@@ -14,6 +14,8 @@
 #include <QTimeZone>
 #include <QTranslator>
 
+#include <functional>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -55,6 +57,23 @@ QList<UtcTime> setTo(const RecordingClockBackend &backend)
     return instants;
 }
 
+// The window, its port open, with a clock setting on a recording backend in Madrid's zone
+// whose clocks read as `clocks` gives them.
+struct Press
+{
+    explicit Press(std::function<ClockPair()> clocks)
+        : clock(&backend, nullptr, std::move(clocks), [] { return QTimeZone("Europe/Madrid"); })
+    {
+        window.port.open = true;
+    }
+
+    void click() { QTest::mouseClick(window.control<QPushButton>("Command1"), Qt::LeftButton); }
+
+    RecordingClockBackend backend;
+    ClockSetting clock;
+    ScriptedWindow window{&clock};
+};
+
 } // namespace
 
 class TestCommand1 : public QObject
@@ -78,29 +97,23 @@ void TestCommand1::setsTheClockFromTheLabels_data()
     QTest::addColumn<QStringList>("messages");
 
     // The frame's "$" arrived 1.5 s before the press: that much is added to what is shown.
-    QTest::newRow("no frame yet: placeholders do not convert")
-        << QStringList{} << 1 << QList<UtcTime>{} << QStringList{Invalid};
-    QTest::newRow("summer frame") << QStringList{"$12:00:00,06/15/2007,5,1\r\n"} << 1
-                                  << QList<UtcTime>{utc("2007-06-15T10:00:01.500Z")}
-                                  << QStringList{};
-    QTest::newRow("winter frame, month first")
-        << QStringList{"$23:59:59,01/02/2007,2,0\r\n"} << 1
-        << QList<UtcTime>{utc("2007-01-02T23:00:00.500Z")} << QStringList{};
-    QTest::newRow("pressed twice: set twice")
-        << QStringList{"$12:00:00,06/15/2007,5,1\r\n"} << 2
-        << QList<UtcTime>{utc("2007-06-15T10:00:01.500Z"), utc("2007-06-15T10:00:01.500Z")}
-        << QStringList{};
-    QTest::newRow("empty time label: nothing happens")
-        << QStringList{"$,06/15/2007,5,1\r\n"} << 1 << QList<UtcTime>{} << QStringList{};
-    QTest::newRow("empty date label: nothing happens")
-        << QStringList{"$12:00:00,,5,1\r\n"} << 1 << QList<UtcTime>{} << QStringList{};
-    QTest::newRow("blank time label is tried and refused")
-        << QStringList{"$ ,06/15/2007,5,1\r\n"} << 1 << QList<UtcTime>{} << QStringList{Invalid};
-    QTest::newRow("impossible date") << QStringList{"$12:00:00,02/30/2007,5,1\r\n"} << 1
-                                     << QList<UtcTime>{} << QStringList{Invalid};
-    QTest::newRow("a malformed frame after a good one keeps the good one")
-        << QStringList{"$12:00:00,06/15/2007,5,1\r\n", "$13:00:00,06/15/2007\r\n"} << 1
-        << QList<UtcTime>{utc("2007-06-15T10:00:01.500Z")} << QStringList{};
+    const auto row = [](const char *tag, const QStringList &frames, int presses,
+                        const QList<UtcTime> &set, const QStringList &messages) {
+        QTest::newRow(tag) << frames << presses << set << messages;
+    };
+    const QString summer = QStringLiteral("$12:00:00,06/15/2007,5,1\r\n");
+    const UtcTime summerSet = utc("2007-06-15T10:00:01.500Z");
+    row("no frame yet: placeholders do not convert", {}, 1, {}, {Invalid});
+    row("summer frame", {summer}, 1, {summerSet}, {});
+    row("winter frame, month first", {"$23:59:59,01/02/2007,2,0\r\n"}, 1,
+        {utc("2007-01-02T23:00:00.500Z")}, {});
+    row("pressed twice: set twice", {summer}, 2, {summerSet, summerSet}, {});
+    row("empty time label: nothing happens", {"$,06/15/2007,5,1\r\n"}, 1, {}, {});
+    row("empty date label: nothing happens", {"$12:00:00,,5,1\r\n"}, 1, {}, {});
+    row("blank time label is tried and refused", {"$ ,06/15/2007,5,1\r\n"}, 1, {}, {Invalid});
+    row("impossible date", {"$12:00:00,02/30/2007,5,1\r\n"}, 1, {}, {Invalid});
+    row("a malformed frame after a good one keeps the good one",
+        {summer, "$13:00:00,06/15/2007\r\n"}, 1, {summerSet}, {});
 }
 
 void TestCommand1::setsTheClockFromTheLabels()
@@ -111,31 +124,14 @@ void TestCommand1::setsTheClockFromTheLabels()
     QFETCH(QStringList, messages);
 
     const MonotonicTime arrival = MonotonicClock::now();
-    RecordingClockBackend backend;
-    ClockSetting clock(
-        &backend, nullptr,
-        [arrival] {
-            return ClockPair{arrival + 1500ms, ComputerNow};
-        },
-        [] { return QTimeZone("Europe/Madrid"); });
-    ScriptedWindow window(&clock);
-    ScriptedSerialPort &port = window.port;
-    RecordingMessages &shown = window.messages;
-    Form1 &form = window.form;
-    port.open = true;
-    for (const QString &frame : frames) {
-        port.chunks = QStringList{frame, ""};
-        port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
-        form.Timer1_Timer();
-        form.Timer1_Timer();
-    }
-
-    auto *button = form.findChild<QPushButton *>(QStringLiteral("Command1"));
+    Press press([arrival] { return ClockPair{arrival + 1500ms, ComputerNow}; });
+    for (const QString &frame : frames)
+        press.window.receive(frame, {arrival, arrival + 100ms});
     for (int i = 0; i < presses; ++i)
-        QTest::mouseClick(button, Qt::LeftButton);
+        press.click();
 
-    QCOMPARE(setTo(backend), set);
-    QCOMPARE(shown.shown, messages);
+    QCOMPARE(setTo(press.backend), set);
+    QCOMPARE(press.window.messages.shown, messages);
 }
 
 void TestCommand1::refusalIsReportedInSpanish_data()
@@ -145,35 +141,30 @@ void TestCommand1::refusalIsReportedInSpanish_data()
     QTest::addColumn<bool>("answerAtOnce"); // or only after a while, as after a password prompt
     QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("set: nothing is said")
-        << ClockBackend::Outcome::Set << "" << true << QStringList();
-    QTest::newRow("set after a prompt: nothing is said")
-        << ClockBackend::Outcome::Set << "" << false << QStringList();
-    QTest::newRow("no permission")
-        << ClockBackend::Outcome::NoPermission << "Access denied" << true
-        << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
-    QTest::newRow("prompt dismissed: told once the answer comes")
-        << ClockBackend::Outcome::NoPermission << "Authorization cancelled" << false
-        << QStringList{NotSet + QStringLiteral("Se necesitan permisos de administrador.")};
-    QTest::newRow("automatic sync")
-        << ClockBackend::Outcome::AutomaticSync << "Automatic time synchronization is enabled"
-        << true
-        << QStringList{NotSet
-                       + QStringLiteral("La sincronización automática de la hora está activada.")};
-    QTest::newRow("other refusal: the service's own words, said to be its")
-        << ClockBackend::Outcome::Refused << "Failed to update context: No route to host" << true
-        << QStringList{NotSet
-                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio: "
-                                        "Failed to update context: No route to host")};
-    QTest::newRow("no answer in time")
-        << ClockBackend::Outcome::NoAnswer << "" << true
-        << QStringList{
-               NotSet
-               + QStringLiteral("El servicio de hora del sistema no respondió en 5 minutos.")};
-    QTest::newRow("other refusal without words")
-        << ClockBackend::Outcome::Refused << "" << true
-        << QStringList{NotSet
-                       + QStringLiteral("El servicio de hora del sistema rechazó el cambio.")};
+    using Outcome = ClockBackend::Outcome;
+    // `said`: the second line of the one message shown; none is shown when it is empty.
+    const auto row = [](const char *tag, Outcome outcome, const char *systemText, bool answerAtOnce,
+                        const char *said) {
+        QTest::newRow(tag) << outcome << QString::fromUtf8(systemText) << answerAtOnce
+                           << (*said ? QStringList{NotSet + QString::fromUtf8(said)}
+                                     : QStringList());
+    };
+    const char *permissions = "Se necesitan permisos de administrador.";
+    row("set: nothing is said", Outcome::Set, "", true, "");
+    row("set after a prompt: nothing is said", Outcome::Set, "", false, "");
+    row("no permission", Outcome::NoPermission, "Access denied", true, permissions);
+    row("prompt dismissed: told once the answer comes", Outcome::NoPermission,
+        "Authorization cancelled", false, permissions);
+    row("automatic sync", Outcome::AutomaticSync, "Automatic time synchronization is enabled", true,
+        "La sincronización automática de la hora está activada.");
+    row("other refusal: the service's own words, said to be its", Outcome::Refused,
+        "Failed to update context: No route to host", true,
+        "El servicio de hora del sistema rechazó el cambio: "
+        "Failed to update context: No route to host");
+    row("no answer in time", Outcome::NoAnswer, "", true,
+        "El servicio de hora del sistema no respondió en 5 minutos.");
+    row("other refusal without words", Outcome::Refused, "", true,
+        "El servicio de hora del sistema rechazó el cambio.");
 }
 
 void TestCommand1::refusalIsReportedInSpanish()
@@ -183,32 +174,22 @@ void TestCommand1::refusalIsReportedInSpanish()
     QFETCH(bool, answerAtOnce);
     QFETCH(QStringList, messages);
 
-    RecordingClockBackend backend;
-    backend.outcome = outcome;
-    backend.systemText = systemText;
-    backend.answerAtOnce = answerAtOnce;
-    ClockSetting clock(&backend, nullptr, ClockPair::now,
-                       [] { return QTimeZone("Europe/Madrid"); });
-    ScriptedWindow window(&clock);
-    ScriptedSerialPort &port = window.port;
-    RecordingMessages &shown = window.messages;
-    Form1 &form = window.form;
-    port.open = true;
-    port.chunks = QStringList{"$12:00:00,06/15/2007,5,1\r\n", ""};
-    form.Timer1_Timer();
-    form.Timer1_Timer();
+    Press press(ClockPair::now);
+    press.backend.outcome = outcome;
+    press.backend.systemText = systemText;
+    press.backend.answerAtOnce = answerAtOnce;
+    press.window.receive("$12:00:00,06/15/2007,5,1\r\n");
 
-    auto *button = form.findChild<QPushButton *>(QStringLiteral("Command1"));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(backend.asked.size(), 1);
+    press.click();
+    QCOMPARE(press.backend.asked.size(), 1);
     if (!answerAtOnce) {
         // Nothing is said while the system has not answered; a press meanwhile starts nothing.
-        QCOMPARE(shown.shown, QStringList());
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(backend.asked.size(), 1);
-        backend.answer();
+        QCOMPARE(press.window.messages.shown, QStringList());
+        press.click();
+        QCOMPARE(press.backend.asked.size(), 1);
+        press.backend.answer();
     }
-    QCOMPARE(shown.shown, messages);
+    QCOMPARE(press.window.messages.shown, messages);
 }
 
 void TestCommand1::translatedCaptionsSetTheSameInstant_data()
@@ -233,30 +214,16 @@ void TestCommand1::translatedCaptionsSetTheSameInstant()
     EnglishCaptions english;
     QVERIFY(QCoreApplication::installTranslator(&english));
     const MonotonicTime arrival = MonotonicClock::now();
-    RecordingClockBackend backend;
-    ClockSetting clock(
-        &backend, nullptr,
-        [arrival] {
-            return ClockPair{arrival, ComputerNow};
-        },
-        [] { return QTimeZone("Europe/Madrid"); });
-    ScriptedWindow window(&clock);
-    ScriptedSerialPort &port = window.port;
-    RecordingMessages &shown = window.messages;
-    Form1 &form = window.form;
-    port.open = true;
-    port.chunks = QStringList{frame, ""};
-    port.chunkArrival = QList<MonotonicTime>{arrival, arrival};
-    form.Timer1_Timer();
-    form.Timer1_Timer();
-    QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    Press press([arrival] { return ClockPair{arrival, ComputerNow}; });
+    press.window.receive(frame, {arrival, arrival});
+    press.click();
     QCoreApplication::removeTranslator(&english);
 
     // The captions are the translation's, and the instant is the frame's all the same.
-    QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label7"))->text(), season);
-    QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label5"))->text(), QStringLiteral("Sunday"));
-    QCOMPARE(setTo(backend), QList<UtcTime>{set});
-    QCOMPARE(shown.shown, QStringList());
+    QCOMPARE(press.window.text("Label7"), season);
+    QCOMPARE(press.window.text("Label5"), QStringLiteral("Sunday"));
+    QCOMPARE(setTo(press.backend), QList<UtcTime>{set});
+    QCOMPARE(press.window.messages.shown, QStringList());
 }
 
 QTEST_MAIN(TestCommand1)

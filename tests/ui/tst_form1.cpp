@@ -248,8 +248,7 @@ void TestForm1::noControlsOverlap()
 void TestForm1::label11ShowsNothing()
 {
     Fixture f;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    QVERIFY(f.show());
     const QImage image = f.control("Label11")->grab().toImage();
     QCOMPARE(image.height(), 1);
     const QColor background = f.form.palette().color(QPalette::Window);
@@ -260,8 +259,7 @@ void TestForm1::label11ShowsNothing()
 void TestForm1::tabOrderStartsInTheReceiveWindow()
 {
     Fixture f;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f.form));
+    QVERIFY(f.showActive());
     QCOMPARE(QApplication::focusWidget(), f.control("Text1"));
 
     const QStringList forward{"Combo1", "Command1", "Command2", "Command3", "Text1"};
@@ -292,8 +290,7 @@ void TestForm1::enterAndEscapePressNothing()
 
     Fixture f;
     f.port.open = true;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f.form));
+    QVERIFY(f.showActive());
     QList<std::shared_ptr<QSignalSpy>> clicks;
     for (const QString name : {"Command1", "Command2", "Command3"})
         clicks.append(
@@ -352,8 +349,7 @@ void TestForm1::unavailableDeviceShowsOneMessage()
 void TestForm1::pickingAnotherPortClosesTheOpenOneFirst()
 {
     Fixture f;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    QVERIFY(f.show());
     f.loadWithoutPolling();
     QVERIFY(f.port.open);
     QCOMPARE(f.port.number, qint16(1));
@@ -369,8 +365,7 @@ void TestForm1::unavailablePortShowsOneMessageAndPollingGoesOn()
 {
     Fixture f;
     f.port.failOpen = SerialNoDevice;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    QVERIFY(f.show());
     f.form.Form_Load();
     QCOMPARE(f.messages.shown, QStringList{Unavailable});
     QVERIFY(!f.port.open);
@@ -393,8 +388,7 @@ void TestForm1::unavailablePortShowsOneMessageAndPollingGoesOn()
 void TestForm1::typingAPortNameOpensNothing()
 {
     Fixture f;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f.form));
+    QVERIFY(f.showActive());
     f.loadWithoutPolling();
 
     auto *combo = f.control<QComboBox>("Combo1");
@@ -417,8 +411,7 @@ void TestForm1::userEditIsPartOfTheReceiveText()
 {
     Fixture f;
     f.port.open = true;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f.form));
+    QVERIFY(f.showActive());
     auto *text1 = f.control<QPlainTextEdit>("Text1");
     QTRY_COMPARE(QApplication::focusWidget(), text1);
 
@@ -467,11 +460,8 @@ void TestForm1::captions()
 
     Fixture f;
     f.port.open = true;
-    for (const QString &frame : frames) {
-        f.port.chunks = QStringList{frame, ""};
-        f.form.Timer1_Timer();
-        f.form.Timer1_Timer();
-    }
+    for (const QString &frame : frames)
+        f.receive(frame);
     QCOMPARE(f.displayed(), labels);
 }
 
@@ -479,16 +469,13 @@ void TestForm1::offsetLineChangesOncePerFrame()
 {
     Fixture f;
     f.port.open = true;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    QVERIFY(f.show());
     auto *line = f.control<QLabel>("LabelOffset");
     QCOMPARE(line->text(), QString());
 
     // A frame of 2007: the computer is years ahead of it, and the date is before this
     // program's, which the line notes.
-    f.port.chunks = QStringList{FrameLine, ""};
-    f.form.Timer1_Timer();
-    f.form.Timer1_Timer();
+    f.receive(FrameLine);
     QVERIFY2(line->text().startsWith(QLatin1String("El PC va "))
                  && line->text().endsWith(QLatin1String(
                      " s adelantado (la fecha del dispositivo es anterior a este programa)")),
@@ -508,10 +495,8 @@ void TestForm1::aboutShowsTwoBoxesAndChangesNothing()
 {
     Fixture f;
     f.port.open = true;
-    f.port.chunks = QStringList{FrameLine, ""};
     f.loadWithoutPolling();
-    f.form.Timer1_Timer();
-    f.form.Timer1_Timer();
+    f.receive(FrameLine);
     f.port.calls.clear();
     f.timer1()->start(100ms);
     const QStringList displayed = f.displayed();
@@ -561,8 +546,7 @@ void TestForm1::closing()
 
     Fixture f;
     f.port.open = portOpen;
-    f.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    QVERIFY(f.show());
     QSignalSpy ends(&f.form, &Form1::programEndRequested);
 
     if (byButton)
@@ -581,12 +565,8 @@ void TestForm1::clockSettingGetsTheShownDateAndTime()
     Fixture f;
     f.port.open = true;
     const MonotonicTime arrival = MonotonicClock::now() - 700ms;
-    f.port.chunks = QStringList{FrameLine, ""};
-    f.port.chunkArrival = QList<MonotonicTime>{arrival, arrival + 100ms};
     QCOMPARE(f.form.latestFrame(), std::nullopt);
-
-    f.form.Timer1_Timer();
-    f.form.Timer1_Timer();
+    f.receive(FrameLine, {arrival, arrival + 100ms});
 
     const std::optional<Frame> shown = f.form.latestFrame();
     QVERIFY(shown);

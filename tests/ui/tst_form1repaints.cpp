@@ -79,7 +79,6 @@ void TestForm1Repaints::scrollBarRepaints()
     QFETCH(bool, scrolls);
 
     Fixture f;
-    f.port.open = true;
     QVERIFY(f.show());
     QScrollBar *bar = f.text1->verticalScrollBar();
     QCOMPARE(bar->maximum(), bar->minimum());
@@ -162,7 +161,6 @@ void TestForm1Repaints::scrollBarChanges()
 void TestForm1Repaints::newTimePaintsOnlyItsLabel()
 {
     Fixture f;
-    f.port.open = true;
     QVERIFY(f.show());
     QVERIFY(f.tick(FrameLine));
     QVERIFY(f.tick(QString()));
@@ -207,7 +205,6 @@ void TestForm1Repaints::displayLabelsLookAsBefore()
 
     std::unique_ptr<QStyle> style; // outlives the window
     Fixture f;
-    f.port.open = true;
     QVERIFY(f.show());
     for (const QString &chunk : chunks)
         QVERIFY(f.tick(chunk));

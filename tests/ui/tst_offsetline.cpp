@@ -31,6 +31,12 @@ Frame frame(const QString &time, const QString &date, int weekday, MonotonicTime
     return Frame{time, date, weekday, true, arrival};
 }
 
+// A frame of 15 June 2007, 12:00:00, whose "$" arrived at `arrival`.
+Frame noon(MonotonicTime arrival)
+{
+    return frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival);
+}
+
 } // namespace
 
 class TestOffsetLine : public QObject
@@ -57,29 +63,21 @@ void TestOffsetLine::showsTheOffsetAtTheMarker_data()
     QTest::addColumn<int>("arrivalMs");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("device on time") << "12:00:00"
-                                    << "06/15/2007" << 5 << 0 << "El PC va en hora";
-    QTest::newRow("device 2.5 s ahead")
-        << "12:00:00"
-        << "06/15/2007" << 5 << -2500 << "El PC va 2,500 s atrasado";
-    QTest::newRow("the $ arrived after the clocks were read")
-        << "12:00:01"
-        << "06/15/2007" << 5 << 1004 << "El PC va 0,004 s adelantado";
-    QTest::newRow("an hour behind") << "11:00:00"
-                                    << "06/15/2007" << 5 << 0 << "El PC va 1 h 0,000 s adelantado";
-    QTest::newRow("impossible date") << "12:00:00"
-                                     << "02/30/2007" << 5 << 0 << "Hora del equipo no válida";
-    QTest::newRow("hour skipped in spring")
-        << "02:30:00"
-        << "03/25/2007" << 7 << 0 << "Hora del equipo no válida";
-    QTest::newRow("weekday of another day")
-        << "12:00:00"
-        << "06/15/2007" << 4 << 0
-        << "El PC va en hora (el día de la semana no coincide con la fecha)";
-    QTest::newRow("weekday that names no day")
-        << "12:00:00"
-        << "06/15/2007" << 9 << 0
-        << "El PC va en hora (el día de la semana no coincide con la fecha)";
+    const auto row = [](const char *tag, const char *time, const char *date, int weekday,
+                        int arrivalMs, const char *text) {
+        QTest::newRow(tag) << QString::fromLatin1(time) << QString::fromLatin1(date) << weekday
+                           << arrivalMs << QString::fromUtf8(text);
+    };
+    const char *wrongDay = "El PC va en hora (el día de la semana no coincide con la fecha)";
+    row("device on time", "12:00:00", "06/15/2007", 5, 0, "El PC va en hora");
+    row("device 2.5 s ahead", "12:00:00", "06/15/2007", 5, -2500, "El PC va 2,500 s atrasado");
+    row("the $ arrived after the clocks were read", "12:00:01", "06/15/2007", 5, 1004,
+        "El PC va 0,004 s adelantado");
+    row("an hour behind", "11:00:00", "06/15/2007", 5, 0, "El PC va 1 h 0,000 s adelantado");
+    row("impossible date", "12:00:00", "02/30/2007", 5, 0, "Hora del equipo no válida");
+    row("hour skipped in spring", "02:30:00", "03/25/2007", 7, 0, "Hora del equipo no válida");
+    row("weekday of another day", "12:00:00", "06/15/2007", 4, 0, wrongDay);
+    row("weekday that names no day", "12:00:00", "06/15/2007", 9, 0, wrongDay);
 }
 
 void TestOffsetLine::showsTheOffsetAtTheMarker()
@@ -108,9 +106,9 @@ void TestOffsetLine::emptyBeforeTheFirstFrameAndSilentOnceFramesStop()
     // Frames a second apart keep the line; once they stop, after three seconds it says the
     // device is silent, and no longer shows the last figure.
     const MonotonicTime arrival = Then + CharacterTime;
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
+    line.show(noon(arrival));
     QTest::qWait(1000);
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, arrival));
+    line.show(noon(arrival));
     QTest::qWait(2500);
     QCOMPARE(label.text(), QStringLiteral("El PC va en hora"));
     QTRY_COMPARE_WITH_TIMEOUT(label.text(), QStringLiteral("El dispositivo no envía tramas"), 1000);
@@ -121,8 +119,7 @@ void TestOffsetLine::readableThroughAccessibility()
     QLabel label;
     OffsetLine line(
         &label, [] { return Clocks; }, madrid, from2007());
-    line.show(frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5,
-                    Then - 2500ms + CharacterTime));
+    line.show(noon(Then - 2500ms + CharacterTime));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&label);
     QVERIFY(accessible);
     QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("El PC va 2,500 s atrasado"));
@@ -166,8 +163,7 @@ void TestOffsetLine::notesADeviceClockThatGoesWrong()
     QLabel other;
     OffsetLine byBuildDate(
         &other, [] { return Clocks; }, madrid);
-    byBuildDate.show(
-        frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then + CharacterTime));
+    byBuildDate.show(noon(Then + CharacterTime));
     QCOMPARE(other.text(), QStringLiteral("El PC va en hora") + flatBattery);
 }
 
@@ -201,8 +197,7 @@ void TestOffsetLine::saysHowTheServiceKeepsTime()
     QLabel label;
     OffsetLine line(
         &label, [] { return Clocks; }, madrid, from2007());
-    const Frame onTime =
-        frame(QStringLiteral("12:00:00"), QStringLiteral("06/15/2007"), 5, Then + CharacterTime);
+    const Frame onTime = noon(Then + CharacterTime);
     line.setKeepingTime(KeepingTime{KeepingTime::State(state), KeepingTime::Reason(reason)});
     line.show(onTime);
     QCOMPARE(label.text(), QStringLiteral("El PC va en hora") + said);

@@ -22,42 +22,35 @@ void TestOffsetText::text_data()
     QTest::addColumn<QString>("text");
 
     const auto s = [](double seconds) { return qint64(seconds * 1e6); };
-    QTest::newRow("computer behind") << s(2.5) << true << "El PC va 2,500 s atrasado";
-    QTest::newRow("computer ahead") << s(-0.004) << true << "El PC va 0,004 s adelantado";
-    QTest::newRow("exactly right") << qint64(0) << true << "El PC va en hora";
-    QTest::newRow("just under half a millisecond behind")
-        << qint64(499) << true << "El PC va en hora";
-    QTest::newRow("just under half a millisecond ahead")
-        << qint64(-499) << true << "El PC va en hora";
-    QTest::newRow("half a millisecond behind rounds up")
-        << qint64(500) << true << "El PC va 0,001 s atrasado";
-    QTest::newRow("half a millisecond ahead rounds up")
-        << qint64(-500) << true << "El PC va 0,001 s adelantado";
-    QTest::newRow("rounded to the millisecond")
-        << qint64(1234567) << true << "El PC va 1,235 s atrasado";
-    QTest::newRow("just under a minute") << s(59.999) << true << "El PC va 59,999 s atrasado";
-    QTest::newRow("rounds up into a minute")
-        << qint64(59999600) << true << "El PC va 1 min 0,000 s atrasado";
-    QTest::newRow("hours and minutes, no seconds")
-        << s(3720) << true << "El PC va 1 h 2 min 0,000 s atrasado";
-    QTest::newRow("days, zero minutes between hours and seconds")
-        << s(3 * 86400 + 5 * 3600 + 1.25) << true << "El PC va 3 d 5 h 0 min 1,250 s atrasado";
-    QTest::newRow("days ahead, zero hours and minutes between")
-        << -s(2 * 86400 + 0.5) << true << "El PC va 2 d 0 h 0 min 0,500 s adelantado";
-    QTest::newRow("whole days leave out the zero units after them")
-        << s(2 * 86400) << true << "El PC va 2 d 0,000 s atrasado";
-    QTest::newRow("a zero hour between days and minutes")
-        << s(86400 + 300) << true << "El PC va 1 d 0 h 5 min 0,000 s atrasado";
-    QTest::newRow("an hour and some seconds")
-        << -s(3600 + 7) << true << "El PC va 1 h 0 min 7,000 s adelantado";
-    QTest::newRow("no time named")
-        << std::numeric_limits<qint64>::min() << true << "Hora del equipo no válida";
-    QTest::newRow("weekday contradicts the date")
-        << s(2.5) << false
-        << "El PC va 2,500 s atrasado (el día de la semana no coincide con la fecha)";
-    QTest::newRow("no time named, weekday contradicts the date")
-        << std::numeric_limits<qint64>::min() << false
-        << "Hora del equipo no válida (el día de la semana no coincide con la fecha)";
+    const auto row = [](const char *tag, qint64 offsetUs, bool weekdayMatches, const char *text) {
+        QTest::newRow(tag) << offsetUs << weekdayMatches << QString::fromUtf8(text);
+    };
+    const qint64 none = std::numeric_limits<qint64>::min();
+    row("computer behind", s(2.5), true, "El PC va 2,500 s atrasado");
+    row("computer ahead", s(-0.004), true, "El PC va 0,004 s adelantado");
+    row("exactly right", 0, true, "El PC va en hora");
+    row("just under half a millisecond behind", 499, true, "El PC va en hora");
+    row("just under half a millisecond ahead", -499, true, "El PC va en hora");
+    row("half a millisecond behind rounds up", 500, true, "El PC va 0,001 s atrasado");
+    row("half a millisecond ahead rounds up", -500, true, "El PC va 0,001 s adelantado");
+    row("rounded to the millisecond", 1234567, true, "El PC va 1,235 s atrasado");
+    row("just under a minute", s(59.999), true, "El PC va 59,999 s atrasado");
+    row("rounds up into a minute", 59999600, true, "El PC va 1 min 0,000 s atrasado");
+    row("hours and minutes, no seconds", s(3720), true, "El PC va 1 h 2 min 0,000 s atrasado");
+    row("days, zero minutes between hours and seconds", s(3 * 86400 + 5 * 3600 + 1.25), true,
+        "El PC va 3 d 5 h 0 min 1,250 s atrasado");
+    row("days ahead, zero hours and minutes between", -s(2 * 86400 + 0.5), true,
+        "El PC va 2 d 0 h 0 min 0,500 s adelantado");
+    row("whole days leave out the zero units after them", s(2 * 86400), true,
+        "El PC va 2 d 0,000 s atrasado");
+    row("a zero hour between days and minutes", s(86400 + 300), true,
+        "El PC va 1 d 0 h 5 min 0,000 s atrasado");
+    row("an hour and some seconds", -s(3600 + 7), true, "El PC va 1 h 0 min 7,000 s adelantado");
+    row("no time named", none, true, "Hora del equipo no válida");
+    row("weekday contradicts the date", s(2.5), false,
+        "El PC va 2,500 s atrasado (el día de la semana no coincide con la fecha)");
+    row("no time named, weekday contradicts the date", none, false,
+        "Hora del equipo no válida (el día de la semana no coincide con la fecha)");
 }
 
 void TestOffsetText::text()
