@@ -187,6 +187,9 @@ void TestOffsetLine::saysHowTheServiceKeepsTime_data()
         " · el servicio no sigue el dispositivo: su fecha es anterior a este programa");
     row("chrony follows another source", State::NotFollowed, Reason::FollowsOther,
         " · el servicio no sigue el dispositivo: chrony sigue otra fuente");
+    row("Windows Time service not reading", State::NotFollowed, Reason::NoTimeService,
+        " · el servicio no sigue el dispositivo: el servicio de hora de Windows no lee sus "
+        "muestras");
 }
 
 void TestOffsetLine::saysHowTheServiceKeepsTime()
