@@ -2,13 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
 #include <cstring>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,7 +42,7 @@ QString giveToDeviceGroup(const QString &path, const QString &device)
 
 DeviceShare::DeviceShare(std::function<void(const QString &)> log, qint64 clientBuffer,
                          QObject *parent)
-    : QObject(parent), m_log(std::move(log)), m_clientBuffer(clientBuffer),
+    : QObject(parent), m_log(log), m_socket(log, clientBuffer, this),
       m_clockShared(ShareProtocol::monotonicClockIsShared())
 {
     if (!m_clockShared)
@@ -60,7 +57,7 @@ DeviceShare::~DeviceShare()
 
 void DeviceShare::offer(const QString &device)
 {
-    if (m_server != nullptr && device == m_device)
+    if (offered() && device == m_device)
         return;
     withdraw(ShareProtocol::EndReason::DeviceGone);
     if (!m_clockShared)
@@ -69,113 +66,38 @@ void DeviceShare::offer(const QString &device)
     if (!QFileInfo(shareFolder()).isDir())
         return;
 #endif
-    m_path = shareSocketPath(device);
+    const QString path = shareSocketPath(device);
     m_device = device;
-    if (m_path.isEmpty())
+    if (path.isEmpty())
         return;
-    m_server = new QLocalServer(this);
-    m_server->setMaxPendingConnections(MaxClients);
-#ifdef Q_OS_WIN
-    // Anyone may open a COM port on Windows, and so anyone may read it here; the window checks
-    // that the pipe's server is the service (serviceclientport.cpp).
-    m_server->setSocketOptions(QLocalServer::WorldAccessOption);
-#else
-    // A socket left behind by a service that did not end cleanly: nobody listens on it, since
-    // only one program at a time holds the device.
-    QLocalServer::removeServer(m_path);
-#endif
-    if (!m_server->listen(m_path)) {
+    if (!m_socket.listen(
+            path, [this] { return ShareProtocol::hello() + ShareProtocol::device(m_device); })) {
         m_log(tr("No se puede compartir el dispositivo en %1: %2.")
-                  .arg(m_path, m_server->errorString()));
-        delete m_server;
-        m_server = nullptr;
+                  .arg(path, m_socket.errorString()));
         return;
     }
 #ifndef Q_OS_WIN
-    const QString refused = giveToDeviceGroup(m_path, device);
+    const QString refused = giveToDeviceGroup(path, device);
     if (!refused.isEmpty())
         m_log(tr("El socket %1 no pasó al grupo de %2 (%3): solo lo abre el grupo del servicio.")
-                  .arg(m_path, device, refused));
+                  .arg(path, device, refused));
 #endif
-    connect(m_server, &QLocalServer::newConnection, this, &DeviceShare::accept);
-}
-
-void DeviceShare::accept()
-{
-    while (QLocalSocket *client = m_server->nextPendingConnection()) {
-        if (m_clients.size() >= MaxClients) {
-            client->abort();
-            client->deleteLater();
-            continue;
-        }
-#ifndef Q_OS_WIN
-        // The least the system allows, so that a client that stops reading shows up in
-        // bytesToWrite() soon and is dropped at the bound, instead of filling a big buffer.
-        const int least = 1;
-        ::setsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &least, sizeof least);
-#endif
-        m_clients.append(client);
-        connect(client, &QLocalSocket::readyRead, this,
-                [this, client] { drop(client, tr("envió datos; los clientes solo leen")); });
-        connect(client, &QLocalSocket::disconnected, this, [this, client] {
-            if (m_clients.removeOne(client))
-                client->deleteLater();
-        });
-        send(client, ShareProtocol::hello() + ShareProtocol::device(m_device));
-    }
 }
 
 void DeviceShare::publish(const QList<ReceivedChunk> &chunks)
 {
-    if (m_clients.isEmpty())
+    if (m_socket.clientCount() == 0)
         return;
     QByteArray stream;
     for (const ReceivedChunk &chunk : chunks)
         stream += ShareProtocol::chunk(chunk);
-    if (stream.isEmpty())
-        return;
-    const QList<QLocalSocket *> clients = m_clients; // send() may drop one
-    for (QLocalSocket *client : clients)
-        send(client, stream);
-}
-
-void DeviceShare::send(QLocalSocket *client, const QByteArray &bytes)
-{
-    client->write(bytes);
-    client->flush(); // as much as the system takes now, without waiting
-    if (client->bytesToWrite() > m_clientBuffer)
-        drop(client, tr("no lee: más de %1 bytes esperan").arg(m_clientBuffer));
-}
-
-void DeviceShare::drop(QLocalSocket *client, const QString &why)
-{
-    if (!m_clients.removeOne(client))
-        return;
-    m_log(tr("Cliente de %1 desconectado: %2.").arg(m_path, why));
-    client->disconnect(this);
-    client->abort();
-    client->deleteLater();
+    if (!stream.isEmpty())
+        m_socket.broadcast(stream);
 }
 
 void DeviceShare::withdraw(ShareProtocol::EndReason reason)
 {
-    const QByteArray end = ShareProtocol::end(reason);
-    for (QLocalSocket *client : std::as_const(m_clients)) {
-        client->disconnect(this);
-        client->write(end);
-        client->flush();
-        client->abort();
-        client->deleteLater();
-    }
-    m_clients.clear();
-    if (m_server != nullptr) {
-        m_server->close();
-        delete m_server;
-        m_server = nullptr;
-#ifndef Q_OS_WIN
-        QFile::remove(m_path); // a pipe goes with its server; a Unix socket stays as a file
-#endif
-    }
+    m_socket.close(ShareProtocol::end(reason));
 }
 
 SharingSerialPort::SharingSerialPort(SerialPort *device, std::function<QString()> deviceName,

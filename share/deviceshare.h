@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/serialport.h"
+#include "share/localshare.h"
 #include "share/shareprotocol.h"
 
 #include <QList>
@@ -8,9 +9,6 @@
 #include <QString>
 
 #include <functional>
-
-class QLocalServer;
-class QLocalSocket;
 
 // quorvel-refclock's device offered to local clients (the window) over a local socket, in the
 // stream that share/shareprotocol.h defines: a Unix socket on Linux, a named pipe on Windows.
@@ -27,8 +25,7 @@ public:
     // buffer (set to its least) holds: at the line's 480 bytes a second and the stream's
     // framing, minutes of the line.
     static constexpr qint64 DefaultClientBuffer = 16 * qint64(1024);
-    // Most clients at once; one more is turned away.
-    static constexpr int MaxClients = 16;
+    static constexpr int MaxClients = LocalShare::MaxClients;
 
     // `log` gets one line per trouble: the socket could not be made, a client was dropped.
     // `clientBuffer`: the bound above.
@@ -44,24 +41,17 @@ public:
     // Ends every client's stream with `reason` and takes the socket away.
     void withdraw(ShareProtocol::EndReason reason);
 
-    bool offered() const { return m_server != nullptr; }
-    int clientCount() const { return int(m_clients.size()); }
-    QString socketPath() const { return m_path; }
+    bool offered() const { return m_socket.listening(); }
+    int clientCount() const { return m_socket.clientCount(); }
+    QString socketPath() const { return m_socket.path(); }
 
 private:
-    void accept();
-    void send(QLocalSocket *client, const QByteArray &bytes);
-    void drop(QLocalSocket *client, const QString &why);
-
     std::function<void(const QString &)> m_log;
-    qint64 m_clientBuffer;
+    LocalShare m_socket;
     // The stream dates each chunk on CLOCK_MONOTONIC; a program whose monotonic clock is
     // another shares nothing, since its clients would misdate every frame.
     bool m_clockShared;
-    QLocalServer *m_server = nullptr;
-    QString m_path;
     QString m_device;
-    QList<QLocalSocket *> m_clients;
 };
 
 // The service's serial port: the device's own (`device`), offering what it reads to `share`'s

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "share/localshare.h"
 #include "share/servicestate.h"
 
 #include <QList>
@@ -7,9 +8,6 @@
 #include <QString>
 
 #include <functional>
-
-class QLocalServer;
-class QLocalSocket;
 
 // quorvel-refclock's state offered to local clients (the window, --status) on the device's
 // state socket (stateSocketPath), for as long as the service runs, whether the device is there
@@ -21,7 +19,6 @@ class StateShare : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxClients = 16;
     static constexpr qint64 MaxPending = 64 * qint64(1024);
 
     explicit StateShare(std::function<void(const QString &)> log, QObject *parent = nullptr);
@@ -34,19 +31,13 @@ public:
     // Ends every client's stream and takes the socket away.
     void withdraw();
 
-    bool offered() const { return m_server != nullptr; }
-    QString socketPath() const { return m_path; }
+    bool offered() const { return m_socket.listening(); }
+    QString socketPath() const { return m_socket.path(); }
     const ServiceState &latest() const { return m_state; }
 
 private:
-    void accept();
-    void send(QLocalSocket *client, const QByteArray &bytes);
-    void drop(QLocalSocket *client);
-
     std::function<void(const QString &)> m_log;
-    QLocalServer *m_server = nullptr;
-    QString m_path;
+    LocalShare m_socket;
     QString m_device;
     ServiceState m_state;
-    QList<QLocalSocket *> m_clients;
 };
