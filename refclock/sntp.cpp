@@ -167,7 +167,7 @@ void SntpWatch::askNow()
     const QUrl url(QStringLiteral("ntp://") + m_server, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() || url.hasQuery()
         || !url.userInfo().isEmpty()) {
-        m_why = tr("\"%1\" no es un servidor").arg(m_server);
+        m_why = tr("no es un nombre de servidor");
         finish();
         return;
     }
@@ -183,7 +183,7 @@ void SntpWatch::resolved(const QHostInfo &info)
 {
     m_lookup = -1;
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        m_why = tr("no se encuentra %1").arg(info.hostName());
+        m_why = tr("nombre desconocido");
         finish();
         return;
     }
@@ -227,7 +227,8 @@ void SntpWatch::readAnswers()
         if (!m_best || answer->roundTrip < m_best->roundTrip)
             m_best = answer;
         m_timeout.stop();
-        nextQuery();
+        nextQuery(); // which may close the socket: nothing more is read now
+        return;
     }
 }
 

@@ -150,10 +150,9 @@ QStringList statusLines(const ServiceState &state)
                      .arg(state.sntpServer,
                           milliseconds(behind < behind.zero() ? -behind : behind, 1));
     } else {
-        lines << tr("SNTP: %1 %2.")
-                     .arg(state.sntpServer, state.sntpReason.isEmpty()
-                                                ? tr("aún sin consultar")
-                                                : tr("sin respuesta (%1)").arg(state.sntpReason));
+        lines << (state.sntpReason.isEmpty()
+                      ? tr("SNTP: %1 aún sin consultar.").arg(state.sntpServer)
+                      : tr("SNTP: sin respuesta (%1).").arg(state.sntpReason));
     }
     switch (state.provider) {
     case ServiceState::Provider::Unknown:
