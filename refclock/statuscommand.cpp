@@ -147,8 +147,7 @@ QStringList statusLines(const ServiceState &state)
         lines << (behind >= std::chrono::microseconds(0)
                       ? tr("SNTP: %1 responde; el reloj del ordenador iba %2 ms por detrás.")
                       : tr("SNTP: %1 responde; el reloj del ordenador iba %2 ms por delante."))
-                     .arg(state.sntpServer,
-                          milliseconds(behind < behind.zero() ? -behind : behind, 1));
+                     .arg(state.sntpServer, milliseconds(std::chrono::abs(behind), 1));
     } else {
         lines << (state.sntpReason.isEmpty()
                       ? tr("SNTP: %1 aún sin consultar.").arg(state.sntpServer)

@@ -40,7 +40,7 @@ QString giveToDeviceGroup(const QString &path, const QString &device)
 } // namespace
 #endif
 
-DeviceShare::DeviceShare(std::function<void(const QString &)> log, qint64 clientBuffer,
+DeviceShare::DeviceShare(const std::function<void(const QString &)> &log, qint64 clientBuffer,
                          QObject *parent)
     : QObject(parent), m_log(log), m_socket(log, clientBuffer, this),
       m_clockShared(ShareProtocol::monotonicClockIsShared())

@@ -29,7 +29,7 @@ public:
 
     // `log` gets one line per trouble: the socket could not be made, a client was dropped.
     // `clientBuffer`: the bound above.
-    explicit DeviceShare(std::function<void(const QString &)> log,
+    explicit DeviceShare(const std::function<void(const QString &)> &log,
                          qint64 clientBuffer = DefaultClientBuffer, QObject *parent = nullptr);
     ~DeviceShare() override;
 

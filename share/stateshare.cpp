@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #endif
 
-StateShare::StateShare(std::function<void(const QString &)> log, QObject *parent)
+StateShare::StateShare(const std::function<void(const QString &)> &log, QObject *parent)
     : QObject(parent), m_log(log), m_socket(log, MaxPending, this)
 {
 }

@@ -21,7 +21,7 @@ class StateShare : public QObject
 public:
     static constexpr qint64 MaxPending = 64 * qint64(1024);
 
-    explicit StateShare(std::function<void(const QString &)> log, QObject *parent = nullptr);
+    explicit StateShare(const std::function<void(const QString &)> &log, QObject *parent = nullptr);
     ~StateShare() override;
 
     // Listens at `path` (on Linux only when the share folder exists), for `device`.
