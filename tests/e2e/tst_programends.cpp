@@ -60,7 +60,8 @@ void TestProgramEnds::signalClosesThePortAndEndsWithStatusZero()
              "a user's program could not open the device after the first one ended");
     const QByteArray frame("12:00:00,06/15/2007,5,1");
     QVERIFY(line.send("$" + frame + "\r\n"));
-    QVERIFY2(second.showsWithin(frame, 5s), "the user's program showed no frame");
+    // A cold start of a sanitized build on a loaded machine may take a few seconds.
+    QVERIFY2(second.showsWithin(frame, 15s), "the user's program showed no frame");
     QCOMPARE(second.stopWith(SIGTERM), 0);
     QCOMPARE(existingLockFiles(line.path()), QStringList());
 }
